@@ -1,0 +1,73 @@
+#include "cli/cli.h"
+
+#include <iostream>
+
+namespace tarnwick::cli {
+
+std::optional<std::string> CliArgs::Get(const std::string& option) const {
+    const auto it = options.find(option);
+    if (it == options.end()) return std::nullopt;
+    return it->second;
+}
+
+std::string CliArgs::GetOr(const std::string& option, const std::string& fallback) const {
+    return Get(option).value_or(fallback);
+}
+
+std::expected<CliArgs, std::string> ParseCliArgs(const std::vector<std::string>& argv, const Command& command) {
+    CliArgs args;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        if (a == "--") {
+            for (++i; i < argv.size(); ++i) args.positionals.push_back(argv[i]);
+            break;
+        }
+        const bool isOption = a.size() > 2 && a.starts_with("--");
+        // -o is the one short option (an output file).
+        if (!isOption && a != "-o") {
+            args.positionals.push_back(a);
+            continue;
+        }
+        std::string name = a;
+        std::optional<std::string> inlineValue;
+        if (const auto eq = a.find('='); isOption && eq != std::string::npos) {
+            name = a.substr(0, eq);
+            inlineValue = a.substr(eq + 1);
+        }
+        if (command.flagOptions.contains(name)) {
+            if (inlineValue) return std::unexpected("option " + name + " takes no value");
+            args.flags.insert(name);
+        } else if (command.valueOptions.contains(name) || name == "--folder") {
+            if (inlineValue) {
+                args.options[name] = *inlineValue;
+            } else {
+                if (i + 1 >= argv.size()) return std::unexpected("option " + name + " needs a value");
+                args.options[name] = argv[++i];
+            }
+        } else {
+            return std::unexpected("unknown option " + name + " for " + command.name);
+        }
+    }
+    return args;
+}
+
+std::filesystem::path PlantFolder(const CliArgs& args) {
+    if (const auto folder = args.Get("--folder")) return std::filesystem::absolute(*folder);
+    return ApplicationFolder();
+}
+
+std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
+    auto plant = StartUp(PlantFolder(args));
+    if (!plant) {
+        Refuse(ctx, plant.error());
+        return std::nullopt;
+    }
+    return std::move(*plant);
+}
+
+int Refuse(CliContext& ctx, const Failure& failure) {
+    ctx.err << failure.text << '\n';
+    return kRefused;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "startup/startup.h"
+
+namespace tarnwick::cli {
+
+struct CliArgs {
+    std::vector<std::string> positionals;
+    std::map<std::string, std::string> options;  // "--wip" -> value
+    std::set<std::string> flags;                 // "--headers"
+
+    bool Has(const std::string& option) const { return options.contains(option) || flags.contains(option); }
+    std::optional<std::string> Get(const std::string& option) const;
+    std::string GetOr(const std::string& option, const std::string& fallback) const;
+};
+
+struct CliContext {
+    std::ostream& out;
+    std::ostream& err;
+};
+
+struct Command {
+    std::string name;                     // "compose", or "styles" for a group
+    std::string summary;                  // one line for tarnwick-cli --help
+    std::string help;                     // full text for COMMAND --help
+    std::set<std::string> valueOptions;   // options that take a value, e.g. "--wip"
+    std::set<std::string> flagOptions;    // options without a value, e.g. "--headers"
+    int (*run)(const CliArgs& args, CliContext& ctx);
+};
+
+// Exit statuses shared by every command.
+inline constexpr int kOk = 0;
+inline constexpr int kRefused = 1;
+inline constexpr int kUsage = 2;
+
+// Options may come before or after positionals; a value may start with "-"
+// ("--qty -3"); "--name=value" works too. "--folder" is accepted by every command.
+std::expected<CliArgs, std::string> ParseCliArgs(const std::vector<std::string>& argv, const Command& command);
+
+// The plant folder: --folder, else the folder of the executable.
+std::filesystem::path PlantFolder(const CliArgs& args);
+
+// Start-up on the plant folder; prints the failure on err and returns nullopt.
+std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
+
+// Prints a failure's text on err; returns kRefused.
+int Refuse(CliContext& ctx, const Failure& failure);
+
+// Every command of the tool, each defined in its own cmd_*.cpp.
+const Command& DbCommand();
+const Command& StylesCommand();
+const Command& LookupCommand();
+const Command& SettingsCommand();
+const Command& ComposeCommand();
+const Command& PrintCommand();
+const Command& CutsCommand();
+const Command& CutCommand();
+const Command& SampleCommand();
+const Command& PreviewCommand();
+
+}  // namespace tarnwick::cli
+
+namespace tarnwick::cli {
+// `print FILE --row N | --all`: the cut-sheet half of the print command (cmd_print_cuts.cpp).
+int PrintCutSheet(const CliArgs& args, CliContext& ctx);
+}  // namespace tarnwick::cli

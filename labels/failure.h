@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+
+namespace tarnwick {
+
+enum class MessageIcon { None, Information, Critical };
+
+// What the operator is told when something is refused or fails; the window shows it
+// as a message box with this title and icon, the CLI prints the text.
+struct Failure {
+    std::string text;
+    std::string title = "Tarnwick";
+    MessageIcon icon = MessageIcon::None;
+};
+
+}  // namespace tarnwick

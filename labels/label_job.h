@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <variant>
+
+namespace tarnwick {
+
+// The main window's label values. Unset until first written, except MadeIn.
+struct LabelJob {
+    std::optional<std::string> WIP, Style, Color, Waist, Length, LengthDesc;
+    std::optional<std::string> Text1, Text2, Text3, Barcode, Qty, Stock;
+    std::string MadeIn;
+};
+
+// What a builder receives, in the builders' argument order. UTF-8 text; the builder
+// encodes it for the printer. MadeIn and RN are read by the new-format layouts only.
+struct LabelArgs {
+    std::string WIP, Style, Color, Waist, Length, LengthDesc;
+    std::string Text1, Text2, Text3, Barcode, Qty;
+    bool PrintHeaders = false;
+    std::string MadeIn, RN;
+};
+
+// A setting that is a number or a text, kept as read, because its text form on the
+// label depends on which (an unquoted 0050 prints 50, a quoted "0050" prints 0050).
+using BaseValue = std::variant<std::monostate, double, std::string>;
+
+// The text written for a base value: a number in plain decimal, a text as it is,
+// nothing for an unset value.
+std::string BaseText(const BaseValue& value);
+
+// The two texts of the base reference command ESC "A3H" h "V" v.
+struct BasePoint {
+    std::string h;
+    std::string v;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "labels/failure.h"
+#include "labels/printer_output.h"
+
+namespace tarnwick {
+
+// Where a stream goes: a raw job to a named print queue, or one write to a raw device.
+struct OutputRoute {
+    bool queue = false;               // true: the queue named printerName
+    std::string printerName;
+    std::filesystem::path device;     // used when queue is false
+};
+
+// Delivers one whole stream by the route, unchanged. The one implementation of both
+// routes, used by label printing and by the setup window's sample alike.
+std::expected<void, Failure> SendRaw(const OutputRoute& route, std::string_view stream);
+
+// The PrinterOutput of the real program: asks for the route at every call, so a
+// saved change of settings governs the next label.
+class RoutedOutput final : public PrinterOutput {
+public:
+    explicit RoutedOutput(std::function<OutputRoute()> route) : route_(std::move(route)) {}
+    std::expected<void, Failure> SendToPrinter(std::string_view stream) override {
+        return SendRaw(route_(), stream);
+    }
+
+private:
+    std::function<OutputRoute()> route_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "labels/failure.h"
+#include "labels/label_job.h"
+
+namespace tarnwick {
+
+// The values of config.txt, read once at start-up and never written back.
+struct ConfigValues {
+    std::string StartRow;
+    std::string ExtraQty;
+    std::string SpareValue;
+    BaseValue BaseH;
+    std::string BaseV;
+    // Optional twelfth and thirteenth fields: label, then the raw printer device
+    // path. Empty when the file has only the eleven fields.
+    std::string ParallelPort;
+};
+
+// Parses the bytes of a config.txt; fileName names the file in messages.
+std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, const std::string& fileName);
+
+// Reads folder/config.txt.
+std::expected<ConfigValues, Failure> ReadConfigFile(const std::filesystem::path& folder);
+
+// The raw device the labels go to when the queue route is off: /dev/lp0 unless
+// config.txt names one; a relative path is taken from the application folder.
+std::filesystem::path RawDevicePath(const ConfigValues& config, const std::filesystem::path& folder);
+
+}  // namespace tarnwick

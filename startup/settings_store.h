@@ -1,0 +1,72 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "labels/failure.h"
+#include "labels/label_job.h"
+
+struct sqlite3;
+
+namespace tarnwick {
+
+// The Settings row in memory. Initial values apply when there is no row ID = 1.
+struct PrinterSettings {
+    BaseValue BaseX;                      // as stored: number or text
+    std::int16_t BaseY = 0;
+    std::optional<bool> ParallelPrinter;  // empty until loaded
+    bool USBPrinter = false;
+    std::string USBPrinterName;
+};
+
+// The settings database data.mdb (SQLite), held open for the life of the process.
+class SettingsDb {
+public:
+    // Opens an existing database; never creates one.
+    static std::expected<SettingsDb, Failure> Open(const std::filesystem::path& file);
+    // Creates a new database with both tables and the default Settings row 1;
+    // refuses to overwrite an existing file.
+    static std::expected<void, Failure> Create(const std::filesystem::path& file);
+
+    SettingsDb(SettingsDb&&) noexcept;
+    SettingsDb& operator=(SettingsDb&&) noexcept;
+    ~SettingsDb();
+
+    // Row ID = 1 into settings; no row leaves settings as they are.
+    std::expected<void, Failure> LoadPrinterSettings(PrinterSettings& settings) const;
+    // Writes the five values to row ID = 1 in one transaction. Returns false when
+    // there is no such row (the values then live in memory only).
+    std::expected<bool, Failure> SavePrinterSettings(const PrinterSettings& settings);
+
+    const std::filesystem::path& file() const { return file_; }
+    sqlite3* handle() const { return db_; }
+
+private:
+    SettingsDb(sqlite3* db, std::filesystem::path file) : db_(db), file_(std::move(file)) {}
+    sqlite3* db_ = nullptr;
+    std::filesystem::path file_;
+};
+
+// The layout code of a style, from table PrintStyle through a connection of its own:
+// the stored code (case kept), "NA" for an empty or Null code, "" when no row matches.
+// The style is compared ignoring ASCII case and bound as a parameter.
+std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path& databaseFile,
+                                                     const std::string& style);
+
+struct StyleRow {
+    std::string style;
+    std::optional<std::string> code;
+};
+std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesystem::path& databaseFile);
+// Adds or changes a style's code; returns true when a row was added, false when changed.
+std::expected<bool, Failure> SetPrintStyle(const std::filesystem::path& databaseFile, const std::string& style,
+                                           const std::string& code);
+// Returns false when no such style was there.
+std::expected<bool, Failure> RemovePrintStyle(const std::filesystem::path& databaseFile, const std::string& style);
+
+}  // namespace tarnwick
