@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <expected>
+#include <functional>
+#include <string_view>
+
+#include "labels/failure.h"
+#include "mainwindow/dialogs.h"
+#include "printer/send_to_printer.h"
+#include "startup/startup.h"
+
+namespace tarnwick {
+
+class frmSetup;
+
+struct SetupDeps {
+    Plant& plant;
+    Dialogs& dialogs;
+    // How the sample leaves: the real program passes SendRaw.
+    std::function<std::expected<void, Failure>(const OutputRoute&, std::string_view)> send;
+};
+
+// The main window's Setup button: loads the settings window when it is not loaded
+// (running its Form_Load), otherwise only brings it forward.
+class SetupLauncher {
+public:
+    explicit SetupLauncher(SetupDeps deps) : deps_(std::move(deps)) {}
+    void Show();
+    frmSetup* Window() const { return window_.data(); }
+
+private:
+    SetupDeps deps_;
+    QPointer<frmSetup> window_;
+};
+
+}  // namespace tarnwick
