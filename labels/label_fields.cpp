@@ -1,0 +1,56 @@
+#include "labels/label_fields.h"
+
+#include <cstdio>
+
+#include "labels/windows1252.h"
+
+namespace tarnwick {
+namespace {
+
+std::string CodePointName(char32_t cp) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(cp));
+    return buf;
+}
+
+std::string Utf8Of(char32_t cp) {
+    std::string out;
+    if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    }
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    return out;
+}
+
+}  // namespace
+
+std::expected<std::string, Failure> EncodeLabelText(std::string_view what, std::string_view utf8) {
+    auto encoded = EncodeWindows1252(utf8);
+    if (encoded) return std::move(*encoded);
+    const EncodeError& e = encoded.error();
+    const std::string position = "character " + std::to_string(e.characterIndex + 1);
+    std::string text(what);
+    switch (e.kind) {
+    case EncodeError::Kind::ControlCharacter:
+        text += " holds a control character (" + CodePointName(e.codePoint) + ") at " + position +
+                ", which the printer would take as a command. Remove it and print again.";
+        break;
+    case EncodeError::Kind::NotInCodePage:
+        text += " holds \"" + Utf8Of(e.codePoint) + "\" (" + CodePointName(e.codePoint) + ") at " + position +
+                ", which the label printer cannot print. Replace it and print again.";
+        break;
+    case EncodeError::Kind::InvalidUtf8:
+        text += " is not readable text from " + position + " on. Type it again and print again.";
+        break;
+    }
+    return std::unexpected(Failure{std::move(text), "Tarnwick", MessageIcon::Critical});
+}
+
+}  // namespace tarnwick
