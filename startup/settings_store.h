@@ -69,4 +69,18 @@ std::expected<bool, Failure> SetPrintStyle(const std::filesystem::path& database
 // Returns false when no such style was there.
 std::expected<bool, Failure> RemovePrintStyle(const std::filesystem::path& databaseFile, const std::string& style);
 
+struct StyleCode {
+    std::string style;
+    std::string code;
+};
+struct StyleImportCounts {
+    int added = 0;
+    int changed = 0;
+    int unchanged = 0;
+};
+// Sets every style's code as SetPrintStyle does, all in one transaction: on any
+// failure nothing is changed.
+std::expected<StyleImportCounts, Failure> ImportPrintStyles(const std::filesystem::path& databaseFile,
+                                                            const std::vector<StyleCode>& rows);
+
 }  // namespace tarnwick

@@ -1,0 +1,121 @@
+#include "startup/sqlite_file.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <cstring>
+#include <fstream>
+
+#include "labels/windows1252.h"
+
+namespace tarnwick {
+namespace {
+
+constexpr std::string_view kSqliteMagic{"SQLite format 3\0", 16};
+
+std::string Quoted(const std::filesystem::path& file) { return "\"" + file.string() + "\""; }
+
+// Jet 3/4 and ACE files carry their engine name at offset 4.
+bool IsAccessDatabase(std::string_view head) {
+    if (head.size() < 19) return false;
+    const std::string_view name = head.substr(4, 15);
+    return name == "Standard Jet DB" || name == "Standard ACE DB";
+}
+
+}  // namespace
+
+Failure StartUpFailure(std::string text) {
+    return Failure{std::move(text), "Tarnwick", MessageIcon::Critical};
+}
+
+std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::path& file, bool readOnly) {
+    std::error_code ec;
+    const auto status = std::filesystem::status(file, ec);
+    if (!std::filesystem::exists(status))
+        return std::unexpected(StartUpFailure("The settings database " + Quoted(file) +
+                                              " is missing. Put the plant's data.mdb in that folder "
+                                              "(or make a new one with \"tarnwick-cli db init\"), then try again."));
+    if (std::filesystem::is_directory(status))
+        return std::unexpected(StartUpFailure("The settings database " + Quoted(file) +
+                                              " is a folder, not a file. Put the plant's data.mdb there instead."));
+
+    std::ifstream in(file, std::ios::binary);
+    std::array<char, 100> buffer{};
+    in.read(buffer.data(), buffer.size());
+    if (!in && !in.eof())
+        return std::unexpected(StartUpFailure("The settings database " + Quoted(file) + " cannot be read: " +
+                                              std::strerror(errno) + ". Check its permissions, then try again."));
+    const std::string_view head(buffer.data(), static_cast<std::size_t>(in.gcount()));
+    // An empty file is an empty SQLite database; the table check below reports it.
+    if (!head.empty() && !head.starts_with(kSqliteMagic)) {
+        if (IsAccessDatabase(head))
+            return std::unexpected(StartUpFailure(
+                "The settings database " + Quoted(file) +
+                " is an Access (Jet) database from the old label system. Tarnwick keeps data.mdb as an SQLite "
+                "database: make one with \"tarnwick-cli db init\" and enter the settings and print styles "
+                "again (\"tarnwick-cli settings set\", \"tarnwick-cli styles import\")."));
+        return std::unexpected(StartUpFailure("The settings database " + Quoted(file) +
+                                              " is not an SQLite database. Replace it with the plant's data.mdb "
+                                              "(or make a new one with \"tarnwick-cli db init\"), then try again."));
+    }
+
+    sqlite3* db = nullptr;
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    if (sqlite3_open_v2(file.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+        Failure failure = DatabaseFailure(file, db, "open");
+        sqlite3_close_v2(db);
+        return std::unexpected(failure);
+    }
+    // The window's handle and a lookup's own handle share the file.
+    sqlite3_busy_timeout(db, 2000);
+
+    const char* const checks[][2] = {
+        {"SELECT ID, BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName FROM Settings LIMIT 0",
+         "a table Settings with the columns ID, BaseX, BaseY, ParallelPrinter, USBPrinter and USBPrinterName"},
+        {"SELECT Style, PrintStyle FROM PrintStyle LIMIT 0", "a table PrintStyle with the columns Style and PrintStyle"},
+    };
+    for (const auto& check : checks) {
+        sqlite3_stmt* stmt = nullptr;
+        const int rc = sqlite3_prepare_v2(db, check[0], -1, &stmt, nullptr);
+        sqlite3_finalize(stmt);
+        if (rc == SQLITE_OK) continue;
+        Failure failure;
+        if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT)
+            failure = StartUpFailure("The settings database " + Quoted(file) +
+                                     " is damaged or not an SQLite database (" + sqlite3_errmsg(db) +
+                                     "). Replace it with a good copy of data.mdb, then try again.");
+        else
+            failure = StartUpFailure("The settings database " + Quoted(file) + " has no " + check[1] + " (" +
+                                     sqlite3_errmsg(db) +
+                                     "). Replace it with the plant's data.mdb (or make a new one with "
+                                     "\"tarnwick-cli db init\"), then try again.");
+        sqlite3_close_v2(db);
+        return std::unexpected(failure);
+    }
+    return db;
+}
+
+Statement::Statement(sqlite3* db, std::string_view sql) {
+    if (sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(stmt_); }
+
+std::string ColumnText(sqlite3_stmt* stmt, int column) {
+    const auto* text = static_cast<const char*>(sqlite3_column_blob(stmt, column));
+    if (text == nullptr) return {};
+    return DecodeText(std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))));
+}
+
+bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::string_view doing) {
+    const std::string why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    return StartUpFailure("The settings database " + Quoted(file) + " could not " + std::string(doing) + ": " + why +
+                          ".");
+}
+
+}  // namespace tarnwick

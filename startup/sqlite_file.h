@@ -1,0 +1,47 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "labels/failure.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace tarnwick {
+
+// An error seen at start-up: the operator must fix a file before going on.
+Failure StartUpFailure(std::string text);
+
+// Opens an existing settings database. Never creates it: a missing file, an
+// Access file left over from the old system or any other non-SQLite file is a
+// Failure that names the file.
+std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::path& file, bool readOnly);
+
+// A prepared statement that finalizes itself.
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql);
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    ~Statement();
+
+    bool ok() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+// The text of a column, NULL as "", undecodable bytes read as Windows-1252.
+std::string ColumnText(sqlite3_stmt* stmt, int column);
+
+// Runs SQL without results; false (with the error in db) on failure.
+bool Exec(sqlite3* db, const char* sql);
+
+// "the database file ... : <sqlite message>" for unexpected engine errors.
+Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::string_view doing);
+
+}  // namespace tarnwick
