@@ -71,8 +71,8 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
 
     const char* const checks[][2] = {
         {"SELECT ID, BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName FROM Settings LIMIT 0",
-         "a table Settings with the columns ID, BaseX, BaseY, ParallelPrinter, USBPrinter and USBPrinterName"},
-        {"SELECT Style, PrintStyle FROM PrintStyle LIMIT 0", "a table PrintStyle with the columns Style and PrintStyle"},
+         "table Settings with the columns ID, BaseX, BaseY, ParallelPrinter, USBPrinter and USBPrinterName"},
+        {"SELECT Style, PrintStyle FROM PrintStyle LIMIT 0", "table PrintStyle with the columns Style and PrintStyle"},
     };
     for (const auto& check : checks) {
         sqlite3_stmt* stmt = nullptr;

@@ -1,0 +1,154 @@
+#include "startup/config_file.h"
+
+#include <gtest/gtest.h>
+
+#include "temp_folder.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TempFolder;
+
+struct ConfigCase {
+    const char* name;
+    std::string bytes;
+    std::string startRow, extraQty, spareValue;
+    BaseValue baseH;
+    std::string baseV;
+    std::string parallelPort;
+};
+
+const std::string kSixLines = "Tarnwick settings\nStartRow,2\nExtraQty,3\nSpareValue,x\nBaseH,0050\nBaseV,0050\n";
+
+std::string Shown(const BaseValue& value) {
+    if (const auto* number = std::get_if<double>(&value)) return "number " + std::to_string(*number);
+    if (const auto* text = std::get_if<std::string>(&value)) return "text \"" + *text + "\"";
+    return "unset";
+}
+
+void PrintTo(const ConfigCase& c, std::ostream* os) { *os << c.name; }
+
+class ConfigFields : public ::testing::TestWithParam<ConfigCase> {};
+
+TEST_P(ConfigFields, FillTheFiveValues) {
+    const ConfigCase& c = GetParam();
+    const auto config = ParseConfigText(c.bytes, "config.txt");
+    ASSERT_TRUE(config.has_value()) << config.error().text;
+    EXPECT_EQ(config->StartRow, c.startRow);
+    EXPECT_EQ(config->ExtraQty, c.extraQty);
+    EXPECT_EQ(config->SpareValue, c.spareValue);
+    EXPECT_EQ(Shown(config->BaseH), Shown(c.baseH));
+    EXPECT_EQ(config->BaseV, c.baseV);
+    EXPECT_EQ(config->ParallelPort, c.parallelPort);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, ConfigFields,
+    ::testing::Values(
+        ConfigCase{"SixLines", kSixLines, "2", "3", "x", 50.0, "0050", ""},
+        ConfigCase{"OneLine", "Tarnwick settings,StartRow,2,ExtraQty,3,SpareValue,x,BaseH,0050,BaseV,0050", "2",
+                   "3", "x", 50.0, "0050", ""},
+        ConfigCase{"CrLf", "Tarnwick\r\nStartRow,2\r\nExtraQty,3\r\nSpareValue,x\r\nBaseH,0050\r\nBaseV,0050\r\n",
+                   "2", "3", "x", 50.0, "0050", ""},
+        ConfigCase{"CrOnly", "Tarnwick\rStartRow,2\rExtraQty,3\rSpareValue,x\rBaseH,0050\rBaseV,0050", "2", "3",
+                   "x", 50.0, "0050", ""},
+        ConfigCase{"QuotedBaseHStaysText",
+                   "T\nStartRow,2\nExtraQty,3\nSpareValue,x\nBaseH,\"0050\"\nBaseV,\"0050\"\n", "2", "3", "x",
+                   std::string("0050"), "0050", ""},
+        ConfigCase{"QuotedFieldKeepsCommaAndSkipsTail",
+                   "T\nStartRow,2\nExtraQty,3\nSpareValue,\"a,b\" ignored\nBaseH,  \"7\"  \nBaseV,5\n", "2", "3",
+                   "a,b", std::string("7"), "5", ""},
+        ConfigCase{"QuotedFieldRunsOverLineEnd", "T\nStartRow,2\nExtraQty,3\nSpareValue,\"a\nb\"\nBaseH,1\nBaseV,5",
+                   "2", "3", "a\nb", 1.0, "5", ""},
+        // Without quotes the comma splits the value and every later value moves on by one field.
+        ConfigCase{"UnquotedCommaShiftsFields", "T\nStartRow,2\nExtraQty,3\nSpareValue,a,b\nBaseH,0050\nBaseV,7\n",
+                   "2", "3", "a", std::string("BaseH"), "BaseV", ""},
+        ConfigCase{"LeadingBlanksSkippedTrailingSpacesDropped",
+                   "T\n\t StartRow,\t 2  \nExtraQty,   3\nSpareValue, x y \nBaseH,\t-12.5 \nBaseV, 0050  \n", "2",
+                   "3", "x y", -12.5, "0050", ""},
+        ConfigCase{"EmptyFields", "T\nStartRow,\nExtraQty,,x,y\nBaseH,\nBaseV,\n", "", "", "y", std::string(""), "",
+                   ""},
+        ConfigCase{"EmptyLineIsOneField", "H\n\n5\nx\n6\nx\n7\nx\n8\nx\n9", "5", "6", "7", 8.0, "9", ""},
+        ConfigCase{"BaseHWordsAndSpacedDigitsStayText",
+                   "T\nStartRow,2\nExtraQty,3\nSpareValue,x\nBaseH,1 2\nBaseV,0\n", "2", "3", "x",
+                   std::string("1 2"), "0", ""},
+        ConfigCase{"BaseHHexAndExponentAreNumbers", "T,S,2,E,3,X,x,H,&H10,V,1E3", "2", "3", "x", 16.0, "1E3", ""},
+        ConfigCase{"TwelfthFieldAloneIgnored", kSixLines + "ParallelPort\n", "2", "3", "x", 50.0, "0050", ""},
+        ConfigCase{"DevicePair", kSixLines + "ParallelPort,/dev/usb/lp0\n", "2", "3", "x", 50.0, "0050",
+                   "/dev/usb/lp0"},
+        ConfigCase{"DevicePairLabelNotExamined", kSixLines + "anything,\"labels, today.prn\",more,fields\n", "2",
+                   "3", "x", 50.0, "0050", "labels, today.prn"},
+        ConfigCase{"Windows1252", "Caf\xE9\nStartRow,2\nExtraQty,3\nSpareValue,\xE9t\xE9\x80\nBaseH,1\nBaseV,5\n",
+                   "2", "3", "\xC3\xA9t\xC3\xA9\xE2\x82\xAC", 1.0, "5", ""},
+        ConfigCase{"Utf8WithBom", "\xEF\xBB\xBF\"Tarnwick\"\nStartRow,2\nExtraQty,3\nSpareValue,\xC3\xA9\nBaseH,1\n"
+                   "BaseV,5\n",
+                   "2", "3", "\xC3\xA9", 1.0, "5", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedCase {
+    const char* name;
+    std::string bytes;
+    const char* mentions;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedConfig : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(RefusedConfig, NamesFileAndProblem) {
+    const auto config = ParseConfigText(GetParam().bytes, "/plant/config.txt");
+    ASSERT_FALSE(config.has_value());
+    EXPECT_NE(config.error().text.find("/plant/config.txt"), std::string::npos) << config.error().text;
+    EXPECT_NE(config.error().text.find(GetParam().mentions), std::string::npos) << config.error().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, RefusedConfig,
+    ::testing::Values(RefusedCase{"Empty", "", "holds 0 fields"},
+                      RefusedCase{"TenFields", "T\nStartRow,2\nExtraQty,3\nSpareValue,x\nBaseH,0050\nBaseV\n",
+                                  "holds 10 fields; it needs 11"},
+                      RefusedCase{"TrailingBlanksAreNoField", "T,S,2,E,3,X,x,H,1,V\n  \t", "holds 10 fields"},
+                      RefusedCase{"StartRowTooLarge", "T,S,32767.5,E,3,X,x,H,1,V,5", "StartRow"},
+                      RefusedCase{"StartRowTooSmall", "T,S,-40000 rows,E,3,X,x,H,1,V,5", "StartRow"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ConfigFile, TrailingCommaPromisesAnEmptyLastField) {
+    const auto config = ParseConfigText("T,S,2,E,3,X,x,H,1,V,", "config.txt");
+    ASSERT_TRUE(config.has_value()) << config.error().text;
+    EXPECT_EQ(config->BaseV, "");
+}
+
+TEST(ConfigFile, StartRowInRangeAfterRounding) {
+    const auto config = ParseConfigText("T,S,-32768.5,E,3,X,x,H,1,V,5", "config.txt");
+    ASSERT_TRUE(config.has_value()) << config.error().text;
+    EXPECT_EQ(config->StartRow, "-32768.5");
+}
+
+TEST(ConfigFile, ReadsFromTheFolder) {
+    TempFolder folder;
+    folder.Write("config.txt", kSixLines);
+    const auto config = ReadConfigFile(folder.path());
+    ASSERT_TRUE(config.has_value()) << config.error().text;
+    EXPECT_EQ(config->StartRow, "2");
+    EXPECT_EQ(config->BaseV, "0050");
+}
+
+TEST(ConfigFile, MissingFileIsNamed) {
+    TempFolder folder;
+    const auto config = ReadConfigFile(folder.path());
+    ASSERT_FALSE(config.has_value());
+    EXPECT_NE(config.error().text.find((folder / "config.txt").string()), std::string::npos);
+    EXPECT_NE(config.error().text.find("missing"), std::string::npos);
+}
+
+TEST(ConfigFile, RawDevicePath) {
+    ConfigValues config;
+    EXPECT_EQ(RawDevicePath(config, "/plant"), "/dev/lp0");
+    config.ParallelPort = "/dev/usb/lp1";
+    EXPECT_EQ(RawDevicePath(config, "/plant"), "/dev/usb/lp1");
+    config.ParallelPort = "out/labels.prn";
+    EXPECT_EQ(RawDevicePath(config, "/plant"), "/plant/out/labels.prn");
+}
+
+}  // namespace
+}  // namespace tarnwick

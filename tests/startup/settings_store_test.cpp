@@ -1,0 +1,224 @@
+#include "startup/settings_store.h"
+
+#include <gtest/gtest.h>
+
+#include "temp_folder.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::ExecSql;
+using testing::QueryTyped;
+using testing::TempFolder;
+
+std::string Shown(const BaseValue& value) {
+    if (const auto* number = std::get_if<double>(&value)) return "number " + std::to_string(*number);
+    if (const auto* text = std::get_if<std::string>(&value)) return "text \"" + *text + "\"";
+    return "unset";
+}
+
+std::string Shown(const std::optional<bool>& value) { return value ? (*value ? "true" : "false") : "unset"; }
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(SettingsDb::Create(file).has_value()); }
+
+    std::expected<PrinterSettings, Failure> Load() {
+        auto db = SettingsDb::Open(file);
+        if (!db) return std::unexpected(db.error());
+        PrinterSettings settings;
+        if (auto loaded = db->LoadPrinterSettings(settings); !loaded) return std::unexpected(loaded.error());
+        return settings;
+    }
+
+    TempFolder folder;
+    std::filesystem::path file = folder / "data.mdb";
+};
+
+TEST_F(SettingsStore, NewDatabaseHoldsTheDefaultRow) {
+    const auto settings = Load();
+    ASSERT_TRUE(settings.has_value()) << settings.error().text;
+    EXPECT_EQ(Shown(settings->BaseX), "text \"0\"");
+    EXPECT_EQ(settings->BaseY, 0);
+    EXPECT_EQ(Shown(settings->ParallelPrinter), "true");
+    EXPECT_FALSE(settings->USBPrinter);
+    EXPECT_EQ(settings->USBPrinterName, "");
+    EXPECT_EQ(QueryTyped(file, "SELECT count(*) FROM PrintStyle"), "integer:0");
+}
+
+TEST_F(SettingsStore, CreateRefusesAnExistingFile) {
+    const auto again = SettingsDb::Create(file);
+    ASSERT_FALSE(again.has_value());
+    EXPECT_NE(again.error().text.find("already exists"), std::string::npos);
+    folder.Write("other.mdb", "keep me");
+    ASSERT_FALSE(SettingsDb::Create(folder / "other.mdb").has_value());
+    EXPECT_EQ(QueryTyped(file, "SELECT BaseX FROM Settings"), "text:0");
+}
+
+TEST_F(SettingsStore, CreateInAMissingFolderLeavesNothing) {
+    EXPECT_FALSE(SettingsDb::Create(folder / "no/such/data.mdb").has_value());
+    EXPECT_FALSE(std::filesystem::exists(folder / "no"));
+}
+
+struct LoadCase {
+    const char* name;
+    const char* update;  // SET clause for row 1
+    std::string baseX;
+    std::int16_t baseY;
+    std::string parallel;
+    bool usb;
+    std::string printerName;
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.update; }
+
+class SettingsLoad : public SettingsStore, public ::testing::WithParamInterface<LoadCase> {};
+
+TEST_P(SettingsLoad, ConvertsTheRow) {
+    const LoadCase& c = GetParam();
+    ExecSql(file, std::string("UPDATE Settings SET ") + c.update + " WHERE ID=1");
+    const auto settings = Load();
+    ASSERT_TRUE(settings.has_value()) << settings.error().text;
+    EXPECT_EQ(Shown(settings->BaseX), c.baseX);
+    EXPECT_EQ(settings->BaseY, c.baseY);
+    EXPECT_EQ(Shown(settings->ParallelPrinter), c.parallel);
+    EXPECT_EQ(settings->USBPrinter, c.usb);
+    EXPECT_EQ(settings->USBPrinterName, c.printerName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conversions, SettingsLoad,
+    ::testing::Values(
+        LoadCase{"HalfDownToEven", "BaseY=12.5", "text \"0\"", 12, "true", false, ""},
+        LoadCase{"HalfUpToEven", "BaseY=13.5", "text \"0\"", 14, "true", false, ""},
+        LoadCase{"NegativeHalf", "BaseY=-2.5", "text \"0\"", -2, "true", false, ""},
+        LoadCase{"BaseYExtremes", "BaseY=-32768.5, BaseX=32767", "number 32767.000000", -32768, "true", false, ""},
+        LoadCase{"BaseYAsText", "BaseY=' 12.5 '", "text \"0\"", 12, "true", false, ""},
+        LoadCase{"BaseXTextKeepsZeros", "BaseX='0050'", "text \"0050\"", 0, "true", false, ""},
+        LoadCase{"BaseXNumber", "BaseX=12.25", "number 12.250000", 0, "true", false, ""},
+        LoadCase{"BaseXNull", "BaseX=NULL", "unset", 0, "true", false, ""},
+        LoadCase{"AnyNonZeroIsTrue", "USBPrinter=-1, ParallelPrinter=2", "text \"0\"", 0, "true", true, ""},
+        LoadCase{"BothFalse", "USBPrinter=0, ParallelPrinter=0", "text \"0\"", 0, "false", false, ""},
+        LoadCase{"BooleanWords", "USBPrinter='True', ParallelPrinter='false'", "text \"0\"", 0, "false", true, ""},
+        LoadCase{"ParallelNullIsUnset", "ParallelPrinter=NULL", "text \"0\"", 0, "unset", false, ""},
+        LoadCase{"NameAsText", "USBPrinterName='Zebra \xC3\xBC', USBPrinter=1", "text \"0\"", 0, "true", true,
+                 "Zebra \xC3\xBC"},
+        LoadCase{"NameFromNumber", "USBPrinterName=CAST(42 AS INTEGER)", "text \"0\"", 0, "true", false, "42"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct BadRowCase {
+    const char* name;
+    const char* update;
+    const char* column;
+};
+
+void PrintTo(const BadRowCase& c, std::ostream* os) { *os << c.update; }
+
+class SettingsLoadRefused : public SettingsStore, public ::testing::WithParamInterface<BadRowCase> {};
+
+TEST_P(SettingsLoadRefused, NamesFileAndColumnAndLeavesSettings) {
+    ExecSql(file, std::string("UPDATE Settings SET ") + GetParam().update + " WHERE ID=1");
+    auto db = SettingsDb::Open(file);
+    ASSERT_TRUE(db.has_value()) << db.error().text;
+    PrinterSettings settings;
+    settings.BaseX = std::string("keep");
+    settings.BaseY = 9;
+    const auto loaded = db->LoadPrinterSettings(settings);
+    ASSERT_FALSE(loaded.has_value());
+    EXPECT_NE(loaded.error().text.find(file.string()), std::string::npos) << loaded.error().text;
+    EXPECT_NE(loaded.error().text.find(std::string("column ") + GetParam().column), std::string::npos)
+        << loaded.error().text;
+    EXPECT_EQ(Shown(settings.BaseX), "text \"keep\"");
+    EXPECT_EQ(settings.BaseY, 9);
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversions, SettingsLoadRefused,
+                         ::testing::Values(BadRowCase{"NullBaseY", "BaseY=NULL", "BaseY"},
+                                           BadRowCase{"BaseYTooLarge", "BaseY=32768", "BaseY"},
+                                           BadRowCase{"BaseYRoundsOutOfRange", "BaseY=32767.5", "BaseY"},
+                                           BadRowCase{"BaseYTooSmall", "BaseY=-40000", "BaseY"},
+                                           BadRowCase{"BaseYWords", "BaseY='twelve'", "BaseY"},
+                                           BadRowCase{"NullUSBPrinter", "USBPrinter=NULL", "USBPrinter"},
+                                           BadRowCase{"USBPrinterWords", "USBPrinter='maybe'", "USBPrinter"},
+                                           BadRowCase{"ParallelWords", "ParallelPrinter='maybe'", "ParallelPrinter"},
+                                           BadRowCase{"NullName", "USBPrinterName=NULL", "USBPrinterName"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsStore, NoRowOneLeavesInitialValues) {
+    ExecSql(file, "UPDATE Settings SET ID=2, BaseY=NULL");
+    const auto settings = Load();
+    ASSERT_TRUE(settings.has_value()) << settings.error().text;
+    EXPECT_EQ(Shown(settings->BaseX), "unset");
+    EXPECT_EQ(settings->BaseY, 0);
+    EXPECT_EQ(Shown(settings->ParallelPrinter), "unset");
+    EXPECT_FALSE(settings->USBPrinter);
+    EXPECT_EQ(settings->USBPrinterName, "");
+}
+
+TEST_F(SettingsStore, SaveWritesAllFiveColumns) {
+    auto db = SettingsDb::Open(file);
+    ASSERT_TRUE(db.has_value());
+    PrinterSettings settings;
+    settings.BaseX = std::string("50");
+    settings.BaseY = -12;
+    settings.ParallelPrinter = false;
+    settings.USBPrinter = true;
+    settings.USBPrinterName = "Zebra";
+    const auto saved = db->SavePrinterSettings(settings);
+    ASSERT_TRUE(saved.has_value()) << saved.error().text;
+    EXPECT_TRUE(*saved);
+    // Typed text stays text in BaseX, so a later load gives back exactly what was typed.
+    EXPECT_EQ(QueryTyped(file, "SELECT BaseX FROM Settings WHERE ID=1"), "text:50");
+    EXPECT_EQ(QueryTyped(file, "SELECT BaseY FROM Settings WHERE ID=1"), "integer:-12");
+    EXPECT_EQ(QueryTyped(file, "SELECT ParallelPrinter FROM Settings WHERE ID=1"), "integer:0");
+    EXPECT_EQ(QueryTyped(file, "SELECT USBPrinter FROM Settings WHERE ID=1"), "integer:1");
+    EXPECT_EQ(QueryTyped(file, "SELECT USBPrinterName FROM Settings WHERE ID=1"), "text:Zebra");
+
+    PrinterSettings reloaded;
+    ASSERT_TRUE(db->LoadPrinterSettings(reloaded).has_value());
+    EXPECT_EQ(Shown(reloaded.BaseX), "text \"50\"");
+    EXPECT_EQ(reloaded.BaseY, -12);
+    EXPECT_EQ(Shown(reloaded.ParallelPrinter), "false");
+    EXPECT_TRUE(reloaded.USBPrinter);
+    EXPECT_EQ(reloaded.USBPrinterName, "Zebra");
+}
+
+TEST_F(SettingsStore, SaveWithoutRowOneWritesNothing) {
+    ExecSql(file, "DELETE FROM Settings");
+    auto db = SettingsDb::Open(file);
+    ASSERT_TRUE(db.has_value());
+    PrinterSettings settings;
+    settings.USBPrinterName = "Zebra";
+    const auto saved = db->SavePrinterSettings(settings);
+    ASSERT_TRUE(saved.has_value()) << saved.error().text;
+    EXPECT_FALSE(*saved);
+    EXPECT_EQ(QueryTyped(file, "SELECT count(*) FROM Settings"), "integer:0");
+}
+
+TEST_F(SettingsStore, FailedSaveKeepsTheOldRowAndTheHandleUsable) {
+    ExecSql(file,
+            "CREATE TRIGGER refuse BEFORE UPDATE ON Settings WHEN NEW.USBPrinterName = 'boom'"
+            " BEGIN SELECT RAISE(ABORT, 'refused by test'); END");
+    auto db = SettingsDb::Open(file);
+    ASSERT_TRUE(db.has_value());
+    PrinterSettings settings;
+    settings.BaseX = std::string("77");
+    settings.BaseY = 5;
+    settings.USBPrinterName = "boom";
+    const auto saved = db->SavePrinterSettings(settings);
+    ASSERT_FALSE(saved.has_value());
+    EXPECT_NE(saved.error().text.find("refused by test"), std::string::npos) << saved.error().text;
+    EXPECT_NE(saved.error().text.find(file.string()), std::string::npos);
+    EXPECT_EQ(QueryTyped(file, "SELECT BaseX || '/' || BaseY || '/' || USBPrinterName FROM Settings"),
+              "text:0/0/");
+
+    // The failed transaction was rolled back, so the next save goes through.
+    settings.USBPrinterName = "fine";
+    const auto again = db->SavePrinterSettings(settings);
+    ASSERT_TRUE(again.has_value()) << again.error().text;
+    EXPECT_EQ(QueryTyped(file, "SELECT BaseX || '/' || BaseY || '/' || USBPrinterName FROM Settings"),
+              "text:77/5/fine");
+}
+
+}  // namespace
+}  // namespace tarnwick
