@@ -1,0 +1,163 @@
+#include "cutsheet/cut_rows.h"
+
+#include <cmath>
+
+#include "labels/numbers.h"
+
+namespace tarnwick {
+namespace {
+
+std::string Trimmed(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    const auto last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+}  // namespace
+
+std::expected<std::string, Failure> CellText(CutSheet& sheet, int row, int column) {
+    auto cell = sheet.Cell(row, column);
+    if (!cell) return std::unexpected(cell.error());
+    if (const double* number = std::get_if<double>(&*cell)) return Trimmed(FormatNumber(*number));
+    if (const std::string* text = std::get_if<std::string>(&*cell)) return Trimmed(*text);
+    return std::string{};
+}
+
+std::string ColorRule(std::string_view color) {
+    // Characters, not bytes: a one-letter colour may take two bytes in UTF-8.
+    std::size_t characters = 0;
+    for (unsigned char c : color)
+        if ((c & 0xC0) != 0x80) ++characters;
+    if (characters == 1) return "O0" + std::string(color);
+    if (characters == 2) return "O" + std::string(color);
+    return std::string(color);
+}
+
+std::string CutEntryText(const std::array<std::string, 6>& columns) {
+    std::string entry = columns[0];
+    for (std::size_t i = 1; i < columns.size(); ++i) entry += " - " + columns[i];
+    return entry;
+}
+
+std::expected<CutListing, Failure> ListCuts(CutSheet& sheet, int firstRow, const std::filesystem::path& file) {
+    CutListing listing;
+    int row = firstRow;
+    for (; row <= kLastCutRow; ++row) {
+        auto wip = CellText(sheet, row, 1);
+        if (!wip) return std::unexpected(wip.error());
+        if (wip->empty()) break;
+        std::array<std::string, 6> columns{std::move(*wip)};
+        for (int column = 2; column <= 6; ++column) {
+            auto text = CellText(sheet, row, column);
+            if (!text) return std::unexpected(text.error());
+            columns[column - 1] = std::move(*text);
+        }
+        listing.cuts.push_back({row, CutEntryText(columns)});
+    }
+    if (row > kLastCutRow) {
+        auto beyond = CellText(sheet, kLastCutRow + 1, 1);
+        if (!beyond) return std::unexpected(beyond.error());
+        if (!beyond->empty()) {
+            listing.notice = Failure{"The cut sheet " + file.string() + " has cuts below row " +
+                                         std::to_string(kLastCutRow) + ". Only the cuts up to row " +
+                                         std::to_string(kLastCutRow) + " are listed; split the sheet to reach the rest.",
+                                     "Tarnwick", MessageIcon::Information};
+        }
+    }
+    return listing;
+}
+
+std::expected<std::string, Failure> QuantityShown(const std::string& qty, std::string_view extraQty, int row,
+                                                  const std::filesystem::path& file) {
+    if (!IsWholeNumberText(qty)) {
+        const std::string what = qty.empty() ? "no quantity" : "the quantity " + Quoted(qty);
+        return std::unexpected(Failure{"Row " + std::to_string(row) + " of the cut sheet " + file.string() + " has " +
+                                           what + " in column L, which must be a number. Correct the cut sheet and try again.",
+                                       "Tarnwick", MessageIcon::Information});
+    }
+    return FormatNumber(LeadingNumber(qty) + LeadingNumber(extraQty));
+}
+
+std::expected<CutRow, Failure> ReadCutRow(CutSheet& sheet, int row, std::string_view extraQty, CutColumns columns,
+                                          const std::filesystem::path& file) {
+    CutRow cut;
+    cut.row = row;
+    std::string* const fields[] = {&cut.WIP,   &cut.Style, &cut.Color, &cut.Waist,   &cut.Length, &cut.LengthDesc,
+                                   &cut.Text1, &cut.Text2, &cut.Text3, &cut.Barcode, nullptr,     &cut.Qty,
+                                   &cut.Stock};
+    for (int column = 1; column <= 13; ++column) {
+        if (column == 11 && columns == CutColumns::WithoutMadeIn) continue;
+        auto text = CellText(sheet, row, column);
+        if (!text) return std::unexpected(text.error());
+        if (column == 11) cut.MadeIn = std::move(*text);
+        else *fields[column - 1] = std::move(*text);
+    }
+    cut.Color = ColorRule(cut.Color);
+    auto shown = QuantityShown(cut.Qty, extraQty, row, file);
+    if (!shown) return std::unexpected(shown.error());
+    cut.QtyShown = std::move(*shown);
+    return cut;
+}
+
+void ApplyCutRow(const CutRow& cut, LabelJob& job) {
+    job.WIP = cut.WIP;
+    job.Style = cut.Style;
+    job.Color = cut.Color;
+    job.Waist = cut.Waist;
+    job.Length = cut.Length;
+    job.LengthDesc = cut.LengthDesc;
+    job.Text1 = cut.Text1;
+    job.Text2 = cut.Text2;
+    job.Text3 = cut.Text3;
+    job.Barcode = cut.Barcode;
+    job.Qty = cut.Qty;
+    job.Stock = cut.Stock;
+    if (cut.MadeIn) job.MadeIn = *cut.MadeIn;
+}
+
+std::expected<std::int16_t, Failure> FirstCutRow(std::string_view startRow) {
+    const auto row = RoundToInt16(LeadingNumber(startRow));
+    if (!row || *row < 1) {
+        return std::unexpected(Failure{"StartRow in config.txt is \"" + std::string(startRow) +
+                                           "\", which is not a row of the cut sheet. Set it to the row of the first cut "
+                                           "(1 to 32767) in config.txt and start Tarnwick again.",
+                                       "Tarnwick", MessageIcon::Critical});
+    }
+    return *row;
+}
+
+std::expected<CutSheetImport, Failure> ImportCutSheet(const std::filesystem::path& file, std::string_view startRow,
+                                                       std::string_view extraQty) {
+    auto firstRow = FirstCutRow(startRow);
+    if (!firstRow) return std::unexpected(firstRow.error());
+    auto sheet = OpenCutSheet(file);
+    if (!sheet) return std::unexpected(sheet.error());
+    auto listing = ListCuts(**sheet, *firstRow, file);
+    if (!listing) return std::unexpected(listing.error());
+    if (listing->cuts.empty()) {
+        return std::unexpected(Failure{"The cut sheet has no cuts from row " + std::to_string(*firstRow) + ".",
+                                       "Tarnwick", MessageIcon::Information});
+    }
+    auto first = ReadCutRow(**sheet, *firstRow, extraQty, CutColumns::All, file);
+    if (!first) return std::unexpected(first.error());
+    return CutSheetImport{*firstRow, std::move(*listing), std::move(*first)};
+}
+
+std::expected<std::optional<CutRow>, Failure> ReadCutAt(const std::filesystem::path& file, int row,
+                                                        std::string_view extraQty, RowTest test, CutColumns columns) {
+    auto sheet = OpenCutSheet(file);
+    if (!sheet) return std::unexpected(sheet.error());
+    if (test == RowTest::MustHoldCut) {
+        auto wip = CellText(**sheet, row, 1);
+        if (!wip) return std::unexpected(wip.error());
+        if (wip->empty()) return std::optional<CutRow>{};
+    }
+    auto cut = ReadCutRow(**sheet, row, extraQty, columns, file);
+    if (!cut) return std::unexpected(cut.error());
+    return std::optional<CutRow>{std::move(*cut)};
+}
+
+}  // namespace tarnwick

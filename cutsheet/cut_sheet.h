@@ -1,0 +1,46 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <variant>
+
+#include "labels/failure.h"
+
+namespace tarnwick {
+
+// One cell as the sheet holds it: empty, a number, or a text (UTF-8).
+using CellValue = std::variant<std::monostate, double, std::string>;
+
+// The first worksheet of a cut-sheet file, opened read-only. Rows and columns count
+// from 1. A reader may read the file lazily, only as far as the rows asked for, so
+// a cell can still fail (a corrupt part further on, an error value in the cell).
+// Destroying the sheet closes the file; nothing is ever written to it.
+class CutSheet {
+public:
+    virtual ~CutSheet() = default;
+    virtual std::expected<CellValue, Failure> Cell(int row, int column) = 0;
+};
+
+// Opens the file by what it holds, not by its name: a zip holding an OpenDocument
+// spreadsheet is read as ods, another zip as xlsx, an OLE compound file as xls, and
+// anything else as comma-separated text.
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenCutSheet(const std::filesystem::path& file);
+
+// The readers themselves, for callers that know the format.
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenCsvSheet(const std::filesystem::path& file);
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsxSheet(const std::filesystem::path& file);
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenOdsSheet(const std::filesystem::path& file);
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheet(const std::filesystem::path& file);
+
+// True only for an existing regular file (after symbolic links); a folder is no file.
+bool FileExists(const std::filesystem::path& file);
+
+// "A1"-style name of a cell, for messages.
+std::string CellName(int row, int column);
+
+// The failure every reader gives when a file cannot be read: names the file and why.
+Failure ReadFailure(const std::filesystem::path& file, const std::string& problem);
+
+}  // namespace tarnwick

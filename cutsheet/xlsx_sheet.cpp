@@ -1,0 +1,425 @@
+#include <zip.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cutsheet/cut_sheet.h"
+#include "cutsheet/xml_stream.h"
+
+// Our own reader rather than orcus's: orcus 0.17 loads an empty sheet when the
+// relationship targets are absolute (openpyxl, pandas) and drops inline-string cells
+// (streaming writers, ERP exports).
+
+namespace tarnwick {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+
+struct ZipCloser {
+    void operator()(zip_t* z) const { zip_discard(z); }
+};
+struct EntryCloser {
+    void operator()(zip_file_t* f) const { zip_fclose(f); }
+};
+using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
+using EntryPtr = std::unique_ptr<zip_file_t, EntryCloser>;
+
+EntryPtr OpenEntry(zip_t* archive, const std::string& name) {
+    if (zip_file_t* f = zip_fopen(archive, name.c_str(), 0)) return EntryPtr(f);
+    return EntryPtr(zip_fopen(archive, name.c_str(), ZIP_FL_NOCASE));
+}
+
+std::optional<std::string> ReadEntry(zip_t* archive, const std::string& name) {
+    EntryPtr entry = OpenEntry(archive, name);
+    if (!entry) return std::nullopt;
+    std::string bytes;
+    std::array<char, kChunk> chunk;
+    for (;;) {
+        const zip_int64_t got = zip_fread(entry.get(), chunk.data(), chunk.size());
+        if (got < 0) return std::nullopt;
+        if (got == 0) break;
+        bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    }
+    return bytes;
+}
+
+// OOXML writes characters XML cannot hold as _xHHHH_.
+std::string UnescapeOoxml(std::string text) {
+    if (text.find("_x") == std::string::npos) return text;
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned code = 0;
+        if (text.compare(i, 2, "_x") == 0 && i + 7 <= text.size() && text[i + 6] == '_' &&
+            std::from_chars(text.data() + i + 2, text.data() + i + 6, code, 16).ptr == text.data() + i + 6) {
+            if (code < 0x80) {
+                out.push_back(static_cast<char>(code));
+            } else if (code < 0x800) {
+                out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+                out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+            } else {
+                out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+                out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+                out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+            }
+            i += 7;
+        } else {
+            out.push_back(text[i++]);
+        }
+    }
+    return out;
+}
+
+struct Relationship {
+    std::string id, type, target;
+};
+
+class RelationshipsXml final : public XmlStream {
+public:
+    std::vector<Relationship> list;
+
+protected:
+    void Start(std::string_view name, const char** attributes) override {
+        if (name != "Relationship") return;
+        const char* id = Attribute(attributes, "Id");
+        const char* type = Attribute(attributes, "Type");
+        const char* target = Attribute(attributes, "Target");
+        if (id && type && target) list.push_back({id, type, target});
+    }
+    void End(std::string_view) override {}
+};
+
+// The relationship ids of the workbook's sheets, in workbook order.
+class WorkbookXml final : public XmlStream {
+public:
+    std::vector<std::string> sheetIds;
+
+protected:
+    void Start(std::string_view name, const char** attributes) override {
+        if (name != "sheet") return;
+        if (const char* id = Attribute(attributes, "id")) sheetIds.emplace_back(id);
+    }
+    void End(std::string_view) override {}
+};
+
+std::string FolderOf(const std::string& part) {
+    const auto slash = part.rfind('/');
+    return slash == std::string::npos ? "" : part.substr(0, slash + 1);
+}
+
+// A relationship target as a part name: absolute targets ("/xl/worksheets/sheet1.xml")
+// from the package root, relative ones from the folder of the part that points.
+std::string ResolveTarget(const std::string& fromFolder, const std::string& target) {
+    const std::string joined = target.starts_with('/') ? target.substr(1) : fromFolder + target;
+    std::vector<std::string> segments;
+    std::size_t start = 0;
+    while (start <= joined.size()) {
+        const std::size_t slash = std::min(joined.find('/', start), joined.size());
+        const std::string segment = joined.substr(start, slash - start);
+        if (segment == "..") {
+            if (!segments.empty()) segments.pop_back();
+        } else if (!segment.empty() && segment != ".") {
+            segments.push_back(segment);
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (const auto& s : segments) out += (out.empty() ? "" : "/") + s;
+    return out;
+}
+
+std::optional<std::vector<Relationship>> ReadRelationships(zip_t* archive, const std::string& part) {
+    const std::string relsName = FolderOf(part) + "_rels/" + part.substr(FolderOf(part).size()) + ".rels";
+    auto bytes = ReadEntry(archive, relsName);
+    if (!bytes) return std::nullopt;
+    RelationshipsXml xml;
+    if (!xml.Feed(*bytes, true)) return std::nullopt;
+    return xml.list;
+}
+
+const Relationship* FindByType(const std::vector<Relationship>& rels, std::string_view typeEnd) {
+    for (const auto& r : rels)
+        if (r.type.ends_with(typeEnd)) return &r;
+    return nullptr;
+}
+
+// A streamed zip entry feeding an XmlStream a chunk at a time.
+class EntryFeed {
+public:
+    EntryFeed(EntryPtr entry, XmlStream& xml) : entry_(std::move(entry)), xml_(xml) {}
+    bool Done() const { return done_; }
+    // Feeds one more chunk; an error message when the entry or its XML is broken.
+    std::optional<std::string> Step() {
+        std::array<char, kChunk> chunk;
+        const zip_int64_t got = zip_fread(entry_.get(), chunk.data(), chunk.size());
+        if (got < 0) return std::string("its zip data is damaged");
+        const bool last = got == 0;
+        if (!xml_.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)), last))
+            return "its XML is not well-formed (" + xml_.Error() + ")";
+        done_ = last;
+        return std::nullopt;
+    }
+
+private:
+    EntryPtr entry_;
+    XmlStream& xml_;
+    bool done_ = false;
+};
+
+class SharedStringsXml final : public XmlStream {
+public:
+    std::vector<std::string> strings;
+
+protected:
+    void Start(std::string_view name, const char**) override {
+        if (name == "si") {
+            inItem_ = true;
+            current_.clear();
+        } else if (name == "rPh") {
+            inPhonetic_ = true;
+        } else if (name == "t" && inItem_ && !inPhonetic_) {
+            collecting_ = true;
+        }
+    }
+    void End(std::string_view name) override {
+        if (name == "t") {
+            collecting_ = false;
+        } else if (name == "rPh") {
+            inPhonetic_ = false;
+        } else if (name == "si") {
+            strings.push_back(UnescapeOoxml(std::move(current_)));
+            current_.clear();
+            inItem_ = false;
+        }
+    }
+    void Text(std::string_view text) override {
+        if (collecting_) current_.append(text);
+    }
+
+private:
+    std::string current_;
+    bool inItem_ = false, inPhonetic_ = false, collecting_ = false;
+};
+
+struct StoredCell {
+    enum class Kind : std::uint8_t { Empty, Number, Text, Shared, Error } kind = Kind::Empty;
+    double number = 0;
+    std::uint32_t shared = 0;
+    std::string text;
+};
+
+struct StoredRow {
+    int row;
+    std::vector<StoredCell> cells;  // by column, from 1
+};
+
+// Parses a worksheet part; rows arrive in ascending order, as the format requires.
+class WorksheetXml final : public XmlStream {
+public:
+    std::vector<StoredRow> rows;
+    int lastRowStarted = 0;
+
+protected:
+    void Start(std::string_view name, const char** attributes) override {
+        if (name == "row") {
+            const char* r = Attribute(attributes, "r");
+            int number = lastRowStarted + 1;
+            if (r) std::from_chars(r, r + std::char_traits<char>::length(r), number);
+            lastRowStarted = number;
+            rows.push_back({number, {}});
+            column_ = 0;
+        } else if (name == "c" && !rows.empty()) {
+            inCell_ = true;
+            value_.clear();
+            const char* t = Attribute(attributes, "t");
+            type_ = t ? t : "n";
+            const char* r = Attribute(attributes, "r");
+            int column = r ? ColumnOf(r) : 0;
+            column_ = column > 0 ? column : column_ + 1;
+        } else if (inCell_ && (name == "v" || (name == "t" && inInline_ && !inPhonetic_))) {
+            collecting_ = true;
+        } else if (name == "is") {
+            inInline_ = true;
+        } else if (name == "rPh") {
+            inPhonetic_ = true;
+        }
+    }
+
+    void End(std::string_view name) override {
+        if (name == "v" || name == "t") {
+            collecting_ = false;
+        } else if (name == "is") {
+            inInline_ = false;
+        } else if (name == "rPh") {
+            inPhonetic_ = false;
+        } else if (name == "c" && inCell_) {
+            inCell_ = false;
+            StoreCell();
+        }
+    }
+
+    void Text(std::string_view text) override {
+        if (collecting_) value_.append(text);
+    }
+
+private:
+    static int ColumnOf(const char* ref) {
+        int column = 0;
+        for (const char* p = ref; *p; ++p) {
+            if (*p >= 'A' && *p <= 'Z') column = column * 26 + (*p - 'A' + 1);
+            else if (*p >= 'a' && *p <= 'z') column = column * 26 + (*p - 'a' + 1);
+            else break;
+            if (column > 16384) return 0;
+        }
+        return column;
+    }
+
+    void StoreCell() {
+        if (column_ < 1 || column_ > 16384) return;
+        StoredCell cell;
+        using Kind = StoredCell::Kind;
+        if (type_ == "s") {
+            std::uint32_t index = 0;
+            if (!value_.empty() && std::from_chars(value_.data(), value_.data() + value_.size(), index).ec == std::errc{}) {
+                cell.kind = Kind::Shared;
+                cell.shared = index;
+            }
+        } else if (type_ == "inlineStr" || type_ == "str" || type_ == "d") {
+            cell.kind = Kind::Text;
+            cell.text = UnescapeOoxml(std::move(value_));
+        } else if (type_ == "b") {
+            if (!value_.empty()) {
+                cell.kind = Kind::Text;
+                cell.text = value_ == "1" || value_ == "true" ? "TRUE" : "FALSE";
+            }
+        } else if (type_ == "e") {
+            cell.kind = Kind::Error;
+            cell.text = value_;
+        } else if (!value_.empty()) {
+            const auto first = value_.find_first_not_of(" \t\r\n");
+            const auto last = value_.find_last_not_of(" \t\r\n");
+            if (first != std::string::npos) {
+                double number = 0;
+                const char* begin = value_.data() + first;
+                const char* end = value_.data() + last + 1;
+                if (*begin == '+') ++begin;
+                const auto parsed = std::from_chars(begin, end, number);
+                if (parsed.ec == std::errc{} && parsed.ptr == end) {
+                    cell.kind = Kind::Number;
+                    cell.number = number;
+                } else {
+                    cell.kind = Kind::Text;
+                    cell.text = value_;
+                }
+            }
+        }
+        if (cell.kind == Kind::Empty) return;
+        auto& cells = rows.back().cells;
+        if (static_cast<int>(cells.size()) < column_) cells.resize(column_);
+        cells[column_ - 1] = std::move(cell);
+    }
+
+    std::string value_, type_;
+    int column_ = 0;
+    bool inCell_ = false, inInline_ = false, inPhonetic_ = false, collecting_ = false;
+};
+
+class XlsxSheet final : public CutSheet {
+public:
+    XlsxSheet(std::filesystem::path file, ZipPtr archive) : file_(std::move(file)), archive_(std::move(archive)) {}
+
+    std::expected<void, Failure> Start() {
+        const auto rootRels = ReadRelationships(archive_.get(), "");
+        std::string workbook = "xl/workbook.xml";
+        if (rootRels) {
+            if (const auto* office = FindByType(*rootRels, "/officeDocument")) workbook = ResolveTarget("", office->target);
+        }
+        const auto workbookBytes = ReadEntry(archive_.get(), workbook);
+        if (!workbookBytes) return Fail("it has no workbook part (" + workbook + ")");
+        WorkbookXml workbookXml;
+        if (!workbookXml.Feed(*workbookBytes, true))
+            return Fail(workbook + " is not well-formed XML (" + workbookXml.Error() + ")");
+        if (workbookXml.sheetIds.empty()) return Fail("the workbook has no worksheet");
+        const auto rels = ReadRelationships(archive_.get(), workbook);
+        if (!rels) return Fail("the workbook's relationships are missing or damaged");
+        const Relationship* first = nullptr;
+        for (const auto& r : *rels)
+            if (r.id == workbookXml.sheetIds.front()) first = &r;
+        if (!first) return Fail("the workbook's first sheet has no part");
+        sheetPart_ = ResolveTarget(FolderOf(workbook), first->target);
+        EntryPtr sheetEntry = OpenEntry(archive_.get(), sheetPart_);
+        if (!sheetEntry) return Fail("the first worksheet (" + sheetPart_ + ") is missing");
+        sheet_ = std::make_unique<EntryFeed>(std::move(sheetEntry), sheetXml_);
+        if (const auto* sst = FindByType(*rels, "/sharedStrings")) {
+            stringsPart_ = ResolveTarget(FolderOf(workbook), sst->target);
+            if (EntryPtr entry = OpenEntry(archive_.get(), stringsPart_))
+                strings_ = std::make_unique<EntryFeed>(std::move(entry), stringsXml_);
+        }
+        return {};
+    }
+
+    std::expected<CellValue, Failure> Cell(int row, int column) override {
+        if (row < 1 || column < 1) return CellValue{};
+        while (!sheet_->Done() && sheetXml_.lastRowStarted <= row) {
+            if (auto error = sheet_->Step()) return Fail("the worksheet " + sheetPart_ + " is damaged: " + *error);
+        }
+        const auto& rows = sheetXml_.rows;
+        const auto it = std::lower_bound(rows.begin(), rows.end(), row,
+                                         [](const StoredRow& r, int wanted) { return r.row < wanted; });
+        if (it == rows.end() || it->row != row || column > static_cast<int>(it->cells.size())) return CellValue{};
+        const StoredCell& cell = it->cells[column - 1];
+        switch (cell.kind) {
+            case StoredCell::Kind::Empty: return CellValue{};
+            case StoredCell::Kind::Number: return CellValue{cell.number};
+            case StoredCell::Kind::Text: return CellValue{cell.text};
+            case StoredCell::Kind::Error:
+                return Fail("cell " + CellName(row, column) + " holds the error value " + cell.text);
+            case StoredCell::Kind::Shared: return SharedString(cell.shared, row, column);
+        }
+        return CellValue{};
+    }
+
+private:
+    std::unexpected<Failure> Fail(const std::string& problem) const {
+        return std::unexpected(ReadFailure(file_, problem));
+    }
+
+    std::expected<CellValue, Failure> SharedString(std::uint32_t index, int row, int column) {
+        while (strings_ && !strings_->Done() && stringsXml_.strings.size() <= index) {
+            if (auto error = strings_->Step()) return Fail("the shared strings " + stringsPart_ + " are damaged: " + *error);
+        }
+        if (index >= stringsXml_.strings.size())
+            return Fail("cell " + CellName(row, column) + " refers to a shared string that is missing");
+        return CellValue{stringsXml_.strings[index]};
+    }
+
+    std::filesystem::path file_;
+    ZipPtr archive_;
+    std::string sheetPart_, stringsPart_;
+    WorksheetXml sheetXml_;
+    SharedStringsXml stringsXml_;
+    std::unique_ptr<EntryFeed> sheet_;
+    std::unique_ptr<EntryFeed> strings_;
+};
+
+}  // namespace
+
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsxSheet(const std::filesystem::path& file) {
+    int error = 0;
+    ZipPtr archive(zip_open(file.c_str(), ZIP_RDONLY, &error));
+    if (!archive) return std::unexpected(ReadFailure(file, "it is not a readable xlsx workbook"));
+    auto sheet = std::make_unique<XlsxSheet>(file, std::move(archive));
+    try {
+        if (auto started = sheet->Start(); !started) return std::unexpected(started.error());
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ReadFailure(file, "there is not enough memory to read it"));
+    }
+    return sheet;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <expat.h>
+
+#include <string>
+#include <string_view>
+
+namespace tarnwick {
+
+// SAX parsing with expat, fed in pieces. Element and attribute names reach the
+// handlers without their namespace prefix ("x:c" and "c" alike), which is all the
+// spreadsheet parts need.
+class XmlStream {
+public:
+    XmlStream();
+    virtual ~XmlStream();
+    XmlStream(const XmlStream&) = delete;
+    XmlStream& operator=(const XmlStream&) = delete;
+
+    // Feeds the next piece; last marks the end of the document. False when the XML is
+    // not well-formed; Error() then says where.
+    bool Feed(std::string_view piece, bool last);
+    std::string Error() const;
+
+    static std::string_view LocalName(const char* name);
+    // The value of the attribute with this local name, or nullptr.
+    static const char* Attribute(const char** attributes, std::string_view localName);
+
+protected:
+    virtual void Start(std::string_view name, const char** attributes) = 0;
+    virtual void End(std::string_view name) = 0;
+    virtual void Text(std::string_view) {}
+
+private:
+    static void OnStart(void* self, const XML_Char* name, const XML_Char** attributes);
+    static void OnEnd(void* self, const XML_Char* name);
+    static void OnText(void* self, const XML_Char* text, int length);
+    XML_Parser parser_;
+};
+
+}  // namespace tarnwick
