@@ -1,14 +1,192 @@
+#include <fstream>
+#include <optional>
+#include <string>
+#include <utility>
+
 #include "cli/cli.h"
+#include "labels/base_point.h"
+#include "labels/layouts.h"
+#include "labels/numbers.h"
 
 namespace tarnwick::cli {
+namespace {
 
-// Placeholder until the command lands.
+const char kHelp[] =
+    "Usage: tarnwick-cli compose --layout NAME [field options] [base options] [-o FILE]\n"
+    "\n"
+    "Writes the exact printer bytes of one label to standard output, or to FILE with -o.\n"
+    "Nothing is sent to a printer.\n"
+    "\n"
+    "  --layout NAME       a layout (A1, A2, B1, B2, B3, B4, C1, C2, D1, D2, E)\n"
+    "                      or a layout code (calh021, calh026, calh023, calh024,\n"
+    "                      calh020, calh025, calh015, calh022, calh018)\n"
+    "\n"
+    "Fields, each a text; left out means empty:\n"
+    "  --wip --style --color --waist --length --length-desc\n"
+    "  --text1 --text2 --text3 --barcode --qty --made-in --rn\n"
+    "  --headers           print headers and images\n"
+    "\n"
+    "Base point, each as config.txt or the Settings row would give it: an unquoted\n"
+    "number is a number (--base-h 0050 prints 50), a quoted field is text\n"
+    "(--base-h '\"0050\"' prints 0050). A value left out comes from --folder.\n"
+    "  --base-x X --base-y Y   layouts A1 and A2 (the Settings row of data.mdb)\n"
+    "  --base-h H --base-v V   the other layouts (config.txt)\n"
+    "\n"
+    "Pictures are read from images/ below the current directory.\n"
+    "Exit status: 0 written, 1 refused (message on standard error), 2 usage error.\n";
+
+int Usage(CliContext& ctx, const std::string& problem) {
+    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
+    return kUsage;
+}
+
+LabelArgs FieldsFrom(const CliArgs& args) {
+    LabelArgs fields;
+    fields.WIP = args.GetOr("--wip", "");
+    fields.Style = args.GetOr("--style", "");
+    fields.Color = args.GetOr("--color", "");
+    fields.Waist = args.GetOr("--waist", "");
+    fields.Length = args.GetOr("--length", "");
+    fields.LengthDesc = args.GetOr("--length-desc", "");
+    fields.Text1 = args.GetOr("--text1", "");
+    fields.Text2 = args.GetOr("--text2", "");
+    fields.Text3 = args.GetOr("--text3", "");
+    fields.Barcode = args.GetOr("--barcode", "");
+    fields.Qty = args.GetOr("--qty", "");
+    fields.PrintHeaders = args.Has("--headers");
+    fields.MadeIn = args.GetOr("--made-in", "");
+    fields.RN = args.GetOr("--rn", "");
+    return fields;
+}
+
+// A field the way config.txt reads it: a quoted one runs to the next quote and stays
+// text; an unquoted one is kept whole.
+std::pair<std::string, bool> ConfigField(const std::string& text) {
+    if (!text.starts_with('"')) return {text, false};
+    const auto close = text.find('"', 1);
+    return {text.substr(1, close == std::string::npos ? std::string::npos : close - 1), true};
+}
+
+// Number or text, as config.txt's BaseH and the Settings row's BaseX keep it.
+BaseValue NumberOrText(const std::string& option) {
+    auto [text, quoted] = ConfigField(option);
+    if (!quoted && IsWholeNumberText(text)) return LeadingNumber(text);
+    return text;
+}
+
+// The start-up records, read only when a base value was left out.
+class LazyPlant {
+public:
+    LazyPlant(const CliArgs& args, CliContext& ctx) : args_(args), ctx_(ctx) {}
+    const Plant* Get() {
+        if (!loaded_) {
+            plant_ = LoadPlant(args_, ctx_);
+            loaded_ = true;
+        }
+        return plant_ ? &*plant_ : nullptr;
+    }
+
+private:
+    const CliArgs& args_;
+    CliContext& ctx_;
+    bool loaded_ = false;
+    std::optional<Plant> plant_;
+};
+
+// The base point texts, or the exit status once the reason has been printed.
+std::expected<BasePoint, int> BaseFor(const Layout& layout, const CliArgs& args, CliContext& ctx) {
+    const char* const own[] = {layout.usesPrinterSettingsBase ? "--base-x" : "--base-h",
+                               layout.usesPrinterSettingsBase ? "--base-y" : "--base-v"};
+    const char* const other[] = {layout.usesPrinterSettingsBase ? "--base-h" : "--base-x",
+                                 layout.usesPrinterSettingsBase ? "--base-v" : "--base-y"};
+    for (const char* option : other)
+        if (args.Has(option))
+            return std::unexpected(Usage(ctx, std::string(option) + " does not apply to layout " +
+                                                  std::string(layout.name) + "; it takes " + own[0] + " and " +
+                                                  own[1]));
+
+    LazyPlant plant(args, ctx);
+    if (layout.usesPrinterSettingsBase) {
+        BaseValue baseX;
+        if (const auto x = args.Get("--base-x")) {
+            baseX = NumberOrText(*x);
+        } else if (const Plant* p = plant.Get()) {
+            baseX = p->printer.BaseX;
+        } else {
+            return std::unexpected(kRefused);
+        }
+        std::int16_t baseY = 0;
+        if (const auto y = args.Get("--base-y")) {
+            const std::string text = ConfigField(*y).first;
+            const auto rounded = IsWholeNumberText(text) ? RoundToInt16(LeadingNumber(text)) : std::nullopt;
+            if (!rounded) return std::unexpected(Usage(ctx, "--base-y must be a number from -32768 to 32767"));
+            baseY = *rounded;
+        } else if (const Plant* p = plant.Get()) {
+            baseY = p->printer.BaseY;
+        } else {
+            return std::unexpected(kRefused);
+        }
+        return FamilyABase(baseX, baseY);
+    }
+
+    BaseValue baseH;
+    if (const auto h = args.Get("--base-h")) {
+        baseH = NumberOrText(*h);
+    } else if (const Plant* p = plant.Get()) {
+        baseH = p->config.BaseH;
+    } else {
+        return std::unexpected(kRefused);
+    }
+    std::string baseV;
+    if (const auto v = args.Get("--base-v")) {
+        baseV = ConfigField(*v).first;
+    } else if (const Plant* p = plant.Get()) {
+        baseV = p->config.BaseV;
+    } else {
+        return std::unexpected(kRefused);
+    }
+    return OtherFamiliesBase(baseH, baseV);
+}
+
+int RunCompose(const CliArgs& args, CliContext& ctx) {
+    if (!args.positionals.empty()) return Usage(ctx, "compose takes no argument " + args.positionals.front());
+    const auto name = args.Get("--layout");
+    if (!name) return Usage(ctx, "compose needs --layout");
+    auto layout = LayoutByName(*name);
+    if (!layout) layout = LayoutForCode(*name);
+    if (!layout) return Usage(ctx, "no layout is named " + *name);
+
+    const auto base = BaseFor(*layout, args, ctx);
+    if (!base) return base.error();
+
+    CapturingOutput capture;
+    if (const auto built = layout->build(FieldsFrom(args), *base, capture); !built) return Refuse(ctx, built.error());
+    const std::string& stream = capture.streams.front();
+
+    if (const auto file = args.Get("-o")) {
+        std::ofstream out(*file, std::ios::binary | std::ios::trunc);
+        out.write(stream.data(), static_cast<std::streamsize>(stream.size()));
+        out.close();
+        if (!out) return Refuse(ctx, Failure{"Could not write the label to " + *file + ". Check the folder exists and "
+                                             "can be written to, then run again."});
+        return kOk;
+    }
+    ctx.out.write(stream.data(), static_cast<std::streamsize>(stream.size()));
+    ctx.out.flush();
+    return ctx.out ? kOk : kRefused;
+}
+
+}  // namespace
+
 const Command& ComposeCommand() {
-    static const Command command{"compose", "write the exact bytes of one label", "Usage: tarnwick-cli compose\n", {}, {},
-                                 [](const CliArgs&, CliContext& ctx) {
-                                     ctx.err << "tarnwick-cli: compose is not available yet\n";
-                                     return kRefused;
-                                 }};
+    static const Command command{
+        "compose",
+        "write the exact bytes of one label",
+        kHelp,
+        {"--layout", "--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1", "--text2",
+         "--text3", "--barcode", "--qty", "--made-in", "--rn", "--base-h", "--base-v", "--base-x", "--base-y", "-o"},
+        {"--headers"},
+        RunCompose};
     return command;
 }
 
