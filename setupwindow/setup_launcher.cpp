@@ -1,8 +1,16 @@
 #include "setupwindow/setup_launcher.h"
 
+#include "setupwindow/frm_setup.h"
+
 namespace tarnwick {
 
-// Placeholder until the settings window lands.
-void SetupLauncher::Show() {}
+SetupLauncher::~SetupLauncher() { delete window_.data(); }
+
+void SetupLauncher::Show() {
+    if (!window_) window_ = new frmSetup(deps_);
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
 
 }  // namespace tarnwick

@@ -27,6 +27,10 @@ struct SetupDeps {
 class SetupLauncher {
 public:
     explicit SetupLauncher(SetupDeps deps) : deps_(std::move(deps)) {}
+    // A window still open goes with the launcher: it refers to the launcher's deps.
+    ~SetupLauncher();
+    SetupLauncher(const SetupLauncher&) = delete;
+    SetupLauncher& operator=(const SetupLauncher&) = delete;
     void Show();
     frmSetup* Window() const { return window_.data(); }
 
