@@ -1,14 +1,89 @@
+#include <fstream>
+#include <sstream>
+
 #include "cli/cli.h"
+#include "startup/style_csv.h"
 
 namespace tarnwick::cli {
+namespace {
 
-// Placeholder until the command lands.
+const char kHelp[] =
+    "Usage: tarnwick-cli styles list\n"
+    "       tarnwick-cli styles set STYLE CODE\n"
+    "       tarnwick-cli styles remove STYLE\n"
+    "       tarnwick-cli styles import FILE.csv\n"
+    "\n"
+    "Reads and changes table PrintStyle of data.mdb, which gives each garment style\n"
+    "its layout code (calh015 to calh026; NA or an empty code selects no layout).\n"
+    "\n"
+    "  list     one line per row: STYLE, a tab, CODE (sorted by style)\n"
+    "  set      gives STYLE the code CODE: changes every row Print Labels would\n"
+    "           find for it (case ignored), or adds a row\n"
+    "  remove   deletes every row of STYLE (case ignored)\n"
+    "  import   sets every style,code line of FILE.csv as set does, all or nothing;\n"
+    "           a first line Style,PrintStyle (or Style,Code) is skipped\n"
+    "\n"
+    "  --folder DIR   the plant folder holding data.mdb\n"
+    "\n"
+    "Exit status: 0 done, 1 refused or failed (remove: no such style), 2 usage error.\n";
+
+int Usage(CliContext& ctx, const std::string& problem) {
+    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
+    return kUsage;
+}
+
+int List(const std::filesystem::path& database, CliContext& ctx) {
+    const auto rows = ListPrintStyles(database);
+    if (!rows) return Refuse(ctx, rows.error());
+    for (const auto& row : *rows) ctx.out << row.style << '\t' << row.code.value_or("") << '\n';
+    return kOk;
+}
+
+int Set(const std::filesystem::path& database, const std::string& style, const std::string& code, CliContext& ctx) {
+    const auto added = SetPrintStyle(database, style, code);
+    if (!added) return Refuse(ctx, added.error());
+    ctx.out << (*added ? "Added style " : "Set style ") << style << " to code " << code << ".\n";
+    return kOk;
+}
+
+int Remove(const std::filesystem::path& database, const std::string& style, CliContext& ctx) {
+    const auto removed = RemovePrintStyle(database, style);
+    if (!removed) return Refuse(ctx, removed.error());
+    if (!*removed) return Refuse(ctx, Failure{"There is no style " + style + " in " + database.string() + "."});
+    ctx.out << "Removed style " << style << ".\n";
+    return kOk;
+}
+
+int Import(const std::filesystem::path& database, const std::string& csvFile, CliContext& ctx) {
+    std::ifstream in(csvFile, std::ios::binary);
+    std::ostringstream bytes;
+    if (in) bytes << in.rdbuf();
+    if (!in) return Refuse(ctx, Failure{"Cannot read \"" + csvFile + "\". Check the file name; nothing was imported."});
+    const auto rows = ParseStyleCsv(bytes.str(), csvFile);
+    if (!rows) return Refuse(ctx, rows.error());
+    const auto counts = ImportPrintStyles(database, *rows);
+    if (!counts) return Refuse(ctx, counts.error());
+    ctx.out << "Read " << rows->size() << " styles from " << csvFile << ": added " << counts->added << ", changed "
+            << counts->changed << ", unchanged " << counts->unchanged << ".\n";
+    return kOk;
+}
+
+int Run(const CliArgs& args, CliContext& ctx) {
+    const auto& p = args.positionals;
+    if (p.empty()) return Usage(ctx, "styles needs a subcommand");
+    const std::filesystem::path database = PlantFolder(args) / "data.mdb";
+    const std::string& sub = p[0];
+    if (sub == "list") return p.size() == 1 ? List(database, ctx) : Usage(ctx, "styles list takes no arguments");
+    if (sub == "set") return p.size() == 3 ? Set(database, p[1], p[2], ctx) : Usage(ctx, "styles set needs STYLE CODE");
+    if (sub == "remove") return p.size() == 2 ? Remove(database, p[1], ctx) : Usage(ctx, "styles remove needs STYLE");
+    if (sub == "import") return p.size() == 2 ? Import(database, p[1], ctx) : Usage(ctx, "styles import needs FILE.csv");
+    return Usage(ctx, "unknown styles subcommand " + sub);
+}
+
+}  // namespace
+
 const Command& StylesCommand() {
-    static const Command command{"styles", "list, set, remove or import style codes", "Usage: tarnwick-cli styles\n", {}, {},
-                                 [](const CliArgs&, CliContext& ctx) {
-                                     ctx.err << "tarnwick-cli: styles is not available yet\n";
-                                     return kRefused;
-                                 }};
+    static const Command command{"styles", "list, set, remove or import style codes", kHelp, {}, {}, Run};
     return command;
 }
 

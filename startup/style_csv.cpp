@@ -1,0 +1,115 @@
+#include "startup/style_csv.h"
+
+#include "labels/windows1252.h"
+
+namespace tarnwick {
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::string Trimmed(std::string_view text) {
+    std::size_t first = 0, last = text.size();
+    while (first < last && (text[first] == ' ' || text[first] == '\t')) ++first;
+    while (last > first && (text[last - 1] == ' ' || text[last - 1] == '\t')) --last;
+    return std::string(text.substr(first, last - first));
+}
+
+struct Line {
+    std::vector<std::string> fields;
+    int number = 0;
+};
+
+// Splits into records; a quoted field may hold commas and line ends.
+std::expected<std::vector<Line>, int> SplitRecords(std::string_view text) {
+    std::vector<Line> lines;
+    Line line;
+    int number = 1;
+    line.number = number;
+    std::size_t pos = 0;
+    bool blank = true;
+    while (pos <= text.size()) {
+        std::string field;
+        const std::size_t start = pos;
+        while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+        if (pos < text.size() && text[pos] == '"') {
+            const int openedOn = number;
+            ++pos;
+            for (;;) {
+                if (pos >= text.size()) return std::unexpected(openedOn);
+                if (text[pos] == '"') {
+                    if (pos + 1 < text.size() && text[pos + 1] == '"') {
+                        field.push_back('"');
+                        pos += 2;
+                        continue;
+                    }
+                    ++pos;
+                    break;
+                }
+                if (text[pos] == '\n') ++number;
+                field.push_back(text[pos++]);
+            }
+            // Whatever follows the closing quote up to the next comma is dropped.
+            while (pos < text.size() && text[pos] != ',' && text[pos] != '\r' && text[pos] != '\n') ++pos;
+            blank = false;
+        } else {
+            pos = start;
+            while (pos < text.size() && text[pos] != ',' && text[pos] != '\r' && text[pos] != '\n') ++pos;
+            field = Trimmed(text.substr(start, pos - start));
+            if (!field.empty()) blank = false;
+        }
+        line.fields.push_back(std::move(field));
+        if (pos < text.size() && text[pos] == ',') {
+            blank = false;
+            ++pos;
+            continue;
+        }
+        if (!blank) lines.push_back(std::move(line));
+        if (pos >= text.size()) break;
+        if (text[pos] == '\r' && pos + 1 < text.size() && text[pos + 1] == '\n') ++pos;
+        ++pos;
+        ++number;
+        line = Line{};
+        line.number = number;
+        blank = true;
+        if (pos == text.size()) break;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view bytes, const std::string& fileName) {
+    std::string text = DecodeText(bytes);
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    const auto lines = SplitRecords(text);
+    if (!lines)
+        return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(lines.error()) +
+                                       ": a double quote is never closed. Correct the file; nothing was imported."});
+    std::vector<StyleCode> rows;
+    for (std::size_t i = 0; i < lines->size(); ++i) {
+        const Line& line = (*lines)[i];
+        std::vector<std::string> fields = line.fields;
+        // Spreadsheets often save empty trailing columns.
+        while (fields.size() > 2 && fields.back().empty()) fields.pop_back();
+        if (i == 0 && fields.size() == 2 && Lower(fields[0]) == "style" &&
+            (Lower(fields[1]) == "printstyle" || Lower(fields[1]) == "code"))
+            continue;
+        if (fields.size() != 2)
+            return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(line.number) + " has " +
+                                           std::to_string(fields.size()) +
+                                           (fields.size() == 1 ? " field" : " fields") +
+                                           "; each line must be style,code. Correct the file; nothing was "
+                                           "imported."});
+        if (fields[0].empty())
+            return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(line.number) +
+                                           " has no style. Correct the file; nothing was imported."});
+        rows.push_back(StyleCode{fields[0], fields[1]});
+    }
+    return rows;
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "labels/failure.h"
+#include "startup/settings_store.h"
+
+namespace tarnwick {
+
+// A list of style,code rows as a spreadsheet saves it: UTF-8 (BOM allowed) or
+// Windows-1252, double quotes around fields that hold commas ("" for a quote).
+// Blank lines are skipped, as is a first line "Style,PrintStyle" or "Style,Code".
+// Blanks around an unquoted field are dropped. fileName names the file in messages.
+std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view bytes, const std::string& fileName);
+
+}  // namespace tarnwick

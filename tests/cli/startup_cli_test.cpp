@@ -1,0 +1,139 @@
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "startup/temp_folder.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TempFolder;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ShellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+std::string Slurp(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class StartUpCli : public ::testing::Test {
+protected:
+    Outcome Run(const std::vector<std::string>& args) {
+        std::string command = ShellQuoted(TARNWICK_CLI);
+        for (const auto& arg : args) command += " " + ShellQuoted(arg);
+        command += " >" + ShellQuoted((folder / "out.txt").string()) + " 2>" +
+                   ShellQuoted((folder / "err.txt").string()) + " </dev/null";
+        const int raw = std::system(command.c_str());
+        Outcome outcome;
+        outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        outcome.out = Slurp(folder / "out.txt");
+        outcome.err = Slurp(folder / "err.txt");
+        return outcome;
+    }
+    Outcome RunIn(std::vector<std::string> args) {
+        args.push_back("--folder");
+        args.push_back(plant.path().string());
+        return Run(args);
+    }
+
+    TempFolder folder;  // scratch for the captured output
+    TempFolder plant;
+};
+
+TEST_F(StartUpCli, InitRefusesToOverwrite) {
+    Outcome made = Run({"db", "init", (plant / "data.mdb").string()});
+    EXPECT_EQ(made.status, 0) << made.err;
+    Outcome again = RunIn({"db", "init"});
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("already exists"), std::string::npos);
+    EXPECT_EQ(Run({"db"}).status, 2);
+}
+
+TEST_F(StartUpCli, SettingsShowAndSet) {
+    ASSERT_EQ(RunIn({"db", "init"}).status, 0);
+    Outcome shown = RunIn({"settings", "show"});
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.out, "BaseX=0\nBaseY=0\nParallelPrinter=True\nUSBPrinter=False\nUSBPrinterName=\n");
+
+    Outcome set = RunIn({"settings", "set", "--base-y", "-13.5", "--route", "queue", "--printer", "Zebra 1"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    shown = RunIn({"settings", "show"});
+    EXPECT_EQ(shown.out, "BaseX=0\nBaseY=-14\nParallelPrinter=False\nUSBPrinter=True\nUSBPrinterName=Zebra 1\n");
+
+    const std::pair<std::vector<std::string>, int> refused[] = {
+        {{"settings", "set", "--base-y", "32767.5"}, 1},
+        {{"settings", "set", "--base-y", ""}, 1},
+        {{"settings", "set", "--base-x", "7", "--base-y", "x"}, 1},
+        {{"settings", "set", "--route", "lpt1"}, 2},
+        {{"settings", "set"}, 2},
+        {{"settings", "show", "--base-x", "1"}, 2},
+    };
+    for (const auto& [args, status] : refused) EXPECT_EQ(RunIn(args).status, status) << args.back();
+    EXPECT_EQ(RunIn({"settings", "show"}).out, shown.out);
+
+    set = RunIn({"settings", "set", "--base-x", "0050", "--route", "device"});
+    EXPECT_EQ(set.out, "BaseX=0050\nBaseY=-14\nParallelPrinter=True\nUSBPrinter=False\nUSBPrinterName=Zebra 1\n");
+}
+
+TEST_F(StartUpCli, StylesAndLookup) {
+    ASSERT_EQ(RunIn({"db", "init"}).status, 0);
+    plant.Write("styles.csv", "Style,PrintStyle\r\n12345,calh021\r\n\"O'Neil, Jr\",calh020\r\nBLANK,\r\n");
+    Outcome imported = RunIn({"styles", "import", (plant / "styles.csv").string()});
+    EXPECT_EQ(imported.status, 0) << imported.err;
+    EXPECT_NE(imported.out.find("added 3, changed 0"), std::string::npos) << imported.out;
+
+    EXPECT_EQ(RunIn({"styles", "set", "o'neil, jr", "calh025"}).status, 0);
+    EXPECT_EQ(RunIn({"styles", "list"}).out, "12345\tcalh021\nBLANK\t\nO'Neil, Jr\tcalh025\n");
+
+    const std::pair<std::string, std::string> lookups[] = {
+        {"12345", "calh021\n"}, {"O'NEIL, JR", "calh025\n"}, {"blank", "NA\n"}, {"99999", "\n"}};
+    for (const auto& [style, printed] : lookups) {
+        Outcome found = RunIn({"lookup", style});
+        EXPECT_EQ(found.status, 0) << found.err;
+        EXPECT_EQ(found.out, printed) << style;
+    }
+
+    EXPECT_EQ(RunIn({"styles", "remove", "12345"}).status, 0);
+    EXPECT_EQ(RunIn({"styles", "remove", "12345"}).status, 1);
+    EXPECT_EQ(RunIn({"lookup", "12345"}).out, "\n");
+
+    plant.Write("bad.csv", "12345,calh021\nlonely\n");
+    Outcome bad = RunIn({"styles", "import", (plant / "bad.csv").string()});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_NE(bad.err.find("line 2"), std::string::npos) << bad.err;
+    EXPECT_EQ(RunIn({"lookup", "12345"}).out, "\n");
+}
+
+TEST_F(StartUpCli, MissingDatabaseIsReportedNotCreated) {
+    Outcome found = RunIn({"lookup", "12345"});
+    EXPECT_EQ(found.status, 1);
+    EXPECT_NE(found.err.find("data.mdb"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(plant / "data.mdb"));
+}
+
+TEST_F(StartUpCli, EveryCommandHasHelp) {
+    for (const char* command : {"db", "styles", "lookup", "settings"}) {
+        Outcome help = Run({command, "--help"});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find(std::string("tarnwick-cli ") + command), std::string::npos) << command;
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick
