@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <set>
 
+#include "startup/style_csv.h"
 #include "temp_folder.h"
 
 namespace tarnwick {
@@ -125,6 +130,29 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"data.mdb", "column BaseY", "40000"}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StartUp, DemoPlantFolder) {
+    const char* sourceDir = std::getenv("TARNWICK_SOURCE_DIR");
+    ASSERT_NE(sourceDir, nullptr) << "run through ctest, which sets TARNWICK_SOURCE_DIR";
+    const std::filesystem::path source = sourceDir;
+    TempFolder folder;
+    std::filesystem::copy_file(source / "demo/config.txt", folder / "config.txt");
+    ASSERT_TRUE(SettingsDb::Create(folder / "data.mdb").has_value());
+    std::ifstream csv(source / "demo/styles.csv", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(csv)), std::istreambuf_iterator<char>());
+    const auto rows = ParseStyleCsv(bytes, "styles.csv");
+    ASSERT_TRUE(rows.has_value()) << rows.error().text;
+    ASSERT_TRUE(ImportPrintStyles(folder / "data.mdb", *rows).has_value());
+
+    const auto plant = StartUp(folder.path());
+    ASSERT_TRUE(plant.has_value()) << plant.error().text;
+    EXPECT_EQ(plant->config.StartRow, "2");
+    EXPECT_EQ(plant->rawDevice(), folder / "printed-labels.prn");
+    std::set<std::string> codes;
+    for (const auto& row : *rows) codes.insert(LookupPrintStyle(plant->databaseFile(), row.style).value_or("?"));
+    EXPECT_EQ(codes, (std::set<std::string>{"NA", "calh015", "calh018", "calh020", "calh021", "calh022", "calh023",
+                                            "calh024", "calh025", "calh026"}));
+}
 
 TEST(StartUp, ApplicationFolderHoldsTheRunningProgram) {
     EXPECT_TRUE(std::filesystem::exists(ApplicationFolder() / "startup_test"));
