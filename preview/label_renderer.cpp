@@ -1,0 +1,91 @@
+#include "preview/label_renderer.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QTransform>
+#include <algorithm>
+
+#include "preview/printer_fonts.h"
+
+namespace tarnwick {
+namespace {
+
+// Code 128 wants ten modules of white on either side to scan.
+constexpr int kQuietModules = 10;
+
+QImage UnrotatedImage(const LabelItem& item, QSize size) {
+    if (item.kind == ItemKind::Picture) return item.picture;
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    if (item.kind == ItemKind::Text) {
+        const FontCell cell = CellOf(item.font);
+        int x = 0;
+        for (const char c : item.data) {
+            painter.drawImage(x, 0, GlyphImage(item.font, static_cast<unsigned char>(c)));
+            x += cell.width + kCharacterPitch;
+        }
+    } else {
+        const int count = static_cast<int>(item.modules.size());
+        for (int m = 0; m < count;) {
+            int run = 1;
+            while (m + run < count && item.modules[static_cast<std::size_t>(m + run)] ==
+                                          item.modules[static_cast<std::size_t>(m)])
+                ++run;
+            if (item.modules[static_cast<std::size_t>(m)])
+                painter.fillRect(m * item.moduleWidth, 0, run * item.moduleWidth, item.barHeight, Qt::black);
+            m += run;
+        }
+    }
+    return image;
+}
+
+QImage Rotated(const QImage& image, int rotation) {
+    // Quarter turns of QImage move whole pixels; nothing is resampled.
+    static constexpr qreal kDegrees[] = {0, 270, 180, 90};
+    if (rotation == 0) return image;
+    return image.transformed(QTransform().rotate(kDegrees[rotation]));
+}
+
+// The part of the label an item needs kept white or inked, quiet zones included.
+QRect Extent(const LabelItem& item) {
+    if (item.kind != ItemKind::Barcode) return item.area;
+    const int quiet = kQuietModules * item.moduleWidth;
+    return item.rotation % 2 == 0 ? item.area.adjusted(-quiet, 0, quiet, 0) : item.area.adjusted(0, -quiet, 0, quiet);
+}
+
+}  // namespace
+
+std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale) {
+    auto plan = ReadLabelStream(stream);
+    if (!plan) return std::unexpected(plan.error());
+    const bool hasText = std::any_of(plan->items.begin(), plan->items.end(),
+                                     [](const LabelItem& i) { return i.kind == ItemKind::Text && !i.data.empty(); });
+    if (hasText && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return std::unexpected(Failure{"Cannot preview this label: the text fonts need the Qt GUI, which is not running.",
+                                       "Tarnwick", MessageIcon::Critical});
+
+    int right = 0, bottom = 0;
+    for (const LabelItem& item : plan->items) {
+        const QRect extent = Extent(item);
+        if (extent.isEmpty()) continue;
+        right = std::max(right, extent.x() + extent.width());
+        bottom = std::max(bottom, extent.y() + extent.height());
+    }
+    QImage label(right + kLabelMargin, bottom + kLabelMargin, QImage::Format_RGB32);
+    label.fill(Qt::white);
+    {
+        QPainter painter(&label);
+        for (const LabelItem& item : plan->items) {
+            const QSize size = item.rotation % 2 == 0 ? item.area.size() : item.area.size().transposed();
+            if (size.isEmpty()) continue;
+            painter.drawImage(item.area.topLeft(), Rotated(UnrotatedImage(item, size), item.rotation));
+        }
+    }
+    if (scale > 1)
+        label = label.scaled(label.width() * scale, label.height() * scale, Qt::IgnoreAspectRatio,
+                             Qt::FastTransformation);
+    return Rendering{std::move(label), plan->quantity, std::move(plan->items)};
+}
+
+}  // namespace tarnwick
