@@ -1,14 +1,131 @@
+#include <fstream>
+#include <optional>
+#include <string>
+
 #include "cli/cli.h"
+#include "labels/label_job.h"
+#include "labels/sample_label.h"
+#include "printer/send_to_printer.h"
 
 namespace tarnwick::cli {
+namespace {
 
-// Placeholder until the command lands.
+const char kHelp[] =
+    "Usage: tarnwick-cli sample [--base-x TEXT] [--base-y TEXT] [--route queue|device]\n"
+    "                           [--printer NAME] [-o FILE]\n"
+    "\n"
+    "Prints the Settings window's sample label: SAMPLE TEXT at the base point, one copy.\n"
+    "Each value left out is taken from the saved settings of --folder, as the Settings\n"
+    "window shows them when it opens.\n"
+    "\n"
+    "  --base-x TEXT    horizontal base value; a number is written with at least four\n"
+    "  --base-y TEXT    digits (50 as 0050), any other text as given\n"
+    "  --route queue    send to the print queue named by --printer\n"
+    "  --route device   write to the raw printer device of config.txt\n"
+    "  --printer NAME   the print queue for --route queue\n"
+    "  -o FILE          write the bytes to FILE instead; nothing is sent\n"
+    "\n"
+    "Exit status: 0 sent or written, 1 refused or failed (message on standard error),\n"
+    "2 usage error.\n";
+
+int Usage(CliContext& ctx, const std::string& problem) {
+    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
+    return kUsage;
+}
+
+// The saved settings, read only when a value is left out or the device is needed.
+class LazyPlant {
+public:
+    LazyPlant(const CliArgs& args, CliContext& ctx) : args_(args), ctx_(ctx) {}
+    const Plant* Get() {
+        if (!loaded_) {
+            plant_ = LoadPlant(args_, ctx_);
+            loaded_ = true;
+        }
+        return plant_ ? &*plant_ : nullptr;
+    }
+
+private:
+    const CliArgs& args_;
+    CliContext& ctx_;
+    bool loaded_ = false;
+    std::optional<Plant> plant_;
+};
+
+int RunSample(const CliArgs& args, CliContext& ctx) {
+    if (!args.positionals.empty()) return Usage(ctx, "sample takes no argument " + args.positionals.front());
+    const auto routeOption = args.Get("--route");
+    if (routeOption && *routeOption != "queue" && *routeOption != "device")
+        return Usage(ctx, "--route must be queue or device, not " + *routeOption);
+    const auto file = args.Get("-o");
+
+    LazyPlant plant(args, ctx);
+    std::string baseX, baseY;
+    if (const auto x = args.Get("--base-x")) {
+        baseX = *x;
+    } else if (const Plant* p = plant.Get()) {
+        baseX = BaseText(p->printer.BaseX);
+    } else {
+        return kRefused;
+    }
+    if (const auto y = args.Get("--base-y")) {
+        baseY = *y;
+    } else if (const Plant* p = plant.Get()) {
+        baseY = std::to_string(p->printer.BaseY);
+    } else {
+        return kRefused;
+    }
+
+    const auto stream = SampleStream(baseX, baseY);
+    if (!stream) return Refuse(ctx, stream.error());
+
+    if (file) {
+        std::ofstream out(*file, std::ios::binary | std::ios::trunc);
+        out.write(stream->data(), static_cast<std::streamsize>(stream->size()));
+        out.close();
+        if (!out)
+            return Refuse(ctx, Failure{"Could not write the sample label to " + *file +
+                                       ". Check the folder exists and can be written to, then run again."});
+        return kOk;
+    }
+
+    OutputRoute route;
+    if (routeOption) {
+        route.queue = *routeOption == "queue";
+    } else if (const Plant* p = plant.Get()) {
+        route.queue = p->printer.USBPrinter;
+    } else {
+        return kRefused;
+    }
+    if (route.queue) {
+        if (const auto name = args.Get("--printer")) {
+            route.printerName = *name;
+        } else if (const Plant* p = plant.Get()) {
+            route.printerName = p->printer.USBPrinterName;
+        } else {
+            return kRefused;
+        }
+    } else if (const Plant* p = plant.Get()) {
+        route.device = p->rawDevice();
+    } else {
+        return kRefused;
+    }
+
+    if (const auto sent = SendRaw(route, *stream); !sent) return Refuse(ctx, sent.error());
+    if (route.queue) ctx.out << "Sent the sample label to the print queue " << route.printerName << ".\n";
+    else ctx.out << "Sent the sample label to the printer device " << route.device.string() << ".\n";
+    return kOk;
+}
+
+}  // namespace
+
 const Command& SampleCommand() {
-    static const Command command{"sample", "print the setup window's sample label", "Usage: tarnwick-cli sample\n", {}, {},
-                                 [](const CliArgs&, CliContext& ctx) {
-                                     ctx.err << "tarnwick-cli: sample is not available yet\n";
-                                     return kRefused;
-                                 }};
+    static const Command command{"sample",
+                                 "print the Settings window's sample label",
+                                 kHelp,
+                                 {"--base-x", "--base-y", "--route", "--printer", "-o"},
+                                 {},
+                                 RunSample};
     return command;
 }
 
