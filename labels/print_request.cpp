@@ -1,0 +1,116 @@
+#include "labels/print_request.h"
+
+#include <optional>
+
+#include "labels/layouts.h"
+
+namespace tarnwick {
+namespace {
+
+// Lengths on a label count characters, and the text is UTF-8.
+std::size_t Characters(std::string_view text) {
+    std::size_t count = 0;
+    for (const char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
+    return count;
+}
+
+void AppendRightAligned3(std::string& out, std::string_view piece) {
+    const std::size_t length = Characters(piece);
+    if (length == 1) out += "  ";
+    else if (length == 2) out += " ";
+    out += piece;
+}
+
+bool BlankAfterTrim(const std::optional<std::string>& text) {
+    return !text || text->find_first_not_of(' ') == std::string::npos;
+}
+
+LabelArgs ArgsOf(const LabelJob& job) {
+    LabelArgs args;
+    args.WIP = job.WIP.value_or("");
+    args.Style = job.Style.value_or("");
+    args.Color = job.Color.value_or("");
+    args.Waist = job.Waist.value_or("");
+    args.Length = job.Length.value_or("");
+    args.LengthDesc = job.LengthDesc.value_or("");
+    args.Text1 = job.Text1.value_or("");
+    args.Text2 = job.Text2.value_or("");
+    args.Text3 = job.Text3.value_or("");
+    args.Barcode = job.Barcode.value_or("");
+    args.Qty = job.Qty.value_or("");
+    args.MadeIn = job.MadeIn;
+    return args;
+}
+
+std::expected<PrintedLabel, Failure> Build(const Layout& layout, LabelArgs args, const PrintControls& controls,
+                                           const PrintBases& bases, PrinterOutput& out) {
+    args.PrintHeaders = controls.chkPrintHeaders != 0;
+    args.RN = controls.txtRN;
+    const BasePoint& base = layout.usesPrinterSettingsBase ? bases.familyA : bases.otherFamilies;
+    if (auto built = layout.build(args, base, out); !built) return std::unexpected(std::move(built.error()));
+    return PrintedLabel{layout.name};
+}
+
+std::expected<PrintedLabel, Failure> DispatchByCode(std::string_view code, const LabelJob& job,
+                                                    const PrintControls& controls, const PrintBases& bases,
+                                                    PrinterOutput& out) {
+    const auto layout = LayoutForCode(code);
+    if (!layout) {
+        return std::unexpected(Failure{"The selected style does not exist in the database.", "Style Not Found",
+                                       MessageIcon::Critical});
+    }
+    // Builders B1 to E take the first twelve arguments only.
+    LabelArgs args = ArgsOf(job);
+    args.MadeIn.clear();
+    return Build(*layout, std::move(args), controls, bases, out);
+}
+
+}  // namespace
+
+std::string ComposeBarcode(std::string_view style, std::string_view color, std::string_view waist,
+                           std::string_view lengthDesc) {
+    std::string barcode(style);
+    if (const std::size_t length = Characters(style); length < 5) barcode.append(5 - length, ' ');
+    const std::size_t colorLength = Characters(color);
+    if (colorLength == 1) barcode += "O0";
+    else if (colorLength == 2) barcode += "O";
+    barcode += color;
+    AppendRightAligned3(barcode, waist);
+    AppendRightAligned3(barcode, lengthDesc);
+    if (const std::size_t length = Characters(barcode); length < 17) barcode.append(17 - length, ' ');
+    return barcode;
+}
+
+std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, std::string_view code, LabelJob& job,
+                                                 const PrintBases& bases, PrinterOutput& out) {
+    if (controls.SelectedFile.empty()) {
+        if (controls.txtWIP.empty()) {
+            return std::unexpected(Failure{"You must select a file or manually enter the data.", "Invalide Data",
+                                           MessageIcon::None});
+        }
+        job.WIP = controls.txtWIP;
+        job.Style = controls.txtStyle;
+        job.Color = controls.txtColor;
+        job.Waist = controls.txtWaist;
+        job.Length = controls.txtLength;
+        job.LengthDesc = controls.txtLDesc;
+        job.Text1 = controls.cmbText1;
+        job.Text2 = controls.cmbText2;
+        job.Text3 = controls.cmbText3;
+        job.Qty = controls.txtQty;
+        job.Barcode = ComposeBarcode(*job.Style, *job.Color, *job.Waist, *job.LengthDesc);
+        return DispatchByCode(code, job, controls, bases, out);
+    }
+
+    job.Qty = controls.txtQty;
+    if (controls.chkNew == 1) {
+        if (BlankAfterTrim(job.LengthDesc)) job.LengthDesc = controls.txtLDesc;
+        if (BlankAfterTrim(job.MadeIn)) job.MadeIn = controls.txtMadeIn;
+        const auto layout = LayoutByName(controls.chkQuenby == 1 ? "A2" : "A1");
+        return Build(*layout, ArgsOf(job), controls, bases, out);
+    }
+    return DispatchByCode(code, job, controls, bases, out);
+}
+
+}  // namespace tarnwick

@@ -1,0 +1,14 @@
+#include "printer/send_to_printer.h"
+
+#include "printer/routes.h"
+#include "printer/sigpipe_guard.h"
+
+namespace tarnwick {
+
+std::expected<void, Failure> SendRaw(const OutputRoute& route, std::string_view stream) {
+    const SigpipeGuard guard;
+    if (route.queue) return SendToQueue(route.printerName, stream);
+    return WriteToDevice(route.device, stream);
+}
+
+}  // namespace tarnwick

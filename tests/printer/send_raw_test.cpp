@@ -1,0 +1,224 @@
+#include <arpa/inet.h>
+#include <cups/cups.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+
+#include "printer/print_server.h"
+#include "printer/send_to_printer.h"
+#include "support/temp_plant.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TempDir;
+using testing::UniqueStream;
+
+const std::string kUnknownPrinter = "The Printer Name you typed wasn't recognized.";
+
+OutputRoute Queue(const std::string& name) { return {true, name, {}}; }
+OutputRoute Device(const std::filesystem::path& path) { return {false, {}, path}; }
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Points libcups of this thread at another server for the length of a test.
+class ServerOverride {
+public:
+    explicit ServerOverride(const std::string& server) : saved_(cupsServer()) { cupsSetServer(server.c_str()); }
+    ~ServerOverride() { cupsSetServer(std::getenv("CUPS_SERVER") ? nullptr : saved_.c_str()); }
+
+private:
+    std::string saved_;
+};
+
+// A TCP port on 127.0.0.1 that is bound and listening but never accepts or answers.
+class SilentServer {
+public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&address), size), 0);
+        EXPECT_EQ(::listen(fd_, 8), 0);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// A port that was free a moment ago and that nothing listens on.
+int DeadPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+TEST(SendRawQueue, EveryByteValueArrivesUnchangedAsOneDocumentNamedAAAAAA) {
+    TARNWICK_PRINT_SERVER(server);
+    const std::string stream = UniqueStream("queue");
+
+    const auto sent = SendRaw(Queue(server.queue), stream);
+    ASSERT_TRUE(sent.has_value()) << sent.error().text;
+
+    const auto job = testing::WaitForJob(server, server.queue, stream);
+    ASSERT_TRUE(job.has_value()) << "the job never reached the queue's device";
+    EXPECT_EQ(job->bytes.size(), stream.size());
+    EXPECT_EQ(job->title, "AAAAAA");
+    const auto attributes = testing::GetJobAttributes(job->id);
+    ASSERT_TRUE(attributes.has_value());
+    EXPECT_EQ(attributes->name, "AAAAAA");
+    EXPECT_EQ(attributes->documents, 1);
+}
+
+TEST(SendRawQueue, PausedQueueHoldsTheJobAndThatIsSuccess) {
+    TARNWICK_PRINT_SERVER(server);
+    if (server.paused.empty()) GTEST_SKIP() << "the print server has no paused queue";
+    const int before = testing::JobCount(server.paused);
+
+    const auto sent = SendRaw(Queue(server.paused), UniqueStream("paused"));
+
+    ASSERT_TRUE(sent.has_value()) << sent.error().text;
+    EXPECT_EQ(testing::JobCount(server.paused), before + 1);
+}
+
+TEST(SendRawQueue, UnknownOrEmptyNameIsRefusedWithTheOperatorsMessage) {
+    TARNWICK_PRINT_SERVER(server);
+    for (const std::string& name : std::vector<std::string>{"", "no-such-printer", "tarnwick raw", server.queue + "/x"}) {
+        SCOPED_TRACE("printer name '" + name + "'");
+        const auto sent = SendRaw(Queue(name), UniqueStream("unknown"));
+        ASSERT_FALSE(sent.has_value());
+        EXPECT_EQ(sent.error().text, kUnknownPrinter);
+        EXPECT_EQ(sent.error().title, "Tarnwick");
+        EXPECT_EQ(sent.error().icon, MessageIcon::None);
+    }
+}
+
+TEST(SendRawQueue, QueueThatRejectsJobsIsReportedWithPrinterAndReason) {
+    TARNWICK_PRINT_SERVER(server);
+    ASSERT_FALSE(server.rejecting.empty());
+
+    const auto sent = SendRaw(Queue(server.rejecting), UniqueStream("rejected"));
+
+    ASSERT_FALSE(sent.has_value());
+    EXPECT_NE(sent.error().text, kUnknownPrinter);
+    EXPECT_NE(sent.error().text.find("\"" + server.rejecting + "\""), std::string::npos) << sent.error().text;
+    EXPECT_NE(sent.error().text.find("not accepting jobs"), std::string::npos) << sent.error().text;
+    EXPECT_NE(sent.error().text.find("held for maintenance"), std::string::npos) << sent.error().text;
+    EXPECT_EQ(testing::JobCount(server.rejecting), 0);
+    EXPECT_TRUE(testing::JobsIn(server, server.rejecting).empty());
+}
+
+TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
+    const SilentServer silent;
+    const std::string servers[] = {"127.0.0.1:" + std::to_string(DeadPort()),
+                                   "127.0.0.1:" + std::to_string(silent.port())};
+    for (const auto& address : servers) {
+        SCOPED_TRACE(address);
+        const ServerOverride override(address);
+        const auto sent = SendRaw(Queue("tarnwick-raw"), UniqueStream("unreachable"));
+        ASSERT_FALSE(sent.has_value());
+        EXPECT_NE(sent.error().text.find("print server " + address + " could not be reached"), std::string::npos)
+            << sent.error().text;
+    }
+}
+
+TEST(SendRawDevice, WholeStreamArrivesOnAFileAndNothingFollowsTheEndOfJob) {
+    const TempDir dir;
+    dir.Write("lp0", "");
+    const std::string first = UniqueStream("device");
+    const std::string second = UniqueStream("device");
+
+    ASSERT_TRUE(SendRaw(Device(dir / "lp0"), first).has_value());
+    EXPECT_EQ(ReadAll(dir / "lp0"), first);
+    ASSERT_TRUE(SendRaw(Device(dir / "lp0"), second).has_value());
+    EXPECT_EQ(ReadAll(dir / "lp0"), first + second);
+}
+
+TEST(SendRawDevice, WholeStreamArrivesThroughAFifo) {
+    const TempDir dir;
+    const auto fifo = dir / "port";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const std::string stream = UniqueStream("fifo");
+
+    const auto sent = SendRaw(Device(fifo), stream);
+
+    ASSERT_TRUE(sent.has_value()) << sent.error().text;
+    std::string received;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+    ::close(reader);
+    EXPECT_EQ(received, stream);
+}
+
+TEST(SendRawDevice, DeviceThatCannotTakeTheLabelIsNamedWithTheSystemsReason) {
+    const TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "unread").c_str(), 0600), 0);
+    struct Case {
+        std::filesystem::path device;
+        std::string reason;
+    };
+    std::vector<Case> cases{
+        {dir / "missing" / "lp0", "No such file or directory"},
+        {dir.path(), "Is a directory"},
+        {dir / "unread", "No such device or address"},  // a port nobody listens on
+        {"/dev/full", "No space left on device"},       // the write itself fails
+    };
+    if (::geteuid() != 0) {  // root may write anything
+        dir.Write("readonly", "");
+        std::filesystem::permissions(dir / "readonly", std::filesystem::perms::owner_read);
+        cases.push_back({dir / "readonly", "Permission denied"});
+    }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device.string());
+        const auto sent = SendRaw(Device(c.device), UniqueStream("refused"));
+        ASSERT_FALSE(sent.has_value());
+        EXPECT_NE(sent.error().text.find(c.device.string() + ": " + c.reason), std::string::npos) << sent.error().text;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing")) << "a missing device must not be created";
+}
+
+TEST(RoutedOutput, ReadsTheRouteAtEveryCall) {
+    const TempDir dir;
+    dir.Write("a", "");
+    dir.Write("b", "");
+    OutputRoute route = Device(dir / "a");
+    RoutedOutput output([&route] { return route; });
+
+    ASSERT_TRUE(output.SendToPrinter("one").has_value());
+    route.device = dir / "b";
+    ASSERT_TRUE(output.SendToPrinter("two").has_value());
+    route = Queue("");
+    const auto refused = output.SendToPrinter("three");
+
+    EXPECT_EQ(ReadAll(dir / "a"), "one");
+    EXPECT_EQ(ReadAll(dir / "b"), "two");
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_EQ(refused.error().text, kUnknownPrinter);
+}
+
+}  // namespace
+}  // namespace tarnwick
