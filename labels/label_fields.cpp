@@ -47,7 +47,7 @@ std::expected<std::string, Failure> EncodeLabelText(std::string_view what, std::
                 ", which the label printer cannot print. Replace it and print again.";
         break;
     case EncodeError::Kind::InvalidUtf8:
-        text += " is not readable text from " + position + " on. Type it again and print again.";
+        text += " is not readable text from " + position + " on. Retype it, then print again.";
         break;
     }
     return std::unexpected(Failure{std::move(text), "Tarnwick", MessageIcon::Critical});
