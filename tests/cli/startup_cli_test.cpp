@@ -91,6 +91,23 @@ TEST_F(StartUpCli, SettingsShowAndSet) {
     EXPECT_EQ(set.out, "BaseX=0050\nBaseY=-14\nParallelPrinter=True\nUSBPrinter=False\nUSBPrinterName=Zebra 1\n");
 }
 
+TEST_F(StartUpCli, SettingsSetRepairsAnUnreadableRowOnlyWhenGivenEverything) {
+    ASSERT_EQ(RunIn({"db", "init"}).status, 0);
+    testing::ExecSql(plant / "data.mdb", "UPDATE Settings SET BaseY=NULL");
+    Outcome partial = RunIn({"settings", "set", "--base-y", "4"});
+    EXPECT_EQ(partial.status, 1);
+    EXPECT_NE(partial.err.find("column BaseY"), std::string::npos) << partial.err;
+    Outcome full = RunIn({"settings", "set", "--base-x", "9", "--base-y", "4", "--route", "device", "--printer", ""});
+    EXPECT_EQ(full.status, 0) << full.err;
+    EXPECT_EQ(RunIn({"settings", "show"}).out,
+              "BaseX=9\nBaseY=4\nParallelPrinter=True\nUSBPrinter=False\nUSBPrinterName=\n");
+
+    testing::ExecSql(plant / "data.mdb", "DELETE FROM Settings");
+    Outcome noRow = RunIn({"settings", "set", "--base-y", "4"});
+    EXPECT_EQ(noRow.status, 1);
+    EXPECT_NE(noRow.err.find("no Settings row"), std::string::npos) << noRow.err;
+}
+
 TEST_F(StartUpCli, StylesAndLookup) {
     ASSERT_EQ(RunIn({"db", "init"}).status, 0);
     plant.Write("styles.csv", "Style,PrintStyle\r\n12345,calh021\r\n\"O'Neil, Jr\",calh020\r\nBLANK,\r\n");

@@ -81,6 +81,12 @@ INSTANTIATE_TEST_SUITE_P(
                         f.Write("config.txt", "T,StartRow,99999,E,2,S,0,H,1,V,1");
                     },
                     {"config.txt", "StartRow", "99999"}},
+        FailureCase{"ConfigIsAFolder",
+                    [](const TempFolder& f) {
+                        GoodDatabase(f);
+                        std::filesystem::create_directory(f / "config.txt");
+                    },
+                    {"config.txt", "is a folder"}},
         FailureCase{"MissingDatabase", [](const TempFolder& f) { GoodConfig(f); }, {"data.mdb", "missing"}},
         FailureCase{"AccessDatabase",
                     [](const TempFolder& f) {
