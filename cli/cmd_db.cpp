@@ -21,7 +21,8 @@ int Usage(CliContext& ctx, const std::string& problem) {
 
 int Run(const CliArgs& args, CliContext& ctx) {
     const auto& p = args.positionals;
-    if (p.empty() || p[0] != "init") return Usage(ctx, p.empty() ? "db needs a subcommand" : "unknown db subcommand " + p[0]);
+    if (p.empty()) return Usage(ctx, "db needs a subcommand");
+    if (p[0] != "init") return Usage(ctx, "unknown db subcommand " + p[0]);
     if (p.size() > 2) return Usage(ctx, "db init takes one PATH");
     std::filesystem::path file = p.size() == 2 ? std::filesystem::path(p[1]) : PlantFolder(args) / "data.mdb";
     std::error_code ec;

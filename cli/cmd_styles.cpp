@@ -76,7 +76,8 @@ int Run(const CliArgs& args, CliContext& ctx) {
     if (sub == "list") return p.size() == 1 ? List(database, ctx) : Usage(ctx, "styles list takes no arguments");
     if (sub == "set") return p.size() == 3 ? Set(database, p[1], p[2], ctx) : Usage(ctx, "styles set needs STYLE CODE");
     if (sub == "remove") return p.size() == 2 ? Remove(database, p[1], ctx) : Usage(ctx, "styles remove needs STYLE");
-    if (sub == "import") return p.size() == 2 ? Import(database, p[1], ctx) : Usage(ctx, "styles import needs FILE.csv");
+    if (sub == "import")
+        return p.size() == 2 ? Import(database, p[1], ctx) : Usage(ctx, "styles import needs FILE.csv");
     return Usage(ctx, "unknown styles subcommand " + sub);
 }
 
