@@ -263,6 +263,13 @@ private:
             return std::unexpected(Malformed("the bar code holds the control sequence \"" +
                                                  Shown(data.substr(control, 2)) + "\", which this preview cannot draw",
                                              at_ + control));
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            const auto b = static_cast<unsigned char>(data[i]);
+            if (b < 0x20 || b == 0x7F)
+                return std::unexpected(Malformed("the bar code holds the control character " + Shown(data.substr(i, 1)) +
+                                                     ", which code set B cannot carry",
+                                                 at_ + i));
+        }
         auto modules = Code128BModules(data);
         if (!modules) return std::unexpected(Malformed("the bar code cannot be encoded (" + modules.error() + ")", at_));
         LabelItem item;
