@@ -1,8 +1,42 @@
+#include "mainwindow/print_labels.h"
+
+#include "labels/base_point.h"
 #include "mainwindow/frm_main_menu.h"
 
 namespace tarnwick {
 
-// Placeholder until the print request lands.
-void frmMainMenu::btnPrint_Click() {}
+PrintControls ReadPrintControls(const frmMainMenu& form) {
+    PrintControls c;
+    c.SelectedFile = form.SelectedFile->text().toStdString();
+    c.txtWIP = form.txtWIP->text().toStdString();
+    c.txtStyle = form.txtStyle->text().toStdString();
+    c.txtColor = form.txtColor->text().toStdString();
+    c.txtWaist = form.txtWaist->text().toStdString();
+    c.txtLength = form.txtLength->text().toStdString();
+    c.txtLDesc = form.txtLDesc->text().toStdString();
+    c.cmbText1 = form.cmbText1->currentText().toStdString();
+    c.cmbText2 = form.cmbText2->currentText().toStdString();
+    c.cmbText3 = form.cmbText3->currentText().toStdString();
+    c.txtQty = form.txtQty->text().toStdString();
+    c.txtMadeIn = form.txtMadeIn->text().toStdString();
+    c.txtRN = form.txtRN->text().toStdString();
+    c.chkNew = CheckValue(form.chkNew);
+    c.chkPrintHeaders = CheckValue(form.chkPrintHeaders);
+    c.chkQuenby = CheckValue(form.chkQuenby);
+    return c;
+}
+
+std::expected<PrintedLabel, Failure> RunPrintRequest(frmMainMenu& form, PrinterOutput& out) {
+    const Plant& plant = form.deps().plant;
+    const auto code = LookupPrintStyle(plant.databaseFile(), form.txtStyle->text().toStdString());
+    if (!code) return std::unexpected(code.error());
+    const PrintBases bases{FamilyABase(plant.printer.BaseX, plant.printer.BaseY),
+                           OtherFamiliesBase(plant.config.BaseH, plant.config.BaseV)};
+    return PrintLabels(ReadPrintControls(form), *code, form.Job, bases, out);
+}
+
+void frmMainMenu::btnPrint_Click() {
+    if (const auto printed = RunPrintRequest(*this, deps_.printer); !printed) deps_.dialogs.Show(printed.error());
+}
 
 }  // namespace tarnwick

@@ -9,8 +9,9 @@
 namespace tarnwick {
 namespace {
 
-// Past this the press fails instead of leaving the window waiting on the server.
-constexpr int kServerTimeoutMs = 5000;
+// Past this a wait on the server fails instead of leaving the window hanging. libcups
+// first waits up to a second for "100 Continue", so a silent server fails in five.
+constexpr int kServerTimeoutMs = 4000;
 constexpr const char* kJobName = "AAAAAA";
 
 struct HttpClose {
