@@ -1,11 +1,126 @@
+#include <charconv>
+#include <vector>
+
 #include "cli/cli.h"
+#include "cutsheet/cut_rows.h"
+#include "cutsheet/cut_sheet.h"
+#include "labels/base_point.h"
+#include "labels/print_request.h"
+#include "printer/send_to_printer.h"
 
 namespace tarnwick::cli {
+namespace {
 
-// Placeholder until cut-sheet printing lands.
-int PrintCutSheet(const CliArgs&, CliContext& ctx) {
-    ctx.err << "tarnwick-cli: printing from a cut sheet is not available yet\n";
-    return kRefused;
+int Usage(CliContext& ctx, const std::string& problem) {
+    ctx.err << "tarnwick-cli: " << problem << "\n\nRun tarnwick-cli print --help for the options.\n";
+    return kUsage;
+}
+
+// The window's boxes after an import or a move to the cut, with the check boxes as
+// the options set them.
+PrintControls CutControls(const CliArgs& args, const std::string& file, const CutRow& cut) {
+    PrintControls c;
+    c.SelectedFile = file;
+    c.txtWIP = cut.WIP;
+    c.txtStyle = cut.Style;
+    c.txtColor = cut.Color;
+    c.txtWaist = cut.Waist;
+    c.txtLength = cut.Length;
+    c.txtLDesc = cut.LengthDesc;
+    c.cmbText1 = cut.Text1;
+    c.cmbText2 = cut.Text2;
+    c.cmbText3 = cut.Text3;
+    c.txtQty = args.GetOr("--qty", cut.QtyShown);
+    c.txtMadeIn = cut.MadeIn.value_or("");
+    // Checking the brand box puts its RN number in the RN box.
+    c.txtRN = args.Has("--brand") ? "112806" : "30417";
+    c.chkNew = args.Has("--new-format") ? 1 : 0;
+    c.chkQuenby = args.Has("--brand") ? 1 : 0;
+    c.chkPrintHeaders = args.Has("--headers") ? 1 : 0;
+    return c;
+}
+
+struct CutPrinter {
+    const CliArgs& args;
+    CliContext& ctx;
+    const Plant& plant;
+    std::string file;
+    PrintBases bases;
+    OutputRoute route;
+    RoutedOutput printer{[this] { return route; }};
+
+    std::expected<PrintedLabel, Failure> Print(const CutRow& cut) {
+        const auto code = LookupPrintStyle(plant.databaseFile(), cut.Style);
+        if (!code) return std::unexpected(code.error());
+        LabelJob job;
+        ApplyCutRow(cut, job);
+        return PrintLabels(CutControls(args, file, cut), *code, job, bases, printer);
+    }
+
+    void Report(const CutRow& cut, const PrintedLabel& printed) {
+        ctx.out << "Printed cut " << cut.row << " (" << cut.Entry << "): layout " << printed.layout << " on ";
+        if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
+        else ctx.out << "device " << route.device.string() << "\n";
+    }
+};
+
+}  // namespace
+
+int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
+    const auto rowText = args.Get("--row");
+    const bool all = args.Has("--all");
+    if (all == rowText.has_value()) return Usage(ctx, "print FILE needs either --row N or --all");
+    for (const char* option : {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1",
+                               "--text2", "--text3", "--made-in", "--rn"})
+        if (args.Has(option)) return Usage(ctx, std::string(option) + " is for a typed label; a cut sheet gives the fields");
+    int row = 0;
+    if (rowText && (std::from_chars(rowText->data(), rowText->data() + rowText->size(), row).ptr !=
+                        rowText->data() + rowText->size() || row < 1 || row > kLastCutRow))
+        return Usage(ctx, "--row takes a row number from 1 to " + std::to_string(kLastCutRow));
+
+    auto plant = LoadPlant(args, ctx);
+    if (!plant) return kRefused;
+    const std::filesystem::path file = args.positionals.at(0);
+    if (!FileExists(file)) return Refuse(ctx, {"The Selected File Does Not Exist.  Choose Again."});
+    CutPrinter printer{args,
+                       ctx,
+                       *plant,
+                       file.string(),
+                       {FamilyABase(plant->printer.BaseX, plant->printer.BaseY),
+                        OtherFamiliesBase(plant->config.BaseH, plant->config.BaseV)},
+                       {plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice()}};
+    const std::string& extraQty = plant->config.ExtraQty;
+
+    if (!all) {
+        const auto cut = ReadCutAt(file, row, extraQty, RowTest::MustHoldCut, CutColumns::All);
+        if (!cut) return Refuse(ctx, cut.error());
+        if (!*cut) return Refuse(ctx, NoCutInRowFailure(file, row));
+        const auto printed = printer.Print(**cut);
+        if (!printed) return Refuse(ctx, printed.error());
+        printer.Report(**cut, *printed);
+        return kOk;
+    }
+
+    // One opening for the whole run: the listing and every cut come from the same read.
+    const auto firstRow = FirstCutRow(plant->config.StartRow);
+    if (!firstRow) return Refuse(ctx, firstRow.error());
+    auto sheet = OpenCutSheet(file);
+    if (!sheet) return Refuse(ctx, sheet.error());
+    const auto listing = ListCuts(**sheet, *firstRow, file);
+    if (!listing) return Refuse(ctx, listing.error());
+    if (listing->cuts.empty()) return Refuse(ctx, NoCutsFailure(*firstRow));
+    if (listing->notice) ctx.err << listing->notice->text << '\n';
+    for (const CutEntry& entry : listing->cuts) {
+        auto cut = ReadCutRow(**sheet, entry.row, extraQty, CutColumns::All, file);
+        std::expected<PrintedLabel, Failure> printed =
+            cut ? printer.Print(*cut) : std::expected<PrintedLabel, Failure>(std::unexpected(cut.error()));
+        if (!printed) {
+            ctx.err << "Stopped at cut " << entry.row << " (" << entry.text << "), which was not printed:\n";
+            return Refuse(ctx, printed.error());
+        }
+        printer.Report(*cut, *printed);
+    }
+    return kOk;
 }
 
 }  // namespace tarnwick::cli

@@ -95,6 +95,7 @@ std::expected<CutRow, Failure> ReadCutRow(CutSheet& sheet, int row, std::string_
         if (column == 11) cut.MadeIn = std::move(*text);
         else *fields[column - 1] = std::move(*text);
     }
+    cut.Entry = CutEntryText({cut.WIP, cut.Style, cut.Color, cut.Waist, cut.Length, cut.LengthDesc});
     cut.Color = ColorRule(cut.Color);
     auto shown = QuantityShown(cut.Qty, extraQty, row, file);
     if (!shown) return std::unexpected(shown.error());
@@ -129,6 +130,17 @@ std::expected<std::int16_t, Failure> FirstCutRow(std::string_view startRow) {
     return *row;
 }
 
+Failure NoCutsFailure(int firstRow) {
+    return Failure{"The cut sheet has no cuts from row " + std::to_string(firstRow) + ".", "Tarnwick",
+                   MessageIcon::Information};
+}
+
+Failure NoCutInRowFailure(const std::filesystem::path& file, int row) {
+    return Failure{"Row " + std::to_string(row) + " of the cut sheet " + file.string() +
+                       " holds no cut: its column 1 is empty.",
+                   "Tarnwick", MessageIcon::Information};
+}
+
 std::expected<CutSheetImport, Failure> ImportCutSheet(const std::filesystem::path& file, std::string_view startRow,
                                                        std::string_view extraQty) {
     auto firstRow = FirstCutRow(startRow);
@@ -137,10 +149,7 @@ std::expected<CutSheetImport, Failure> ImportCutSheet(const std::filesystem::pat
     if (!sheet) return std::unexpected(sheet.error());
     auto listing = ListCuts(**sheet, *firstRow, file);
     if (!listing) return std::unexpected(listing.error());
-    if (listing->cuts.empty()) {
-        return std::unexpected(Failure{"The cut sheet has no cuts from row " + std::to_string(*firstRow) + ".",
-                                       "Tarnwick", MessageIcon::Information});
-    }
+    if (listing->cuts.empty()) return std::unexpected(NoCutsFailure(*firstRow));
     auto first = ReadCutRow(**sheet, *firstRow, extraQty, CutColumns::All, file);
     if (!first) return std::unexpected(first.error());
     return CutSheetImport{*firstRow, std::move(*listing), std::move(*first)};

@@ -47,6 +47,7 @@ struct CutRow {
     std::string WIP, Style, Color, Waist, Length, LengthDesc, Text1, Text2, Text3, Barcode, Qty, Stock;
     std::optional<std::string> MadeIn;  // read by the import only
     std::string QtyShown;               // Qty plus the leading number of ExtraQty
+    std::string Entry;                  // the row's cut selector entry
 };
 
 // The quantity box's text: the quantity, which must be a number, plus ExtraQty's
@@ -68,6 +69,12 @@ void ApplyCutRow(const CutRow& cut, LabelJob& job);
 // The row of the first cut: the leading number of StartRow, rounded half to even. A
 // value outside 1..32767 is refused with a message naming config.txt.
 std::expected<std::int16_t, Failure> FirstCutRow(std::string_view startRow);
+
+// "The cut sheet has no cuts from row N."
+Failure NoCutsFailure(int firstRow);
+
+// For a caller that asked for one row by number and found column 1 empty there.
+Failure NoCutInRowFailure(const std::filesystem::path& file, int row);
 
 // What an import reads, all of it, before the window changes.
 struct CutSheetImport {
