@@ -1,0 +1,148 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "labels/layouts.h"
+#include "printer/print_server.h"
+#include "support/temp_plant.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::TempDir;
+using testing::TempPlant;
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    const TempDir io;
+    std::string command = Quote(TARNWICK_CLI);
+    for (const auto& a : args) command += " " + Quote(a);
+    command += " >" + Quote((io / "out").string()) + " 2>" + Quote((io / "err").string());
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(io / "out"), ReadAll(io / "err")};
+}
+
+// A plant whose raw device is a file inside its folder and whose style 1234 prints C1.
+struct CliPlant {
+    CliPlant() : plant(testing::ConfigText("2", "2", "7", "003") + "ParallelPort,labels.prn\r\n") {
+        plant.dir.Write("labels.prn", "");
+        plant.SetStyle("1234", "calh020");
+        plant.SetStyle("NOLAYOUT", "NA");
+    }
+    void PrintTo(const std::string& queue) {
+        plant.plant->printer.USBPrinter = true;
+        plant.plant->printer.USBPrinterName = queue;
+        ASSERT_TRUE(plant.plant->db.SavePrinterSettings(plant.plant->printer).value_or(false));
+    }
+    std::vector<std::string> Args(const std::string& wip, const std::string& style) const {
+        return {"print",         "--folder",    plant.dir.path().string(),
+                "--wip",         wip,           "--style",
+                style,           "--color",     "5",
+                "--waist",       "32",          "--length",
+                "30",            "--length-desc", "R",
+                "--text1",       "65% POLYESTER", "--text2",
+                "35% COTTON",    "--text3",     "MACHINE WASH",
+                "--qty",         "24",          "--headers"};
+    }
+    std::string Device() const { return ReadAll(plant.dir / "labels.prn"); }
+    TempPlant plant;
+};
+
+std::string ExpectedC1(const std::string& wip) {
+    CapturingOutput out;
+    const LabelArgs args{wip, "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
+                         "1234 O05 32  R   ", "24", true, "", ""};
+    EXPECT_TRUE(PrintLayoutC1(args, {"7", "003"}, out).has_value());
+    return out.streams.at(0);
+}
+
+TEST(CliPrint, TypedLabelGoesToTheRawDeviceOfTheFolder) {
+    CliPlant p;
+    const CliRun run = Cli(p.Args("004512", "1234"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(p.Device(), ExpectedC1("004512"));
+}
+
+TEST(CliPrint, TypedLabelArrivesInTheQueueOfTheSettings) {
+    TARNWICK_PRINT_SERVER(server);
+    CliPlant p;
+    p.PrintTo(server.queue);
+    const std::string wip = "7" + std::to_string(::getpid());
+
+    const CliRun run = Cli(p.Args(wip, "1234"));
+
+    EXPECT_EQ(run.status, 0) << run.err;
+    const auto job = testing::WaitForJob(server, server.queue, ExpectedC1(wip));
+    ASSERT_TRUE(job.has_value()) << "the label never reached the queue";
+    const auto attributes = testing::GetJobAttributes(job->id);
+    ASSERT_TRUE(attributes.has_value());
+    EXPECT_EQ(attributes->name, "AAAAAA");
+    EXPECT_EQ(p.Device(), "");
+}
+
+TEST(CliPrint, RefusalsExitOneWithTheMessageWordForWord) {
+    struct Case {
+        const char* what;
+        std::string wip, style, printer;  // printer: empty for the raw device
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no WIP", "", "1234", "", "You must select a file or manually enter the data."},
+        {"style not in the database", "1", "9999", "", "The selected style does not exist in the database."},
+        {"style without a layout", "1", "NOLAYOUT", "", "The selected style does not exist in the database."},
+        {"unknown printer", "1", "1234", "no-such-printer", "The Printer Name you typed wasn't recognized."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CliPlant p;
+        if (!c.printer.empty()) p.PrintTo(c.printer);
+        const CliRun run = Cli(p.Args(c.wip, c.style));
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, c.message + "\n");
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(p.Device(), "");
+    }
+}
+
+TEST(CliPrint, MissingDeviceIsNamed) {
+    CliPlant p;
+    std::filesystem::remove(p.plant.dir / "labels.prn");
+    const CliRun run = Cli(p.Args("1", "1234"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find((p.plant.dir / "labels.prn").string() + ": No such file or directory"), std::string::npos)
+        << run.err;
+}
+
+TEST(CliPrint, CutSheetOptionsNeedAFile) {
+    CliPlant p;
+    for (const char* option : {"--all", "--new-format", "--brand"}) {
+        SCOPED_TRACE(option);
+        auto args = p.Args("1", "1234");
+        args.push_back(option);
+        const CliRun run = Cli(args);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(p.Device(), "");
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick
