@@ -6,6 +6,8 @@ namespace tarnwick {
 
 SetupLauncher::~SetupLauncher() { delete window_.data(); }
 
+frmSetup* SetupLauncher::Window() const { return window_.data(); }
+
 void SetupLauncher::Show() {
     if (!window_) window_ = new frmSetup(deps_);
     window_->show();

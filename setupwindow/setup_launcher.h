@@ -32,7 +32,8 @@ public:
     SetupLauncher(const SetupLauncher&) = delete;
     SetupLauncher& operator=(const SetupLauncher&) = delete;
     void Show();
-    frmSetup* Window() const { return window_.data(); }
+    // The loaded window, or null when it is not loaded.
+    frmSetup* Window() const;
 
 private:
     SetupDeps deps_;
