@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/temp_plant.h"
+#include "temp_files.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::CutSheetFixture;
+using testing::TempDir;
+using testing::TempPlant;
+
+std::string ReadAll(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Quote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+struct CliRun {
+    int status = -1;
+    std::string out, err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    const TempDir io;
+    std::string command = Quote(TARNWICK_CLI);
+    for (const auto& a : args) command += " " + Quote(a);
+    command += " >" + Quote((io / "out").string()) + " 2>" + Quote((io / "err").string()) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(io / "out"), ReadAll(io / "err")};
+}
+
+std::size_t Count(const std::string& haystack, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto at = haystack.find(needle); at != std::string::npos; at = haystack.find(needle, at + 1)) ++n;
+    return n;
+}
+
+// A plant whose raw device is a file in its folder, with styles for the fixtures' cuts.
+struct CliPlant {
+    CliPlant() : plant(testing::ConfigText("2", "2") + "ParallelPort,labels.prn\r\n") {
+        plant.dir.Write("labels.prn", "");
+        for (const char* style : {"5510", "5520", "5530"}) plant.SetStyle(style, "calh020");
+    }
+    std::string folder() const { return plant.dir.path().string(); }
+    std::string Printed() const { return ReadAll(plant.dir / "labels.prn"); }
+    TempPlant plant;
+};
+
+TEST(CliCuts, ListsTheCutsOfEveryFormat) {
+    CliPlant p;
+    for (const char* name : {"cuts.csv", "cuts_openpyxl.xlsx", "cuts.ods", "cuts.xls"}) {
+        const CliRun run = Cli({"cuts", CutSheetFixture(name).string(), "--folder", p.folder()});
+        EXPECT_EQ(run.status, 0) << name << run.err;
+        EXPECT_EQ(run.out,
+                  "2\t40123 - 5510 - 7 - 32 - 30 - REG\n"
+                  "3\t004512 - 5520 - 12 - 34 - 32.5 - LONG\n"
+                  "4\t40125 - 5530 - 123 - 36 - 29 - SHORT\n")
+            << name;
+    }
+}
+
+TEST(CliCuts, CutShowsWhatMoveToCutLoads) {
+    CliPlant p;
+    const CliRun run = Cli({"cut", CutSheetFixture("cuts_streamed.xlsx").string(), "3", "--folder", p.folder()});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "WIP=004512\nStyle=5520\nColor=O12\nWaist=34\nLength=32.5\nLengthDesc=LONG\nText1=POLY WOOL WOVEN\n"
+              "Text2=55% POLYESTER\nText3=45% WOOL\nBarcode=00451255201234\nQty=12\nStock=WB2\nMadeIn=MEXICO\n"
+              "txtQty=14\n");
+}
+
+TEST(CliCuts, RefusalsGoToStandardErrorWithStatusOne) {
+    CliPlant p;
+    const TempDir files;
+    files.Write("bad.csv", "h\r\n1,S,7,,,,,,,,,lots,\r\n");
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err;  // a part of standard error
+    };
+    const std::string missing = (files / "gone.csv").string();
+    const std::vector<Case> cases = {
+        {{"cuts", missing}, 1, "The Selected File Does Not Exist.  Choose Again.\n"},
+        {{"cut", missing, "2"}, 1, "The Selected File Does Not Exist.  Choose Again.\n"},
+        {{"cuts", files.path().string()}, 1, "The Selected File Does Not Exist.  Choose Again.\n"},
+        {{"cut", CutSheetFixture("cuts.csv").string(), "5"}, 1, "Row 5 of the cut sheet"},
+        {{"cuts", (files / "bad.csv").string()}, 1, "\"lots\""},
+        {{"cut", CutSheetFixture("cuts.csv").string(), "0"}, 2, "ROW from 1 to 32767"},
+        {{"cut", CutSheetFixture("cuts.csv").string()}, 2, "ROW"},
+    };
+    for (auto c : cases) {
+        c.args.insert(c.args.end(), {"--folder", p.folder()});
+        const CliRun run = Cli(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty()) << run.out;
+    }
+}
+
+TEST(CliCuts, PrintAllPrintsEveryCutInOrder) {
+    CliPlant p;
+    const CliRun run = Cli({"print", CutSheetFixture("cuts.csv").string(), "--all", "--folder", p.folder()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Count(run.out, "Printed cut "), 3u);
+    EXPECT_NE(run.out.find("Printed cut 4 (40125 - 5530 - 123 - 36 - 29 - SHORT)"), std::string::npos) << run.out;
+    const std::string printed = p.Printed();
+    EXPECT_EQ(Count(printed, "\x1BZ"), 3u);
+    // The sheet's bar-code values and the quantities with ExtraQty, in sheet order.
+    const auto first = printed.find("40123551007323");
+    const auto second = printed.find("00451255201234");
+    const auto third = printed.find("40125553012336");
+    ASSERT_NE(first, std::string::npos);
+    ASSERT_NE(third, std::string::npos);
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, third);
+    EXPECT_NE(printed.find("\x1BQ26\x1BZ"), std::string::npos);
+    EXPECT_NE(printed.find("\x1BQ14\x1BZ"), std::string::npos);
+}
+
+TEST(CliCuts, PrintRowTakesTheQuantityOption) {
+    CliPlant p;
+    const CliRun run =
+        Cli({"print", CutSheetFixture("cuts.ods").string(), "--row", "3", "--qty", "7", "--folder", p.folder()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string printed = p.Printed();
+    EXPECT_EQ(Count(printed, "\x1BZ"), 1u);
+    EXPECT_NE(printed.find("00451255201234"), std::string::npos);
+    EXPECT_NE(printed.find("\x1BQ7\x1BZ"), std::string::npos);
+}
+
+TEST(CliCuts, PrintAllStopsAtTheFirstRefusalNamingTheCut) {
+    CliPlant p;
+    const TempDir files;
+    files.Write("cuts.csv", "h\r\n1,5510,7,32,30,R,,,,BARX1,,4,\r\n2,NOSTYLE,7,32,30,R,,,,BARX2,,4,\r\n3,5510,7,32,30,R,,,,BARX3,,4,\r\n");
+    const CliRun run = Cli({"print", (files / "cuts.csv").string(), "--all", "--folder", p.folder()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("cut 3 (2 - NOSTYLE - 7 - 32 - 30 - R)"), std::string::npos) << run.err;
+    EXPECT_EQ(Count(run.out, "Printed cut "), 1u);
+    EXPECT_EQ(Count(p.Printed(), "\x1BZ"), 1u);
+    EXPECT_NE(p.Printed().find("BARX1"), std::string::npos);
+    EXPECT_EQ(p.Printed().find("BARX3"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarnwick
