@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <cstddef>
+#include <string>
+
+#include "preview/label_renderer.h"
+
+class QComboBox;
+class QLabel;
+class QScrollArea;
+
+namespace tarnwick {
+
+// "Label Preview": the label as it will print, with its layout, the stream's byte count
+// and the quantity. Modeless, so it can stay open beside the main window; each new
+// preview replaces what it shows.
+class PreviewWindow final : public QDialog {
+public:
+    explicit PreviewWindow(QWidget* parent = nullptr);
+
+    void ShowLabel(std::string layout, std::size_t byteCount, Rendering rendering);
+
+    const std::string& LayoutName() const { return layout_; }
+    std::size_t ByteCount() const { return byteCount_; }
+    int Quantity() const { return quantity_; }
+    const QImage& Label() const { return label_; }
+
+    QLabel* lblSummary;   // layout, bytes, quantity
+    QLabel* lblSize;      // the label's size in dots and millimetres
+    QComboBox* cmbZoom;   // 100 % is one dot a pixel
+    QLabel* picLabel;
+
+private:
+    void ShowZoomed();
+
+    std::string layout_;
+    std::size_t byteCount_ = 0;
+    int quantity_ = 0;
+    QImage label_;
+    QScrollArea* scroll_;
+};
+
+}  // namespace tarnwick
