@@ -4,7 +4,7 @@
 #include "mainwindow/dialogs.h"
 #include "mainwindow/frm_main_menu.h"
 #include "printer/send_to_printer.h"
-#include "setupwindow/setup_launcher.h"
+#include "setupwindow/frm_setup.h"
 #include "startup/startup.h"
 
 using namespace tarnwick;

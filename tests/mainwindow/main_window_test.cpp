@@ -19,6 +19,8 @@ struct Window {
     explicit Window(const std::string& config = testing::ConfigText()) : plant(config) {
         std::filesystem::create_directories(drives / "a");
         std::filesystem::create_directories(drives / "c" / "data");
+        // The lists open on the current drive and directory.
+        std::filesystem::current_path(drives / "c");
         form = std::make_unique<frmMainMenu>(
             MainMenuDeps{*plant.plant, dialogs, output,
                          {{"a:", drives / "a"}, {"c:", drives / "c"}},
@@ -28,6 +30,8 @@ struct Window {
     TempDir drives;
     ScriptedDialogs dialogs;
     CapturingOutput output;
+    ~Window() { std::filesystem::current_path(startDir); }
+    std::filesystem::path startDir = std::filesystem::current_path();
     int setupPresses = 0;
     std::unique_ptr<frmMainMenu> form;
 };
@@ -87,13 +91,23 @@ TEST(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
     EXPECT_FALSE(f.cmbRow->isVisibleTo(&f));
 }
 
-TEST(MainWindow, TabOrderFollowsTheTabIndices) {
+TEST(MainWindow, TabKeyFollowsTheTabIndices) {
     Window w;
     frmMainMenu& f = *w.form;
-    const QWidget* expected[] = {f.Drive1,   f.Dir1,     f.File1,   f.SelectedFile, f.btnImport, f.txtWIP,
-                                 f.txtStyle, f.txtColor, f.txtWaist, f.txtLength,  f.txtLDesc,  f.txtQty};
-    for (std::size_t i = 1; i < std::size(expected); ++i)
-        EXPECT_EQ(expected[i - 1]->nextInFocusChain(), expected[i]) << "after tab index " << i - 1;
+    f.show();
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    EXPECT_EQ(QApplication::focusWidget(), f.Drive1);
+    // txtStock is disabled and cmbRow hidden, so Tab passes over them.
+    const QWidget* expected[] = {f.Dir1,     f.File1,       f.SelectedFile,    f.btnImport,   f.txtWIP,
+                                 f.txtStyle, f.txtColor,    f.txtWaist,        f.txtLength,   f.txtLDesc,
+                                 f.txtQty,   f.cmbText1,    f.cmbText2,        f.cmbText3,    f.btnMoveBack,
+                                 f.btnMoveNext, f.btnPrint,    f.btnExit};
+    for (const QWidget* next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << "focus is on "
+                                                     << QApplication::focusWidget()->metaObject()->className();
+    }
 }
 
 TEST(MainWindow, LeavingTheWipBoxEnablesPrintEvenWhenEmpty) {
@@ -150,9 +164,11 @@ TEST(FileChooser, ClickingAFileNamesItsFullPath) {
     std::ofstream(c / "cuts.csv") << "x";
     std::ofstream(c / "data" / "cuts.csv") << "x";
 
-    f.Drive1->SetDrive("c:");
+    // Opened on the current drive and directory; nothing is chosen yet.
+    EXPECT_EQ(f.Drive1->Drive(), "c:");
     EXPECT_EQ(f.Dir1->Path(), c.string());
-    EXPECT_EQ(f.SelectedFile->text().toStdString(), c.string() + "/");
+    f.File1->Refresh();
+    EXPECT_TRUE(f.SelectedFile->text().isEmpty());
 
     auto clickFile = [&](const QString& name) {
         const auto items = f.File1->findItems(name, Qt::MatchExactly);
@@ -170,7 +186,9 @@ TEST(FileChooser, ClickingAFileNamesItsFullPath) {
 
     const auto items = f.File1->findItems("cuts.csv", Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1);
-    QTest::mouseDClick(f.File1->viewport(), Qt::LeftButton, {}, f.File1->visualItemRect(items[0]).center());
+    const QPoint at = f.File1->visualItemRect(items[0]).center();
+    QTest::mouseClick(f.File1->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(f.File1->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(f.SelectedFile->text().toStdString(), (c / "data" / "cuts.csv").string());
     EXPECT_TRUE(w.dialogs.shown.empty());
 }
