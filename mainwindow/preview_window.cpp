@@ -1,11 +1,13 @@
 #include "mainwindow/preview_window.h"
 
 #include <QComboBox>
+#include <algorithm>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
 #include <QPixmap>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -14,7 +16,7 @@ namespace {
 
 constexpr int kDotsPerMillimetre = 8;  // 203 dpi
 constexpr int kZooms[] = {1, 2, 3, 4};
-constexpr int kDefaultZoomIndex = 1;   // dots are small on a screen; start at 200 %
+constexpr int kDefaultZoomIndex = 0;
 
 }  // namespace
 
@@ -46,14 +48,14 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QDialog(parent) {
     close->setAutoDefault(false);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
 
-    auto* top = new QHBoxLayout;
+    auto* top = top_ = new QHBoxLayout;
     top->addWidget(lblSummary);
     top->addStretch();
     top->addWidget(lblSize);
     top->addSpacing(12);
     top->addWidget(new QLabel("Zoom", this));
     top->addWidget(cmbZoom);
-    auto* bottom = new QHBoxLayout;
+    auto* bottom = bottom_ = new QHBoxLayout;
     bottom->addWidget(new QLabel("The printer repeats this one label for the quantity; nothing has been printed.", this));
     bottom->addStretch();
     bottom->addWidget(close);
@@ -61,7 +63,6 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QDialog(parent) {
     layout->addLayout(top);
     layout->addWidget(scroll_, 1);
     layout->addLayout(bottom);
-    resize(900, 560);
 }
 
 void PreviewWindow::ShowLabel(std::string layout, std::size_t byteCount, Rendering rendering) {
@@ -79,6 +80,23 @@ void PreviewWindow::ShowLabel(std::string layout, std::size_t byteCount, Renderi
                          .arg(label_.width() / kDotsPerMillimetre)
                          .arg(label_.height() / kDotsPerMillimetre));
     ShowZoomed();
+    FitToLabel();
+}
+
+// Large enough to show the whole label when the screen allows, never larger than the screen.
+void PreviewWindow::FitToLabel() {
+    const QMargins margins = layout()->contentsMargins();
+    const int frame = 2 * scroll_->frameWidth();
+    const int spacing = layout()->spacing();
+    QSize wanted(picLabel->width() + frame + margins.left() + margins.right(),
+                 picLabel->height() + frame + margins.top() + margins.bottom() + top_->sizeHint().height() +
+                     bottom_->sizeHint().height() + 2 * spacing);
+    wanted = wanted.expandedTo(QSize(std::max(top_->sizeHint().width(), bottom_->sizeHint().width()) +
+                                         margins.left() + margins.right(),
+                                     240));
+    if (const QScreen* screen = this->screen())
+        wanted = wanted.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(wanted);
 }
 
 void PreviewWindow::ShowZoomed() {

@@ -8,6 +8,7 @@
 #include "preview/label_renderer.h"
 
 class QComboBox;
+class QHBoxLayout;
 class QLabel;
 class QScrollArea;
 
@@ -34,12 +35,15 @@ public:
 
 private:
     void ShowZoomed();
+    void FitToLabel();
 
     std::string layout_;
     std::size_t byteCount_ = 0;
     int quantity_ = 0;
     QImage label_;
     QScrollArea* scroll_;
+    QHBoxLayout* top_;
+    QHBoxLayout* bottom_;
 };
 
 }  // namespace tarnwick
