@@ -95,6 +95,11 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
 void frmMainMenu::BuildControls() {
     auto* client = new QWidget(this);
     client->setFixedSize(Twips(kClientWidth), Twips(kClientHeight));
+    // The captions were sized for the classic 8-point dialog font; Arial (Liberation
+    // Sans here) at 8 points fits them as they were meant to.
+    QFont dialogFont("Arial");
+    dialogFont.setPointSize(8);
+    client->setFont(dialogFont);
     setCentralWidget(client);
 
     Drive1 = Place(new DriveList(deps_.drives, client), 120, 120, 3255, 405);
