@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -38,17 +39,30 @@ public:
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
         if (row < 1 || column < 1) return CellValue{};
-        while (static_cast<int>(rows_.size()) < row && !finished_) {
+        while (RowCount() < row && !finished_) {
             if (auto parsed = ParseRecord(); !parsed) return std::unexpected(parsed.error());
         }
-        if (row > static_cast<int>(rows_.size())) return CellValue{};
-        const auto& fields = rows_[row - 1];
-        if (column > static_cast<int>(fields.size()) || fields[column - 1].empty()) return CellValue{};
-        return CellValue{DecodeText(fields[column - 1])};
+        if (row > RowCount()) return CellValue{};
+        const std::size_t first = rowStarts_[row - 1];
+        const std::size_t fields = rowStarts_[row] - first;
+        if (static_cast<std::size_t>(column) > fields) return CellValue{};
+        const std::size_t end = fieldEnds_[first + column - 1];
+        const std::size_t begin = column == 1 ? (first == 0 ? 0 : fieldEnds_[first - 1]) : fieldEnds_[first + column - 2];
+        if (begin == end) return CellValue{};
+        return CellValue{DecodeText(std::string_view(cells_).substr(begin, end - begin))};
     }
 
 private:
     enum class Step { Record, NeedMore };
+
+    int RowCount() const { return static_cast<int>(rowStarts_.size()) - 1; }
+
+    // Forgets a record begun but not finished, to parse it again with more bytes.
+    Step Incomplete(std::size_t cellsSize, std::size_t fieldCount) {
+        cells_.resize(cellsSize);
+        fieldEnds_.resize(fieldCount);
+        return Step::NeedMore;
+    }
 
     std::expected<bool, Failure> ReadMore() {
         if (eof_) return false;
@@ -96,8 +110,8 @@ private:
             return Step::Record;
         }
         int lines = 0;
-        std::vector<std::string> fields;
-        std::string field;
+        const std::size_t cellsSize = cells_.size();
+        const std::size_t fieldCount = fieldEnds_.size();
         for (;;) {
             if (i < buf.size() && buf[i] == '"') {
                 const int openedOnLine = line_ + lines;
@@ -105,15 +119,15 @@ private:
                 for (;;) {
                     const std::size_t q = buf.find('"', i);
                     if (q == std::string_view::npos) {
-                        if (!eof_) return Step::NeedMore;
+                        if (!eof_) return Incomplete(cellsSize, fieldCount);
                         return std::unexpected(ReadFailure(
                             file_, "the quote opened on line " + std::to_string(openedOnLine) + " is never closed"));
                     }
-                    field.append(buf.substr(i, q - i));
+                    cells_.append(buf.substr(i, q - i));
                     lines += LineBreaks(buf.substr(i, q - i));
-                    if (q + 1 == buf.size() && !eof_) return Step::NeedMore;
+                    if (q + 1 == buf.size() && !eof_) return Incomplete(cellsSize, fieldCount);
                     if (q + 1 < buf.size() && buf[q + 1] == '"') {
-                        field.push_back('"');
+                        cells_.push_back('"');
                         i = q + 2;
                         continue;
                     }
@@ -122,21 +136,19 @@ private:
                 }
             }
             // Unquoted text, or stray text after a closing quote, runs to the delimiter.
-            const std::size_t stop = buf.find_first_of(delimiter_ == ',' ? ",\r\n" : ";\r\n", i);
-            if (stop == std::string_view::npos) {
-                if (!eof_) return Step::NeedMore;
-                field.append(buf.substr(i));
-                fields.push_back(std::move(field));
-                i = buf.size();
+            std::size_t stop = i;
+            while (stop < buf.size() && buf[stop] != delimiter_ && buf[stop] != '\r' && buf[stop] != '\n') ++stop;
+            if (stop == buf.size() && !eof_) return Incomplete(cellsSize, fieldCount);
+            cells_.append(buf.substr(i, stop - i));
+            fieldEnds_.push_back(cells_.size());
+            if (stop == buf.size()) {
+                i = stop;
                 break;
             }
-            field.append(buf.substr(i, stop - i));
-            fields.push_back(std::move(field));
-            field.clear();
             i = stop + 1;
             if (buf[stop] == delimiter_) continue;
             if (buf[stop] == '\r') {
-                if (i == buf.size() && !eof_) return Step::NeedMore;
+                if (i == buf.size() && !eof_) return Incomplete(cellsSize, fieldCount);
                 if (i < buf.size() && buf[i] == '\n') ++i;
             }
             ++lines;
@@ -144,7 +156,7 @@ private:
         }
         pos_ = i;
         line_ += lines;
-        rows_.push_back(std::move(fields));
+        rowStarts_.push_back(fieldEnds_.size());
         return Step::Record;
     }
 
@@ -156,7 +168,11 @@ private:
     bool finished_ = false;
     char delimiter_ = ',';
     int line_ = 1;
-    std::vector<std::vector<std::string>> rows_;
+    // Every field read so far, back to back; fieldEnds_ marks where each ends and
+    // rowStarts_ which field begins each row (with one entry past the last row).
+    std::string cells_;
+    std::vector<std::size_t> fieldEnds_;
+    std::vector<std::size_t> rowStarts_{0};
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "cutsheet/cut_rows.h"
 
+#include <charconv>
 #include <cmath>
 
 #include "labels/numbers.h"
@@ -16,12 +17,23 @@ std::string Trimmed(std::string_view text) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// FormatNumber, with whole numbers (nearly every number on a cut sheet) done without
+// printf: a full sheet holds some hundred thousand of them.
+std::string NumberText(double value) {
+    if (std::trunc(value) == value && std::fabs(value) < 1e15) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<long long>(value)).ptr;
+        return std::string(digits, end);
+    }
+    return FormatNumber(value);
+}
+
 }  // namespace
 
 std::expected<std::string, Failure> CellText(CutSheet& sheet, int row, int column) {
     auto cell = sheet.Cell(row, column);
     if (!cell) return std::unexpected(cell.error());
-    if (const double* number = std::get_if<double>(&*cell)) return Trimmed(FormatNumber(*number));
+    if (const double* number = std::get_if<double>(&*cell)) return NumberText(*number);
     if (const std::string* text = std::get_if<std::string>(&*cell)) return Trimmed(*text);
     return std::string{};
 }

@@ -369,9 +369,14 @@ public:
             if (auto error = sheet_->Step()) return Fail("the worksheet " + sheetPart_ + " is damaged: " + *error);
         }
         const auto& rows = sheetXml_.rows;
-        const auto it = std::lower_bound(rows.begin(), rows.end(), row,
+        // Cells are asked for row by row, so the last row found is the likely one.
+        auto it = lastFound_ < rows.size() && rows[lastFound_].row == row
+                      ? rows.begin() + static_cast<std::ptrdiff_t>(lastFound_)
+                      : std::lower_bound(rows.begin(), rows.end(), row,
                                          [](const StoredRow& r, int wanted) { return r.row < wanted; });
-        if (it == rows.end() || it->row != row || column > static_cast<int>(it->cells.size())) return CellValue{};
+        if (it == rows.end() || it->row != row) return CellValue{};
+        lastFound_ = static_cast<std::size_t>(it - rows.begin());
+        if (column > static_cast<int>(it->cells.size())) return CellValue{};
         const StoredCell& cell = it->cells[column - 1];
         switch (cell.kind) {
             case StoredCell::Kind::Empty: return CellValue{};
@@ -405,6 +410,7 @@ private:
     SharedStringsXml stringsXml_;
     std::unique_ptr<EntryFeed> sheet_;
     std::unique_ptr<EntryFeed> strings_;
+    std::size_t lastFound_ = 0;
 };
 
 }  // namespace
