@@ -109,6 +109,9 @@ bool ServerDidNotAnswer(http_t* http, ipp_t* response) {
 std::expected<void, Failure> SendToQueue(const std::string& printerName, std::string_view stream) {
     if (printerName.empty()) return std::unexpected(UnknownPrinter());
 
+    // A server that wants a password is reported, never answered from the terminal.
+    cupsSetPasswordCB2([](const char*, http_t*, const char*, const char*, void*) -> const char* { return nullptr; },
+                       nullptr);
     errno = 0;
     auto connected = Connect();
     if (!connected) return std::unexpected(Unreachable(connected.error()));
