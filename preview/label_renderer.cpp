@@ -12,6 +12,11 @@ namespace {
 
 // Code 128 wants ten modules of white on either side to scan.
 constexpr int kQuietModules = 10;
+// Positions reach 9999 dots from a base point that may itself be 9999 away; nothing
+// past a metre of label is on any roll, so the picture stops there.
+constexpr int kMaxLabelDots = 8000;
+// Keeps a large label at a large scale from asking for gigabytes.
+constexpr qint64 kMaxPixels = 100'000'000;
 
 QImage UnrotatedImage(const LabelItem& item, QSize size) {
     if (item.kind == ItemKind::Picture) return item.picture;
@@ -57,6 +62,7 @@ QRect Extent(const LabelItem& item) {
 }  // namespace
 
 std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale) {
+    scale = std::max(scale, 1);
     auto plan = ReadLabelStream(stream);
     if (!plan) return std::unexpected(plan.error());
     const bool hasText = std::any_of(plan->items.begin(), plan->items.end(),
@@ -72,7 +78,14 @@ std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale
         right = std::max(right, extent.x() + extent.width());
         bottom = std::max(bottom, extent.y() + extent.height());
     }
-    QImage label(right + kLabelMargin, bottom + kLabelMargin, QImage::Format_RGB32);
+    const int width = std::min(right + kLabelMargin, kMaxLabelDots);
+    const int height = std::min(bottom + kLabelMargin, kMaxLabelDots);
+    if (static_cast<qint64>(width) * height * scale * scale > kMaxPixels)
+        return std::unexpected(Failure{"Cannot preview this label at " + std::to_string(scale) + " pixels a dot: the " +
+                                           std::to_string(width) + " x " + std::to_string(height) +
+                                           "-dot label would be too large a picture. Use a smaller scale.",
+                                       "Tarnwick", MessageIcon::Critical});
+    QImage label(width, height, QImage::Format_RGB32);
     label.fill(Qt::white);
     {
         QPainter painter(&label);

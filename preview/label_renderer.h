@@ -23,8 +23,9 @@ inline constexpr int kLabelMargin = 16;
 
 // Draws a label job's command stream. The picture spans the label from its top left
 // corner (the printer's origin) to the farthest item plus a margin; ink placed above
-// or left of the origin is lost, as on the printer. `scale` (1 or more) enlarges each
-// dot to a square of that many pixels. Text needs a QGuiApplication for its fonts.
+// or left of the origin is lost, as on the printer, and so is ink beyond a metre of
+// label. `scale` (1 or more) enlarges each dot to a square of that many pixels. Text
+// needs a QGuiApplication for its fonts.
 std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale = 1);
 
 }  // namespace tarnwick

@@ -184,6 +184,19 @@ TEST(Stream, ScaleMakesEachDotASquare) {
             ASSERT_EQ(three->image.pixel(x, y), one->image.pixel(x / 3, y / 3)) << x << "," << y;
 }
 
+TEST(Stream, FarItemsDoNotAskForAHugePicture) {
+    // 19998 dots down: past a metre of label, so the picture stops at 8000 dots.
+    const std::string stream = Esc("^A^A3H10V9999^H0010^V9999^XSFAR^H0010^V0010^XSNEAR^Q1^Z");
+    const auto rendering = RenderLabel(stream);
+    ASSERT_TRUE(rendering) << rendering.error().text;
+    EXPECT_EQ(rendering->image.size(), QSize(20 + 4 * 19 - 2 + kLabelMargin, 8000));
+    EXPECT_EQ(rendering->items.at(0).area.top(), 19998);
+
+    const auto huge = RenderLabel(stream, 16);
+    ASSERT_FALSE(huge);
+    EXPECT_NE(huge.error().text.find("too large a picture"), std::string::npos) << huge.error().text;
+}
+
 TEST(Stream, PictureBytesMayHoldEscAndTheCommandLetters) {
     // Stored plain, the picture's first bytes read ESC Z ESC Q: they must not end the job.
     std::string pcx = MakePcx(Pattern(4, std::string(16, '.')), PcxWith([](PcxOptions& o) { o.runLength = false; }));
