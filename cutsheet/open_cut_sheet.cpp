@@ -1,5 +1,3 @@
-#include <zip.h>
-
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -7,19 +5,15 @@
 #include <system_error>
 
 #include "cutsheet/cut_sheet.h"
+#include "cutsheet/zip_parts.h"
 
 namespace tarnwick {
 namespace {
 
 enum class Format { Csv, Xlsx, Ods, Xls };
 
-struct ZipCloser {
-    void operator()(zip_t* z) const { zip_discard(z); }
-};
-
 std::expected<Format, Failure> ZipFormat(const std::filesystem::path& file) {
-    int error = 0;
-    std::unique_ptr<zip_t, ZipCloser> archive(zip_open(file.c_str(), ZIP_RDONLY, &error));
+    ZipPtr archive = OpenZip(file.string());
     if (!archive) return std::unexpected(ReadFailure(file, "it looks like a zip archive but is damaged"));
     if (zip_file_t* entry = zip_fopen(archive.get(), "mimetype", 0)) {
         std::array<char, 128> text{};

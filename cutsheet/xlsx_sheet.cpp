@@ -11,6 +11,7 @@
 
 #include "cutsheet/cut_sheet.h"
 #include "cutsheet/xml_stream.h"
+#include "cutsheet/zip_parts.h"
 
 // Our own reader rather than orcus's: orcus 0.17 loads an empty sheet when the
 // relationship targets are absolute (openpyxl, pandas) and drops inline-string cells
@@ -18,36 +19,6 @@
 
 namespace tarnwick {
 namespace {
-
-constexpr std::size_t kChunk = 64 * 1024;
-
-struct ZipCloser {
-    void operator()(zip_t* z) const { zip_discard(z); }
-};
-struct EntryCloser {
-    void operator()(zip_file_t* f) const { zip_fclose(f); }
-};
-using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
-using EntryPtr = std::unique_ptr<zip_file_t, EntryCloser>;
-
-EntryPtr OpenEntry(zip_t* archive, const std::string& name) {
-    if (zip_file_t* f = zip_fopen(archive, name.c_str(), 0)) return EntryPtr(f);
-    return EntryPtr(zip_fopen(archive, name.c_str(), ZIP_FL_NOCASE));
-}
-
-std::optional<std::string> ReadEntry(zip_t* archive, const std::string& name) {
-    EntryPtr entry = OpenEntry(archive, name);
-    if (!entry) return std::nullopt;
-    std::string bytes;
-    std::array<char, kChunk> chunk;
-    for (;;) {
-        const zip_int64_t got = zip_fread(entry.get(), chunk.data(), chunk.size());
-        if (got < 0) return std::nullopt;
-        if (got == 0) break;
-        bytes.append(chunk.data(), static_cast<std::size_t>(got));
-    }
-    return bytes;
-}
 
 // OOXML writes characters XML cannot hold as _xHHHH_.
 std::string UnescapeOoxml(std::string text) {
@@ -147,29 +118,6 @@ const Relationship* FindByType(const std::vector<Relationship>& rels, std::strin
         if (r.type.ends_with(typeEnd)) return &r;
     return nullptr;
 }
-
-// A streamed zip entry feeding an XmlStream a chunk at a time.
-class EntryFeed {
-public:
-    EntryFeed(EntryPtr entry, XmlStream& xml) : entry_(std::move(entry)), xml_(xml) {}
-    bool Done() const { return done_; }
-    // Feeds one more chunk; an error message when the entry or its XML is broken.
-    std::optional<std::string> Step() {
-        std::array<char, kChunk> chunk;
-        const zip_int64_t got = zip_fread(entry_.get(), chunk.data(), chunk.size());
-        if (got < 0) return std::string("its zip data is damaged");
-        const bool last = got == 0;
-        if (!xml_.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)), last))
-            return "its XML is not well-formed (" + xml_.Error() + ")";
-        done_ = last;
-        return std::nullopt;
-    }
-
-private:
-    EntryPtr entry_;
-    XmlStream& xml_;
-    bool done_ = false;
-};
 
 class SharedStringsXml final : public XmlStream {
 public:
@@ -416,8 +364,7 @@ private:
 }  // namespace
 
 std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsxSheet(const std::filesystem::path& file) {
-    int error = 0;
-    ZipPtr archive(zip_open(file.c_str(), ZIP_RDONLY, &error));
+    ZipPtr archive = OpenZip(file.string());
     if (!archive) return std::unexpected(ReadFailure(file, "it is not a readable xlsx workbook"));
     auto sheet = std::make_unique<XlsxSheet>(file, std::move(archive));
     try {

@@ -135,6 +135,29 @@ TEST(Spreadsheets, XlsxCellKinds) {
     EXPECT_NE(error.error().text.find("cuts_streamed.xlsx"), std::string::npos) << error.error().text;
 }
 
+TEST(Spreadsheets, OdsCellKinds) {
+    auto sheet = OpenCutSheet(CutSheetFixture("cell_kinds.ods"));
+    ASSERT_TRUE(sheet.has_value()) << sheet.error().text;
+    auto& s = **sheet;
+    EXPECT_EQ(std::get<double>(*s.Cell(1, 1)), 7);            // saved formula result
+    EXPECT_EQ(std::get<std::string>(*s.Cell(1, 2)), "XY");    // saved text result
+    EXPECT_EQ(std::get<std::string>(*s.Cell(1, 3)), "FALSE");
+    EXPECT_EQ(std::get<double>(*s.Cell(1, 4)), 0.25);
+    for (int row = 2; row <= 4; ++row) {
+        EXPECT_EQ(std::get<double>(*s.Cell(row, 1)), 12) << row;  // repeated rows and columns
+        EXPECT_EQ(std::get<double>(*s.Cell(row, 2)), 12) << row;
+        EXPECT_EQ(std::get<std::string>(*s.Cell(row, 3)), "after") << row;
+    }
+    EXPECT_EQ(std::get<std::string>(*s.Cell(5, 1)), "A   B");
+    EXPECT_EQ(std::get<std::string>(*s.Cell(5, 2)), "line one\nline two");  // the note is not cell text
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(5, 3)));      // covered by a merge
+    EXPECT_EQ(std::get<std::string>(*s.Cell(5, 4)), "x\ny");
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(6, 1)));
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(500000, 1)));
+    EXPECT_EQ(std::get<std::string>(*s.Cell(1000006, 1)), "far below");
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(1000007, 1)));  // the second sheet is not read
+}
+
 TEST(Spreadsheets, UnreadableFilesAreRefusedNamingTheFile) {
     TempFolder folder;
     struct Case {

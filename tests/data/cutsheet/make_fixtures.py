@@ -174,9 +174,78 @@ def write_hand_xlsx():
         z.writestr("book/strings.xml", HAND_STRINGS)
 
 
+def write_ods_kinds():
+    """Cell kinds of content.xml: saved formula results, repeats, spacing, notes, errors."""
+    from odf.opendocument import OpenDocumentSpreadsheet
+    from odf.office import Annotation
+    from odf.table import Table, TableRow, TableCell, CoveredTableCell
+    from odf.text import P, S, LineBreak
+    doc = OpenDocumentSpreadsheet()
+    table = Table(name="Cuts")
+
+    def text(value):
+        cell = TableCell(valuetype="string")
+        cell.addElement(P(text=value))
+        return cell
+
+    # Row 1: a text formula whose saved result must be used as saved.
+    row = TableRow()
+    row.addElement(TableCell(valuetype="float", value=7, formula="of:=3+4"))
+    cell = TableCell(valuetype="string", formula='of:="X"&"Y"')
+    cell.addElement(P(text="XY"))
+    row.addElement(cell)
+    row.addElement(TableCell(valuetype="boolean", booleanvalue="false"))
+    row.addElement(TableCell(valuetype="percentage", value="0.25"))
+    table.addElement(row)
+    # Rows 2 to 4: one row repeated three times, its first cell repeated over columns 1-2.
+    row = TableRow(numberrowsrepeated=3)
+    cell = TableCell(valuetype="float", value=12, numbercolumnsrepeated=2)
+    row.addElement(cell)
+    row.addElement(text("after"))
+    table.addElement(row)
+    # Row 5: spaces by text:s, two paragraphs, a note that is not cell text, a merged cell.
+    row = TableRow()
+    cell = TableCell(valuetype="string")
+    p = P(text="A")
+    p.addElement(S(c=3))
+    p.addText("B")
+    cell.addElement(p)
+    row.addElement(cell)
+    cell = TableCell(valuetype="string")
+    note = Annotation()
+    note.addElement(P(text="a note"))
+    cell.addElement(note)
+    cell.addElement(P(text="line one"))
+    cell.addElement(P(text="line two"))
+    row.addElement(cell)
+    row.addElement(CoveredTableCell())
+    cell = TableCell(valuetype="string")
+    p = P(text="x")
+    p.addElement(LineBreak())
+    p.addText("y")
+    cell.addElement(p)
+    row.addElement(cell)
+    table.addElement(row)
+    # Rows 6 to 1000005: empty, as spreadsheet programs pad a sheet; then row 1000006.
+    row = TableRow(numberrowsrepeated=1000000)
+    row.addElement(TableCell(numbercolumnsrepeated=1024))
+    table.addElement(row)
+    row = TableRow()
+    row.addElement(text("far below"))
+    table.addElement(row)
+    doc.spreadsheet.addElement(table)
+    other = Table(name="Notes")
+    row = TableRow()
+    row.addElement(text("not a cut"))
+    other.addElement(row)
+    doc.spreadsheet.addElement(other)
+    doc.save(os.path.join(HERE, "cell_kinds.ods"))
+
+
 if __name__ == "__main__":
     write_csv()
     write_openpyxl()
     write_xlwt()
     write_odfpy()
     write_hand_xlsx()
+    write_ods_kinds()
