@@ -29,14 +29,18 @@ std::optional<std::string> ReadStream(const std::string& source) {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-// Fonts need a GUI application; a command-line tool never needs a screen for it.
+// Fonts need a GUI application; a command-line tool never needs a screen for it. Qt's
+// start-up notes (no XDG runtime folder under cron or CI) are not the operator's business.
 std::unique_ptr<QGuiApplication> StartGui() {
     if (QCoreApplication::instance() != nullptr) return nullptr;
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     static int argc = 1;
     static char name[] = "tarnwick-cli";
     static char* argv[] = {name, nullptr};
-    return std::make_unique<QGuiApplication>(argc, argv);
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    return app;
 }
 
 int RunPreview(const CliArgs& args, CliContext& ctx) {
