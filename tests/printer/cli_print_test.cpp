@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "labels/layouts.h"
 #include "printer/print_server.h"
@@ -102,25 +103,35 @@ TEST(CliPrint, TypedLabelArrivesInTheQueueOfTheSettings) {
 TEST(CliPrint, RefusalsExitOneWithTheMessageWordForWord) {
     struct Case {
         const char* what;
-        std::string wip, style, printer;  // printer: empty for the raw device
+        std::string wip, style;
+        std::optional<std::string> printer;  // unset: the raw device
         std::string message;
     };
     const Case cases[] = {
-        {"no WIP", "", "1234", "", "You must select a file or manually enter the data."},
-        {"style not in the database", "1", "9999", "", "The selected style does not exist in the database."},
-        {"style without a layout", "1", "NOLAYOUT", "", "The selected style does not exist in the database."},
-        {"unknown printer", "1", "1234", "no-such-printer", "The Printer Name you typed wasn't recognized."},
+        {"no WIP", "", "1234", std::nullopt, "You must select a file or manually enter the data."},
+        {"style not in the database", "1", "9999", std::nullopt, "The selected style does not exist in the database."},
+        {"style without a layout", "1", "NOLAYOUT", std::nullopt, "The selected style does not exist in the database."},
+        {"no printer name", "1", "1234", "", "The Printer Name you typed wasn't recognized."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         CliPlant p;
-        if (!c.printer.empty()) p.PrintTo(c.printer);
+        if (c.printer) p.PrintTo(*c.printer);
         const CliRun run = Cli(p.Args(c.wip, c.style));
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.err, c.message + "\n");
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(p.Device(), "");
     }
+}
+
+TEST(CliPrint, PrinterUnknownToTheServerIsRefused) {
+    TARNWICK_PRINT_SERVER(server);
+    CliPlant p;
+    p.PrintTo(server.queue + "-missing");
+    const CliRun run = Cli(p.Args("1", "1234"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "The Printer Name you typed wasn't recognized.\n");
 }
 
 TEST(CliPrint, MissingDeviceIsNamed) {
