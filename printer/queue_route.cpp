@@ -117,12 +117,12 @@ std::expected<void, Failure> SendToQueue(const std::string& printerName, std::st
     if (!connected) return std::unexpected(Unreachable(connected.error()));
     http_t* http = connected->get();
 
+    const std::string uri = PrinterUri(printerName);
     Ipp request(ippNewRequest(IPP_OP_CREATE_JOB));
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(printerName).c_str());
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, kJobName);
-    const std::string resource = "/printers/" + printerName;
+    const std::string resource = uri.substr(uri.find("/printers/"));  // escaped as in the URI
     Ipp created(cupsDoRequest(http, request.release(), resource.c_str()));
 
     if (ServerDidNotAnswer(http, created.get())) {
