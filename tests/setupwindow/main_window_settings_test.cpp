@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QTimer>
 #include <random>
 
 #include "mainwindow/frm_main_menu.h"
@@ -82,6 +83,37 @@ TEST_F(SettingsGovernTheNextLabel, SetupButtonOpensOneModelessWindow) {
     EXPECT_TRUE(mainMenu->isEnabled());
     mainMenu->btnSetup->click();
     EXPECT_EQ(setup->Window(), w);
+}
+
+TEST_F(SettingsGovernTheNextLabel, ProgramRunsUntilTheLastWindowCloses) {
+    QObject guard;
+    bool settingsClosing = false;
+    int lastClosed = 0;
+    bool lastClosedBeforeSettings = false;
+    QObject::connect(qApp, &QGuiApplication::lastWindowClosed, &guard, [&] {
+        ++lastClosed;
+        lastClosedBeforeSettings = !settingsClosing;
+    });
+    mainMenu->show();
+    mainMenu->btnSetup->click();
+    QTimer::singleShot(0, &guard, [&] {
+        mainMenu->btnExit->click();
+        QTimer::singleShot(0, &guard, [&] {
+            settingsClosing = true;
+            setup->Window()->btnExitSettings->click();
+        });
+    });
+    // Only so that a fault cannot hang the run; the outcome is judged below.
+    bool gaveUp = false;
+    QTimer::singleShot(60000, &guard, [&] {
+        gaveUp = true;
+        QCoreApplication::quit();
+    });
+    QApplication::exec();
+
+    EXPECT_FALSE(gaveUp) << "the program did not end when its last window closed";
+    EXPECT_EQ(lastClosed, 1);
+    EXPECT_FALSE(lastClosedBeforeSettings) << "Exit on the main window ended the program with Settings open";
 }
 
 TEST_F(SettingsGovernTheNextLabel, SavedDeviceRouteAndBasePoint) {
