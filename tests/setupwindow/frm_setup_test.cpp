@@ -182,7 +182,7 @@ TEST_F(SetupWindow, RefusedSaveChangesNothing) {
         w->btnSavePostion_Click();
 
         ASSERT_EQ(dialogs.shown.size(), 1u);
-        EXPECT_NE(dialogs.shown[0].text.find("Y"), std::string::npos) << dialogs.shown[0].text;
+        EXPECT_NE(dialogs.shown[0].text.find("Y box"), std::string::npos) << dialogs.shown[0].text;
         EXPECT_NE(dialogs.shown[0].text.find("-32768"), std::string::npos) << dialogs.shown[0].text;
         EXPECT_NE(dialogs.shown[0].text.find("32767"), std::string::npos) << dialogs.shown[0].text;
         EXPECT_EQ(Describe(plant->printer), Describe(before));
