@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
 #include "labels/windows1252.h"
 
@@ -38,18 +39,18 @@ public:
     }
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
-        if (row < 1 || column < 1) return CellValue{};
+        if (row < 1 || column < 1) return EmptyCell();
         while (RowCount() < row && !finished_) {
             if (auto parsed = ParseRecord(); !parsed) return std::unexpected(parsed.error());
         }
-        if (row > RowCount()) return CellValue{};
+        if (row > RowCount()) return EmptyCell();
         const std::size_t first = rowStarts_[row - 1];
         const std::size_t fields = rowStarts_[row] - first;
-        if (static_cast<std::size_t>(column) > fields) return CellValue{};
+        if (static_cast<std::size_t>(column) > fields) return EmptyCell();
         const std::size_t end = fieldEnds_[first + column - 1];
         const std::size_t begin = column == 1 ? (first == 0 ? 0 : fieldEnds_[first - 1]) : fieldEnds_[first + column - 2];
-        if (begin == end) return CellValue{};
-        return CellValue{DecodeText(std::string_view(cells_).substr(begin, end - begin))};
+        if (begin == end) return EmptyCell();
+        return TextCell(DecodeText(std::string_view(cells_).substr(begin, end - begin)));
     }
 
 private:

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
 #include "cutsheet/xml_stream.h"
 #include "cutsheet/zip_parts.h"
@@ -172,7 +173,7 @@ public:
     }
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
-        if (row < 1 || column < 1) return CellValue{};
+        if (row < 1 || column < 1) return EmptyCell();
         while (!feed_->Done() && !xml_.firstTableDone && xml_.nextRow <= row) {
             if (auto error = feed_->Step())
                 return std::unexpected(ReadFailure(file_, "its content.xml is damaged: " + *error));
@@ -181,22 +182,22 @@ public:
         const auto& rows = xml_.rows;
         auto it = std::upper_bound(rows.begin(), rows.end(), row,
                                    [](int wanted, const RowRun& r) { return wanted < r.firstRow; });
-        if (it == rows.begin()) return CellValue{};
+        if (it == rows.begin()) return EmptyCell();
         --it;
-        if (row >= it->firstRow + it->count) return CellValue{};
+        if (row >= it->firstRow + it->count) return EmptyCell();
         for (const CellRun& run : it->cells) {
             if (column < run.firstColumn) break;
             if (column >= run.firstColumn + run.count) continue;
             switch (run.cell.kind) {
-                case OdsCell::Kind::Number: return CellValue{run.cell.number};
-                case OdsCell::Kind::Text: return CellValue{run.cell.text};
+                case OdsCell::Kind::Number: return NumberCell(run.cell.number);
+                case OdsCell::Kind::Text: return TextCell(run.cell.text);
                 case OdsCell::Kind::Error:
                     return std::unexpected(ReadFailure(
                         file_, "cell " + CellName(row, column) + " holds the error value " + run.cell.text));
                 case OdsCell::Kind::Empty: break;
             }
         }
-        return CellValue{};
+        return EmptyCell();
     }
 
 private:

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
 
 namespace tarnwick {
@@ -32,22 +33,22 @@ public:
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
         if (row < 1 || column < 1 || static_cast<unsigned>(row) > rows_ + 1 || column > columns_ + 1)
-            return CellValue{};
+            return EmptyCell();
         FreeXL_CellValue value;
         const int status = freexl_get_cell_value(handle_, static_cast<unsigned>(row - 1),
                                                  static_cast<unsigned short>(column - 1), &value);
-        if (status == FREEXL_ILLEGAL_CELL_ROW_COL) return CellValue{};
+        if (status == FREEXL_ILLEGAL_CELL_ROW_COL) return EmptyCell();
         if (status != FREEXL_OK)
             return std::unexpected(ReadFailure(file_, "cell " + CellName(row, column) + " could not be read"));
         switch (value.type) {
-            case FREEXL_CELL_INT: return CellValue{static_cast<double>(value.value.int_value)};
-            case FREEXL_CELL_DOUBLE: return CellValue{value.value.double_value};
+            case FREEXL_CELL_INT: return NumberCell(static_cast<double>(value.value.int_value));
+            case FREEXL_CELL_DOUBLE: return NumberCell(value.value.double_value);
             case FREEXL_CELL_TEXT:
             case FREEXL_CELL_SST_TEXT:
             case FREEXL_CELL_DATE:
             case FREEXL_CELL_DATETIME:
-            case FREEXL_CELL_TIME: return CellValue{std::string(value.value.text_value ? value.value.text_value : "")};
-            default: return CellValue{};
+            case FREEXL_CELL_TIME: return TextCell(std::string(value.value.text_value ? value.value.text_value : ""));
+            default: return EmptyCell();
         }
     }
 

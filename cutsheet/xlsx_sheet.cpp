@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
 #include "cutsheet/xml_stream.h"
 #include "cutsheet/zip_parts.h"
@@ -312,7 +313,7 @@ public:
     }
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
-        if (row < 1 || column < 1) return CellValue{};
+        if (row < 1 || column < 1) return EmptyCell();
         while (!sheet_->Done() && sheetXml_.lastRowStarted <= row) {
             if (auto error = sheet_->Step()) return Fail("the worksheet " + sheetPart_ + " is damaged: " + *error);
         }
@@ -322,19 +323,19 @@ public:
                       ? rows.begin() + static_cast<std::ptrdiff_t>(lastFound_)
                       : std::lower_bound(rows.begin(), rows.end(), row,
                                          [](const StoredRow& r, int wanted) { return r.row < wanted; });
-        if (it == rows.end() || it->row != row) return CellValue{};
+        if (it == rows.end() || it->row != row) return EmptyCell();
         lastFound_ = static_cast<std::size_t>(it - rows.begin());
-        if (column > static_cast<int>(it->cells.size())) return CellValue{};
+        if (column > static_cast<int>(it->cells.size())) return EmptyCell();
         const StoredCell& cell = it->cells[column - 1];
         switch (cell.kind) {
-            case StoredCell::Kind::Empty: return CellValue{};
-            case StoredCell::Kind::Number: return CellValue{cell.number};
-            case StoredCell::Kind::Text: return CellValue{cell.text};
+            case StoredCell::Kind::Empty: return EmptyCell();
+            case StoredCell::Kind::Number: return NumberCell(cell.number);
+            case StoredCell::Kind::Text: return TextCell(cell.text);
             case StoredCell::Kind::Error:
                 return Fail("cell " + CellName(row, column) + " holds the error value " + cell.text);
             case StoredCell::Kind::Shared: return SharedString(cell.shared, row, column);
         }
-        return CellValue{};
+        return EmptyCell();
     }
 
 private:
@@ -348,7 +349,7 @@ private:
         }
         if (index >= stringsXml_.strings.size())
             return Fail("cell " + CellName(row, column) + " refers to a shared string that is missing");
-        return CellValue{stringsXml_.strings[index]};
+        return TextCell(stringsXml_.strings[index]);
     }
 
     std::filesystem::path file_;
