@@ -103,6 +103,21 @@ TEST(Spreadsheets, EveryFormatGivesTheSameCuts) {
     ExpectTheThreeCuts(WriteWithLibxlsxwriter(folder.path() / "streamed.xlsx", true));
 }
 
+TEST(Spreadsheets, DemoSheetsHoldTheSameCuts) {
+    const auto demo = CutSheetFixture("").parent_path().parent_path().parent_path() / "demo";
+    std::vector<std::string> listings;
+    for (const char* name : {"cuts.csv", "cuts.xlsx", "cuts.ods"}) {
+        auto imported = ImportCutSheet(demo / name, "2", "2");
+        ASSERT_TRUE(imported.has_value()) << name << ": " << imported.error().text;
+        std::string listing;
+        for (const auto& cut : imported->listing.cuts) listing += std::to_string(cut.row) + " " + cut.text + "\n";
+        listings.push_back(listing + imported->first.Barcode + " " + imported->first.QtyShown);
+    }
+    EXPECT_EQ(listings[1], listings[0]);
+    EXPECT_EQ(listings[2], listings[0]);
+    EXPECT_NE(listings[0].find("004512 - 12345"), std::string::npos);
+}
+
 TEST(Spreadsheets, FormatIsFoundByContentNotByName) {
     TempFolder folder;
     const auto copied = folder.path() / "cuts.csv";

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Writes the cut-sheet fixtures of this folder. Run with Debian's python3 and the
+"""Writes the cut-sheet fixtures of this folder, and the demo plant's cuts.xlsx and
+cuts.ods from its cuts.csv. Run with Debian's python3 and the
 packages python3-openpyxl, python3-xlwt and python3-odf:
     /usr/bin/python3 tests/data/cutsheet/make_fixtures.py
 The same three cuts appear in every file (row 1 headings, cuts in rows 2 to 4, row 5
@@ -242,6 +243,49 @@ def write_ods_kinds():
     doc.save(os.path.join(HERE, "cell_kinds.ods"))
 
 
+def write_demo_sheets():
+    """demo/cuts.xlsx and demo/cuts.ods: the demo's cuts.csv as a spreadsheet program
+    saves it, numbers as numbers (but a WIP with leading zeros stays a text)."""
+    import csv
+    import openpyxl
+    from odf.opendocument import OpenDocumentSpreadsheet
+    from odf.table import Table, TableRow, TableCell
+    from odf.text import P
+    demo = os.path.join(HERE, "..", "..", "..", "demo")
+    with open(os.path.join(demo, "cuts.csv"), encoding="utf-8", newline="") as f:
+        rows = list(csv.reader(f))
+
+    def value(text):
+        if text.isdigit() and not (len(text) > 1 and text.startswith("0")):
+            return int(text)
+        return text
+
+    book = openpyxl.Workbook()
+    sheet = book.active
+    sheet.title = "Cuts"
+    for r, row in enumerate(rows, start=1):
+        for c, text in enumerate(row, start=1):
+            if text:
+                sheet.cell(row=r, column=c, value=value(text) if r > 1 else text)
+    book.save(os.path.join(demo, "cuts.xlsx"))
+
+    doc = OpenDocumentSpreadsheet()
+    table = Table(name="Cuts")
+    for r, row in enumerate(rows):
+        tr = TableRow()
+        for text in row:
+            v = value(text) if r > 0 else text
+            if isinstance(v, int):
+                cell = TableCell(valuetype="float", value=v)
+            else:
+                cell = TableCell(valuetype="string")
+            cell.addElement(P(text=str(v)))
+            tr.addElement(cell)
+        table.addElement(tr)
+    doc.spreadsheet.addElement(table)
+    doc.save(os.path.join(demo, "cuts.ods"))
+
+
 if __name__ == "__main__":
     write_csv()
     write_openpyxl()
@@ -249,3 +293,4 @@ if __name__ == "__main__":
     write_odfpy()
     write_hand_xlsx()
     write_ods_kinds()
+    write_demo_sheets()
