@@ -288,6 +288,8 @@ public:
         if (rootRels) {
             if (const auto* office = FindByType(*rootRels, "/officeDocument")) workbook = ResolveTarget("", office->target);
         }
+        if (workbook.ends_with(".bin"))
+            return Fail("it is a binary Excel workbook (xlsb); save it as xlsx, xls or csv and choose that file");
         const auto workbookBytes = ReadEntry(archive_.get(), workbook);
         if (!workbookBytes) return Fail("it has no workbook part (" + workbook + ")");
         WorkbookXml workbookXml;
