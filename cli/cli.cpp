@@ -65,6 +65,11 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
     return std::move(*plant);
 }
 
+int UsageError(CliContext& ctx, const std::string& problem, const std::string& help) {
+    ctx.err << "tarnwick-cli: " << problem << "\n\n" << help;
+    return kUsage;
+}
+
 int Refuse(CliContext& ctx, const Failure& failure) {
     ctx.err << failure.text << '\n';
     return kRefused;

@@ -55,6 +55,29 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
 // Prints a failure's text on err; returns kRefused.
 int Refuse(CliContext& ctx, const Failure& failure);
 
+// Prints a usage problem and the command's help on err; returns kUsage.
+int UsageError(CliContext& ctx, const std::string& problem, const std::string& help);
+
+// The start-up records, loaded only when a command finds it needs them (a value left
+// out of the options), and then only once.
+class LazyPlant {
+public:
+    LazyPlant(const CliArgs& args, CliContext& ctx) : args_(args), ctx_(ctx) {}
+    const Plant* Get() {
+        if (!loaded_) {
+            plant_ = LoadPlant(args_, ctx_);
+            loaded_ = true;
+        }
+        return plant_ ? &*plant_ : nullptr;
+    }
+
+private:
+    const CliArgs& args_;
+    CliContext& ctx_;
+    bool loaded_ = false;
+    std::optional<Plant> plant_;
+};
+
 // Every command of the tool, each defined in its own cmd_*.cpp.
 const Command& DbCommand();
 const Command& StylesCommand();

@@ -35,10 +35,7 @@ const char kHelp[] =
     "Pictures are read from images/ below the current directory.\n"
     "Exit status: 0 written, 1 refused (message on standard error), 2 usage error.\n";
 
-int Usage(CliContext& ctx, const std::string& problem) {
-    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
-    return kUsage;
-}
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
 LabelArgs FieldsFrom(const CliArgs& args) {
     LabelArgs fields;
@@ -73,25 +70,6 @@ BaseValue NumberOrText(const std::string& option) {
     if (!quoted && IsWholeNumberText(text)) return LeadingNumber(text);
     return text;
 }
-
-// The start-up records, read only when a base value was left out.
-class LazyPlant {
-public:
-    LazyPlant(const CliArgs& args, CliContext& ctx) : args_(args), ctx_(ctx) {}
-    const Plant* Get() {
-        if (!loaded_) {
-            plant_ = LoadPlant(args_, ctx_);
-            loaded_ = true;
-        }
-        return plant_ ? &*plant_ : nullptr;
-    }
-
-private:
-    const CliArgs& args_;
-    CliContext& ctx_;
-    bool loaded_ = false;
-    std::optional<Plant> plant_;
-};
 
 // The base point texts, or the exit status once the reason has been printed.
 std::expected<BasePoint, int> BaseFor(const Layout& layout, const CliArgs& args, CliContext& ctx) {

@@ -14,10 +14,7 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 created, 1 refused or failed, 2 usage error.\n";
 
-int Usage(CliContext& ctx, const std::string& problem) {
-    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
-    return kUsage;
-}
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
 int Run(const CliArgs& args, CliContext& ctx) {
     const auto& p = args.positionals;

@@ -29,10 +29,7 @@ const char kHelp[] =
     "Exit status: 0 the printer took the label, 1 refused (message on standard error),\n"
     "2 usage error.\n";
 
-int Usage(CliContext& ctx, const std::string& problem) {
-    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
-    return kUsage;
-}
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
 PrintControls TypedControls(const CliArgs& args) {
     PrintControls controls;

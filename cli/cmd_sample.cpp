@@ -28,29 +28,7 @@ const char kHelp[] =
     "Exit status: 0 sent or written, 1 refused or failed (message on standard error),\n"
     "2 usage error.\n";
 
-int Usage(CliContext& ctx, const std::string& problem) {
-    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
-    return kUsage;
-}
-
-// The saved settings, read only when a value is left out or the device is needed.
-class LazyPlant {
-public:
-    LazyPlant(const CliArgs& args, CliContext& ctx) : args_(args), ctx_(ctx) {}
-    const Plant* Get() {
-        if (!loaded_) {
-            plant_ = LoadPlant(args_, ctx_);
-            loaded_ = true;
-        }
-        return plant_ ? &*plant_ : nullptr;
-    }
-
-private:
-    const CliArgs& args_;
-    CliContext& ctx_;
-    bool loaded_ = false;
-    std::optional<Plant> plant_;
-};
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
 int RunSample(const CliArgs& args, CliContext& ctx) {
     if (!args.positionals.empty()) return Usage(ctx, "sample takes no argument " + args.positionals.front());

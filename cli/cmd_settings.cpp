@@ -27,10 +27,7 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 done, 1 refused or failed (nothing saved), 2 usage error.\n";
 
-int Usage(CliContext& ctx, const std::string& problem) {
-    ctx.err << "tarnwick-cli: " << problem << "\n\n" << kHelp;
-    return kUsage;
-}
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
 const char* TrueFalse(bool value) { return value ? "True" : "False"; }
 

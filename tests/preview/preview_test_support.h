@@ -7,15 +7,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tarnwick::test {
+#include "labels/label_test_support.h"  // Esc, the worked-example jobs
 
-// Streams written readably: every '^' is an ESC byte.
-inline std::string Esc(std::string_view readable) {
-    std::string bytes(readable);
-    for (char& c : bytes)
-        if (c == '^') c = '\x1B';
-    return bytes;
-}
+namespace tarnwick::test {
 
 // A monochrome picture as rows of '#' (ink) and '.' (blank).
 using Pattern = std::vector<std::string>;
