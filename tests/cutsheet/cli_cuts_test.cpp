@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/run_cli.h"
 #include "support/temp_plant.h"
 #include "temp_files.h"
 
@@ -14,33 +15,13 @@ namespace tarnwick {
 namespace {
 
 using testing::CutSheetFixture;
+using testing::CliRun;
+using testing::ReadAll;
+using testing::RunProgram;
 using testing::TempDir;
 using testing::TempPlant;
 
-std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    const TempDir io;
-    std::string command = Quote(TARNWICK_CLI);
-    for (const auto& a : args) command += " " + Quote(a);
-    command += " >" + Quote((io / "out").string()) + " 2>" + Quote((io / "err").string()) + " </dev/null";
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(io / "out"), ReadAll(io / "err")};
-}
+CliRun Cli(const std::vector<std::string>& args) { return RunProgram(TARNWICK_CLI, args); }
 
 std::size_t Count(const std::string& haystack, const std::string& needle) {
     std::size_t n = 0;

@@ -8,37 +8,21 @@
 
 #include "preview/label_renderer.h"
 #include "preview_test_support.h"
+#include "support/run_cli.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick::test {
 namespace {
 
+using tarnwick::testing::CliRun;
+using tarnwick::testing::ReadAll;
+using tarnwick::testing::RunProgram;
 using tarnwick::testing::TempDir;
 
-std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-// Runs tarnwick-cli as a script would, standard input from `input` when given.
+// Runs tarnwick-cli as a script would, with no display, standard input from `input` when given.
 CliRun Cli(const TempDir& io, const std::vector<std::string>& args, const std::string& input = "") {
-    std::string command = "env -u QT_QPA_PLATFORM -u DISPLAY " + Quote(TARNWICK_CLI);
-    for (const auto& a : args) command += " " + Quote(a);
-    if (!input.empty()) command += " <" + Quote((io / input).string());
-    command += " >" + Quote((io / "out").string()) + " 2>" + Quote((io / "err").string());
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(io / "out"), ReadAll(io / "err")};
+    return RunProgram(TARNWICK_CLI, args, input.empty() ? std::filesystem::path("/dev/null") : io / input,
+                      "env -u QT_QPA_PLATFORM -u DISPLAY");
 }
 
 const std::string kStream = Esc("^A^A3H5V10^H0100^V0040^OB12345-01^H0205^V0090^BG02080>H12345O01 32 30   ^Q25^Z");

@@ -8,38 +8,19 @@
 
 #include "labels/layouts.h"
 #include "printer/print_server.h"
+#include "support/run_cli.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick {
 namespace {
 
+using testing::CliRun;
+using testing::ReadAll;
+using testing::RunProgram;
 using testing::TempDir;
 using testing::TempPlant;
 
-std::string ReadAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string Quote(const std::string& text) {
-    std::string quoted = "'";
-    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-struct CliRun {
-    int status = -1;
-    std::string out, err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    const TempDir io;
-    std::string command = Quote(TARNWICK_CLI);
-    for (const auto& a : args) command += " " + Quote(a);
-    command += " >" + Quote((io / "out").string()) + " 2>" + Quote((io / "err").string());
-    const int raw = std::system(command.c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadAll(io / "out"), ReadAll(io / "err")};
-}
+CliRun Cli(const std::vector<std::string>& args) { return RunProgram(TARNWICK_CLI, args); }
 
 // A plant whose raw device is a file inside its folder and whose style 1234 prints C1.
 struct CliPlant {
