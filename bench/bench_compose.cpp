@@ -6,6 +6,7 @@
 
 #include "labels/base_point.h"
 #include "labels/layouts.h"
+#include "support/worked_jobs.h"
 
 namespace {
 
@@ -21,19 +22,9 @@ public:
     std::string last;
 };
 
+// The style-heading worked example, with the new-format fields filled too.
 LabelArgs TypicalJob(bool headers) {
-    LabelArgs a;
-    a.WIP = "004512";
-    a.Style = "12345";
-    a.Color = "01";
-    a.Waist = "32";
-    a.Length = "30";
-    a.LengthDesc = "30";
-    a.Text1 = "65% POLYESTER";
-    a.Text2 = "35% COTTON";
-    a.Text3 = "MACHINE WASH";
-    a.Barcode = "12345O01 32 30";
-    a.Qty = "25";
+    LabelArgs a = tarnwick::test::Job004512();
     a.PrintHeaders = headers;
     a.MadeIn = "MADE IN U.S.A.";
     a.RN = "30417";

@@ -7,6 +7,7 @@
 #include "labels/layouts.h"
 #include "labels/printer_output.h"
 #include "preview/label_renderer.h"
+#include "support/worked_jobs.h"
 
 namespace {
 
@@ -14,18 +15,7 @@ using namespace tarnwick;
 
 // The worked B1 job with headers, so the stream carries the 2713-byte picture.
 std::string B1Stream() {
-    LabelArgs a;
-    a.WIP = "4012";
-    a.Style = "12345";
-    a.Color = "7";
-    a.Waist = "32";
-    a.Length = "30";
-    a.LengthDesc = "30";
-    a.Text1 = "65% POLYESTER";
-    a.Text2 = "35% COTTON";
-    a.Text3 = "MACHINE WASH";
-    a.Barcode = "12345O07 32 30";
-    a.Qty = "24";
+    LabelArgs a = tarnwick::test::Job4012();
     a.PrintHeaders = true;
     // The demo plant's pictures, found as the builders find them: images/ below here.
     std::filesystem::current_path(std::filesystem::path(TARNWICK_SOURCE_DIR) / "demo");

@@ -10,9 +10,13 @@
 #include "preview/label_renderer.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_plant.h"
+#include "support/window_labels.h"
 
 namespace tarnwick {
 namespace {
+
+using testing::ImportCut;
+using testing::TypeLabel;
 
 using testing::ScriptedDialogs;
 using testing::TempPlant;
@@ -44,44 +48,6 @@ struct Window {
     std::unique_ptr<frmMainMenu> form;
 };
 
-void TypeLabel(frmMainMenu& f, const char* style) {
-    f.txtWIP->setText("004512");
-    f.txtStyle->setText(style);
-    f.txtColor->setText("5");
-    f.txtWaist->setText("32");
-    f.txtLength->setText("30");
-    f.txtLDesc->setText("R");
-    f.cmbText1->setEditText("65% POLYESTER");
-    f.cmbText2->setEditText("35% COTTON");
-    f.cmbText3->setEditText("MACHINE WASH");
-    f.txtQty->setText("24");
-    SetCheckValue(f.chkPrintHeaders, 1);
-    f.txtWIP_LostFocus();
-}
-
-// A cut as an import leaves the window.
-void ImportCut(frmMainMenu& f, int chkNew) {
-    f.SelectedFile->setText("/plant/cuts/order 7.csv");
-    f.Job.WIP = "4012";
-    f.Job.Style = "1234";
-    f.Job.Color = "O07";
-    f.Job.Waist = "32";
-    f.Job.Length = "30";
-    f.Job.LengthDesc = "30";
-    f.Job.Text1 = "65% POLYESTER";
-    f.Job.Text2 = "35% COTTON";
-    f.Job.Text3 = "MACHINE WASH";
-    f.Job.Barcode = "1234 O07 32 30   ";
-    f.Job.Qty = "3";
-    f.Job.MadeIn = "MADE IN U.S.A.";
-    f.txtWIP->setText("4012");
-    f.txtStyle->setText("1234");
-    f.txtQty->setText("6");
-    f.txtRN->setText("30417");
-    SetCheckValue(f.chkNew, chkNew);
-    f.txtWIP_LostFocus();
-}
-
 struct Scenario {
     const char* what;
     void (*set)(frmMainMenu&);
@@ -92,14 +58,14 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"typed calh020", [](frmMainMenu& f) { TypeLabel(f, "1234"); }, "C1", 24},
     {"typed calh021 with its picture", [](frmMainMenu& f) { TypeLabel(f, "2121"); }, "B1", 24},
-    {"imported cut, New Format", [](frmMainMenu& f) { ImportCut(f, 1); }, "A1", 6},
+    {"imported cut, New Format", [](frmMainMenu& f) { ImportCut(f, "1234", 1); }, "A1", 6},
     {"imported cut, New Format and brand",
      [](frmMainMenu& f) {
-         ImportCut(f, 1);
+         ImportCut(f, "1234", 1);
          SetCheckValue(f.chkQuenby, 1);
      },
      "A2", 6},
-    {"imported cut by its code", [](frmMainMenu& f) { ImportCut(f, 0); }, "C1", 6},
+    {"imported cut by its code", [](frmMainMenu& f) { ImportCut(f, "1234", 0); }, "C1", 6},
     {"typed, no WIP", [](frmMainMenu& f) {
          TypeLabel(f, "1234");
          f.txtWIP->setText("");
@@ -171,7 +137,7 @@ TEST_F(LabelPreview, RunsPrintLabelsRequestButShowsInsteadOfPrinting) {
 
 TEST_F(LabelPreview, AStreamThePrinterWouldNotTakeIsReportedNotDrawn) {
     Window w;
-    ImportCut(*w.form, 1);
+    ImportCut(*w.form, "1234", 1);
     w.plant.plant->printer.BaseX = std::string("abc");  // a base point saved as text
 
     w.form->mnuPreview_Click();

@@ -13,9 +13,13 @@
 #include "printer/send_to_printer.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_plant.h"
+#include "support/window_labels.h"
 
 namespace tarnwick {
 namespace {
+
+using testing::ImportCut;
+using testing::TypeLabel;
 
 using testing::ScriptedDialogs;
 using testing::TempPlant;
@@ -54,21 +58,6 @@ struct Window {
     std::unique_ptr<frmMainMenu> form;
 };
 
-void TypeLabel(frmMainMenu& f) {
-    f.txtWIP->setText("004512");
-    f.txtStyle->setText("1234");
-    f.txtColor->setText("5");
-    f.txtWaist->setText("32");
-    f.txtLength->setText("30");
-    f.txtLDesc->setText("R");
-    f.cmbText1->setEditText("65% POLYESTER");
-    f.cmbText2->setEditText("35% COTTON");
-    f.cmbText3->setEditText("MACHINE WASH");
-    f.txtQty->setText("24");
-    SetCheckValue(f.chkPrintHeaders, 1);
-    f.txtWIP_LostFocus();
-}
-
 // The typed label as PrintLayoutC1 composes it with config.txt's base point.
 std::string TypedC1() {
     CapturingOutput out;
@@ -76,29 +65,6 @@ std::string TypedC1() {
                    "1234 O05 32  R   ", "24", true, "", ""};
     EXPECT_TRUE(PrintLayoutC1(args, {"7", "003"}, out).has_value());
     return out.streams.at(0);
-}
-
-// A cut as an import leaves the window: the record filled, the sheet named.
-void ImportCut(frmMainMenu& f) {
-    f.SelectedFile->setText("/plant/cuts/order 7.csv");
-    f.Job.WIP = "4012";
-    f.Job.Style = "5678";
-    f.Job.Color = "O07";
-    f.Job.Waist = "32";
-    f.Job.Length = "30";
-    f.Job.LengthDesc = "30";
-    f.Job.Text1 = "65% POLYESTER";
-    f.Job.Text2 = "35% COTTON";
-    f.Job.Text3 = "MACHINE WASH";
-    f.Job.Barcode = "5678 O07 32 30   ";
-    f.Job.Qty = "3";
-    f.Job.MadeIn = "MADE IN U.S.A.";
-    f.txtWIP->setText("4012");
-    f.txtStyle->setText("5678");
-    f.txtQty->setText("6");
-    SetCheckValue(f.chkNew, 0);
-    SetCheckValue(f.chkPrintHeaders, 0);
-    f.txtWIP_LostFocus();
 }
 
 std::string ImportedC2() {
@@ -149,7 +115,7 @@ TEST(PrintLabelsWindow, ImportedCutArrivesByteExactInThePrintQueue) {
     Window w;
     w.settings().printer.USBPrinter = true;
     w.settings().printer.USBPrinterName = server.queue;
-    ImportCut(*w.form);
+    ImportCut(*w.form, "5678", 0);
     const std::string wip = "4" + std::to_string(::getpid());
     w.form->Job.WIP = wip;
     auto expected = ImportedC2();
@@ -168,7 +134,7 @@ TEST(PrintLabelsWindow, TypedAndImportedLabelsArriveByteExactOnTheRawDevice) {
     ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
     EXPECT_EQ(w.DeviceBytes(), TypedC1());
 
-    ImportCut(*w.form);
+    ImportCut(*w.form, "5678", 0);
     w.Click();
     ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
     EXPECT_EQ(w.DeviceBytes(), TypedC1() + ImportedC2());
@@ -244,7 +210,7 @@ TEST(PrintLabelsWindow, DecisionTableThroughTheWindow) {
         CapturingOutput capture;
         w.form = std::make_unique<frmMainMenu>(MainMenuDeps{w.settings(), w.dialogs, capture, {}, [] {}});
         frmMainMenu& f = *w.form;
-        if (row.fileMode) ImportCut(f);
+        if (row.fileMode) ImportCut(f, "5678", 0);
         else TypeLabel(f);
         f.txtWIP->setText(QString::fromStdString(row.wip));
         f.txtStyle->setText(QString::fromStdString(row.style));
