@@ -23,7 +23,7 @@ struct FileCloser {
 class CsvSheet final : public CutSheet {
 public:
     CsvSheet(std::filesystem::path file, std::unique_ptr<std::FILE, FileCloser> handle)
-        : file_(std::move(file)), handle_(std::move(handle)) {}
+        : CutSheet(file), file_(std::move(file)), handle_(std::move(handle)) {}
 
     std::expected<void, Failure> Start() {
         // The delimiter is settled by the first line, so read at least that far.

@@ -28,14 +28,28 @@ std::string NumberText(double value) {
     return FormatNumber(value);
 }
 
+std::string ShownText(const CellValue& cell) {
+    if (const double* number = std::get_if<double>(&cell)) return NumberText(*number);
+    if (const std::string* text = std::get_if<std::string>(&cell)) return Trimmed(*text);
+    if (const CellError* error = std::get_if<CellError>(&cell)) return Trimmed(error->text);
+    return {};
+}
+
 }  // namespace
 
 std::expected<std::string, Failure> CellText(CutSheet& sheet, int row, int column) {
     auto cell = sheet.Cell(row, column);
     if (!cell) return std::unexpected(cell.error());
-    if (const double* number = std::get_if<double>(&*cell)) return NumberText(*number);
-    if (const std::string* text = std::get_if<std::string>(&*cell)) return Trimmed(*text);
-    return std::string{};
+    if (const CellError* error = std::get_if<CellError>(&*cell))
+        return std::unexpected(
+            ReadFailure(sheet.File(), "cell " + CellName(row, column) + " holds the error value " + error->text));
+    return ShownText(*cell);
+}
+
+std::expected<std::string, Failure> CellShownText(CutSheet& sheet, int row, int column) {
+    auto cell = sheet.Cell(row, column);
+    if (!cell) return std::unexpected(cell.error());
+    return ShownText(*cell);
 }
 
 std::string ColorRule(std::string_view color) {

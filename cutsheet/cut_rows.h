@@ -20,7 +20,11 @@ inline constexpr int kLastCutRow = 32767;
 
 // The text every rule works on: a number in its ordinary decimal text, an empty cell
 // as "", then leading and trailing blanks removed.
+// An error value in the cell is refused, naming the file and the cell.
 std::expected<std::string, Failure> CellText(CutSheet& sheet, int row, int column);
+
+// The same text, but an error value is shown as its text (#N/A): for looking at a sheet.
+std::expected<std::string, Failure> CellShownText(CutSheet& sheet, int row, int column);
 
 // "O0" before a one-character colour, "O" before a two-character one; others unchanged.
 std::string ColorRule(std::string_view color);

@@ -4,14 +4,21 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 
 #include "labels/failure.h"
 
 namespace tarnwick {
 
-// One cell as the sheet holds it: empty, a number, or a text (UTF-8).
-using CellValue = std::variant<std::monostate, double, std::string>;
+// A cell holding an error value (#N/A, #DIV/0! ...), as its text.
+struct CellError {
+    std::string text;
+    bool operator==(const CellError&) const = default;
+};
+
+// One cell as the sheet holds it: empty, a number, a text (UTF-8) or an error value.
+using CellValue = std::variant<std::monostate, double, std::string, CellError>;
 
 // The first worksheet of a cut-sheet file, opened read-only. Rows and columns count
 // from 1. A reader may read the file lazily, only as far as the rows asked for, so
@@ -21,6 +28,15 @@ class CutSheet {
 public:
     virtual ~CutSheet() = default;
     virtual std::expected<CellValue, Failure> Cell(int row, int column) = 0;
+
+    // The file, for the messages of the rules that read the cells.
+    const std::filesystem::path& File() const { return file_; }
+
+protected:
+    explicit CutSheet(std::filesystem::path file = {}) : file_(std::move(file)) {}
+
+private:
+    std::filesystem::path file_;
 };
 
 // Opens the file by what it holds, not by its name: a zip holding an OpenDocument

@@ -163,7 +163,8 @@ private:
 
 class OdsSheet final : public CutSheet {
 public:
-    OdsSheet(std::filesystem::path file, ZipPtr archive) : file_(std::move(file)), archive_(std::move(archive)) {}
+    OdsSheet(std::filesystem::path file, ZipPtr archive)
+        : CutSheet(file), file_(std::move(file)), archive_(std::move(archive)) {}
 
     std::expected<void, Failure> Start() {
         EntryPtr content = OpenEntry(archive_.get(), "content.xml");
@@ -191,9 +192,7 @@ public:
             switch (run.cell.kind) {
                 case OdsCell::Kind::Number: return NumberCell(run.cell.number);
                 case OdsCell::Kind::Text: return TextCell(run.cell.text);
-                case OdsCell::Kind::Error:
-                    return std::unexpected(ReadFailure(
-                        file_, "cell " + CellName(row, column) + " holds the error value " + run.cell.text));
+                case OdsCell::Kind::Error: return ErrorCell(run.cell.text);
                 case OdsCell::Kind::Empty: break;
             }
         }

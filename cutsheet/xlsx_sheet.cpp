@@ -280,7 +280,8 @@ private:
 
 class XlsxSheet final : public CutSheet {
 public:
-    XlsxSheet(std::filesystem::path file, ZipPtr archive) : file_(std::move(file)), archive_(std::move(archive)) {}
+    XlsxSheet(std::filesystem::path file, ZipPtr archive)
+        : CutSheet(file), file_(std::move(file)), archive_(std::move(archive)) {}
 
     std::expected<void, Failure> Start() {
         const auto rootRels = ReadRelationships(archive_.get(), "");
@@ -333,8 +334,7 @@ public:
             case StoredCell::Kind::Empty: return EmptyCell();
             case StoredCell::Kind::Number: return NumberCell(cell.number);
             case StoredCell::Kind::Text: return TextCell(cell.text);
-            case StoredCell::Kind::Error:
-                return Fail("cell " + CellName(row, column) + " holds the error value " + cell.text);
+            case StoredCell::Kind::Error: return ErrorCell(cell.text);
             case StoredCell::Kind::Shared: return SharedString(cell.shared, row, column);
         }
         return EmptyCell();
