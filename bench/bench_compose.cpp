@@ -15,7 +15,7 @@ using namespace tarnwick;
 // Keeps only the last stream, as a printer route would hand it on, without growing.
 class LastStreamOutput final : public PrinterOutput {
 public:
-    std::expected<void, Failure> SendToPrinter(std::string_view stream) override {
+    SendResult SendToPrinter(std::string_view stream) override {
         last.assign(stream);
         return {};
     }

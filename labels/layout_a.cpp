@@ -10,7 +10,7 @@ struct NewFormatMember {
     bool printColor;
 };
 
-std::expected<void, Failure> PrintNewFormat(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
+SendResult PrintNewFormat(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
                                             const NewFormatMember& member) {
     auto prepared = PrepareLabel(args, base, {.color = member.printColor, .madeInAndRn = true,
                                               .baseFromPrinterSettings = true});
@@ -45,11 +45,11 @@ std::expected<void, Failure> PrintNewFormat(const LabelArgs& args, const BasePoi
 
 }  // namespace
 
-std::expected<void, Failure> PrintLayoutA1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutA1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintNewFormat(args, base, out, {.printColor = true});
 }
 
-std::expected<void, Failure> PrintLayoutA2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutA2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintNewFormat(args, base, out, {.printColor = false});
 }
 

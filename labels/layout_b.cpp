@@ -12,7 +12,7 @@ struct LotHeadingMember {
     GraphicImage image;
 };
 
-std::expected<void, Failure> PrintLotHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
+SendResult PrintLotHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
                                              const LotHeadingMember& member) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
@@ -48,19 +48,19 @@ std::expected<void, Failure> PrintLotHeading(const LabelArgs& args, const BasePo
 
 }  // namespace
 
-std::expected<void, Failure> PrintLayoutB1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutB1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintLotHeading(args, base, out, {"W", {"images/calh021.pcx", "GP02713,", 2713}});
 }
 
-std::expected<void, Failure> PrintLayoutB2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutB2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintLotHeading(args, base, out, {"SIZE", {"images/calh026.pcx", "GP03280,", 3280}});
 }
 
-std::expected<void, Failure> PrintLayoutB3(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutB3(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintLotHeading(args, base, out, {"W", {"images/calh023.pcx", "GP03201,", 3201}});
 }
 
-std::expected<void, Failure> PrintLayoutB4(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutB4(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintLotHeading(args, base, out, {"W", {"images/calh024.pcx", "GP02852,", 2852}});
 }
 

@@ -11,7 +11,7 @@ struct StyleHeadingMember {
     std::string_view waistH;
 };
 
-std::expected<void, Failure> PrintStyleHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
+SendResult PrintStyleHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
                                                const StyleHeadingMember& member) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
@@ -43,11 +43,11 @@ std::expected<void, Failure> PrintStyleHeading(const LabelArgs& args, const Base
 
 }  // namespace
 
-std::expected<void, Failure> PrintLayoutC1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutC1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintStyleHeading(args, base, out, {"W", "H0490"});
 }
 
-std::expected<void, Failure> PrintLayoutC2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutC2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintStyleHeading(args, base, out, {"SIZE", "H0500"});
 }
 

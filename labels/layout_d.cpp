@@ -15,7 +15,7 @@ struct InlineHeadingMember {
 
 constexpr GraphicImage kInlineHeadingImage{"images/calh018.pcx", "GP01450,", 1450};
 
-std::expected<void, Failure> PrintInlineHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
+SendResult PrintInlineHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
                                                 const InlineHeadingMember& member) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
@@ -51,11 +51,11 @@ std::expected<void, Failure> PrintInlineHeading(const LabelArgs& args, const Bas
 
 }  // namespace
 
-std::expected<void, Failure> PrintLayoutD1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutD1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintInlineHeading(args, base, out, {"W:", "V0825"});
 }
 
-std::expected<void, Failure> PrintLayoutD2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutD2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     return PrintInlineHeading(args, base, out, {"SIZE:", "V0810"});
 }
 

@@ -4,7 +4,7 @@
 
 namespace tarnwick {
 
-std::expected<void, Failure> PrintLayoutE(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
+SendResult PrintLayoutE(const LabelArgs& args, const BasePoint& base, PrinterOutput& out) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
     const PreparedLabel& label = *prepared;

@@ -12,20 +12,19 @@ namespace tarnwick {
 
 // A layout builder composes one label job and makes exactly one SendToPrinter call,
 // or refuses and sends nothing.
-using LayoutBuilder = std::expected<void, Failure> (*)(const LabelArgs& args, const BasePoint& base,
-                                                        PrinterOutput& out);
+using LayoutBuilder = SendResult (*)(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
 
-std::expected<void, Failure> PrintLayoutA1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutA2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutB1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutB2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutB3(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutB4(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutC1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutC2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutD1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutD2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
-std::expected<void, Failure> PrintLayoutE(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutA1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutA2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutB1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutB2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutB3(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutB4(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutC1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutC2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutD1(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutD2(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
+SendResult PrintLayoutE(const LabelArgs& args, const BasePoint& base, PrinterOutput& out);
 
 struct Layout {
     std::string_view name;  // "A1" .. "E"

@@ -48,8 +48,9 @@ std::expected<PrintedLabel, Failure> Build(const Layout& layout, LabelArgs args,
     args.PrintHeaders = controls.chkPrintHeaders != 0;
     args.RN = controls.txtRN;
     const BasePoint& base = layout.usesPrinterSettingsBase ? bases.familyA : bases.otherFamilies;
-    if (auto built = layout.build(args, base, out); !built) return std::unexpected(std::move(built.error()));
-    return PrintedLabel{layout.name};
+    auto built = layout.build(args, base, out);
+    if (!built) return std::unexpected(std::move(built.error()));
+    return PrintedLabel{layout.name, std::move(built->note)};
 }
 
 std::expected<PrintedLabel, Failure> DispatchByCode(std::string_view code, const LabelJob& job,

@@ -32,6 +32,7 @@ struct PrintBases {
 // The label that went to the printer.
 struct PrintedLabel {
     std::string_view layout;  // "A1" .. "E"
+    std::string note;         // the route's note for the operator (SendReceipt)
 };
 
 // The manual bar-code value: style in columns 1-5, colour 6-8 ("O0" or "O" before a

@@ -41,7 +41,7 @@ private:
 
 }  // namespace
 
-std::expected<void, Failure> WriteToDevice(const std::filesystem::path& device, std::string_view stream) {
+SendResult WriteToDevice(const std::filesystem::path& device, std::string_view stream) {
     // Never O_CREAT: a missing device means the printer is gone, and quietly writing
     // a regular file in its place would lose the label. O_APPEND keeps every label
     // when a plain file stands in for the port. A FIFO without a reader is refused at

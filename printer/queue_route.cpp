@@ -106,7 +106,7 @@ bool ServerDidNotAnswer(http_t* http, ipp_t* response) {
 
 }  // namespace
 
-std::expected<void, Failure> SendToQueue(const std::string& printerName, std::string_view stream) {
+SendResult SendToQueue(const std::string& printerName, std::string_view stream) {
     if (printerName.empty()) return std::unexpected(UnknownPrinter());
 
     // A server that wants a password is reported, never answered from the terminal.

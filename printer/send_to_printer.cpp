@@ -5,7 +5,7 @@
 
 namespace tarnwick {
 
-std::expected<void, Failure> SendRaw(const OutputRoute& route, std::string_view stream) {
+SendResult SendRaw(const OutputRoute& route, std::string_view stream) {
     const SigpipeGuard guard;
     if (route.queue) return SendToQueue(route.printerName, stream);
     return WriteToDevice(route.device, stream);

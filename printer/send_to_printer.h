@@ -20,14 +20,14 @@ struct OutputRoute {
 
 // Delivers one whole stream by the route, unchanged. The one implementation of both
 // routes, used by label printing and by the setup window's sample alike.
-std::expected<void, Failure> SendRaw(const OutputRoute& route, std::string_view stream);
+SendResult SendRaw(const OutputRoute& route, std::string_view stream);
 
 // The PrinterOutput of the real program: asks for the route at every call, so a
 // saved change of settings governs the next label.
 class RoutedOutput final : public PrinterOutput {
 public:
     explicit RoutedOutput(std::function<OutputRoute()> route) : route_(std::move(route)) {}
-    std::expected<void, Failure> SendToPrinter(std::string_view stream) override {
+    SendResult SendToPrinter(std::string_view stream) override {
         return SendRaw(route_(), stream);
     }
 

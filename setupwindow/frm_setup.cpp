@@ -105,7 +105,7 @@ void frmSetup::btnPrint_Click() {
     }
     // The route and name as they stand in the window, saved or not.
     const OutputRoute route{optUSB->isChecked(), S(txtPrinterName->text()), deps_.plant.rawDevice()};
-    std::expected<void, Failure> sent;
+    SendResult sent;
     {
         BusyCursor busy;
         sent = deps_.send(route, *stream);

@@ -19,7 +19,7 @@ struct SetupDeps {
     Plant& plant;
     Dialogs& dialogs;
     // How the sample leaves: the real program passes SendRaw.
-    std::function<std::expected<void, Failure>(const OutputRoute&, std::string_view)> send;
+    std::function<SendResult(const OutputRoute&, std::string_view)> send;
 };
 
 // The main window's Setup button: loads the settings window when it is not loaded

@@ -24,7 +24,7 @@ const char* const kPictureOf[] = {"calh021.pcx", "calh026.pcx", "calh023.pcx",
 
 class FailingOutput final : public PrinterOutput {
 public:
-    std::expected<void, Failure> SendToPrinter(std::string_view) override {
+    SendResult SendToPrinter(std::string_view) override {
         ++calls;
         return std::unexpected(Failure{"The printer LBL1 is not known.", "Printer", MessageIcon::Critical});
     }

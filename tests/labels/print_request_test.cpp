@@ -294,7 +294,7 @@ TEST(PrintRequest, EachFamilyGetsItsOwnBasePoint) {
 // A printer that refuses the label, as an unknown printer or a stopped queue would.
 class RefusingOutput final : public PrinterOutput {
 public:
-    std::expected<void, Failure> SendToPrinter(std::string_view) override {
+    SendResult SendToPrinter(std::string_view) override {
         ++calls;
         return std::unexpected(Failure{"The Printer Name you typed wasn't recognized."});
     }

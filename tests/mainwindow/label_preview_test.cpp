@@ -24,7 +24,7 @@ using testing::TempPlant;
 // Stands in for the printer and remembers every stream it was handed.
 class RecordingPrinter final : public PrinterOutput {
 public:
-    std::expected<void, Failure> SendToPrinter(std::string_view stream) override {
+    SendResult SendToPrinter(std::string_view stream) override {
         sent.emplace_back(stream);
         return {};
     }

@@ -75,7 +75,7 @@ protected:
     }
 
     SetupDeps Deps() {
-        return {*plant, dialogs, [this](const OutputRoute& route, std::string_view stream) -> std::expected<void, Failure> {
+        return {*plant, dialogs, [this](const OutputRoute& route, std::string_view stream) -> SendResult {
                     sent.push_back({route, std::string(stream)});
                     if (sendFailure) return std::unexpected(*sendFailure);
                     return {};
