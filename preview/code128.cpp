@@ -7,6 +7,8 @@
 namespace tarnwick {
 
 std::expected<std::vector<std::uint8_t>, std::string> Code128BModules(std::string_view data) {
+    // zint takes a length of 0 to mean "up to the first NUL" and would read past the data.
+    if (data.empty()) return std::vector<std::uint8_t>{};
     std::unique_ptr<zint_symbol, decltype(&ZBarcode_Delete)> symbol(ZBarcode_Create(), &ZBarcode_Delete);
     if (!symbol) return std::unexpected(std::string("out of memory for the bar code"));
     symbol->symbology = BARCODE_CODE128B;

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QTransform>
 #include <algorithm>
+#include <climits>
 
 #include "preview/printer_fonts.h"
 
@@ -18,18 +19,22 @@ constexpr int kMaxLabelDots = 8000;
 // Keeps a large label at a large scale from asking for gigabytes.
 constexpr qint64 kMaxPixels = 100'000'000;
 
-QImage UnrotatedImage(const LabelItem& item, QSize size) {
-    if (item.kind == ItemKind::Picture) return item.picture;
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+// The part `part` of an item as it stands before rotation; only that part is built, so
+// an item reaching far off the label costs no more than the label itself.
+QImage UnrotatedPart(const LabelItem& item, QRect part) {
+    if (item.kind == ItemKind::Picture)
+        return item.picture.copy(part).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QImage image(part.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
+    painter.translate(-part.topLeft());
     if (item.kind == ItemKind::Text) {
         const FontCell cell = CellOf(item.font);
-        int x = 0;
-        for (const char c : item.data) {
-            painter.drawImage(x, 0, GlyphImage(item.font, static_cast<unsigned char>(c)));
-            x += cell.width + kCharacterPitch;
-        }
+        const int step = cell.width + kCharacterPitch;
+        const auto count = static_cast<int>(std::min<std::size_t>(item.data.size(), INT_MAX));
+        const int last = std::min(count - 1, (part.x() + part.width() - 1) / step);
+        for (int i = std::max(0, part.x() / step); i <= last; ++i)
+            painter.drawImage(i * step, 0, GlyphImage(item.font, static_cast<unsigned char>(item.data[static_cast<std::size_t>(i)])));
     } else {
         const int count = static_cast<int>(item.modules.size());
         for (int m = 0; m < count;) {
@@ -45,6 +50,19 @@ QImage UnrotatedImage(const LabelItem& item, QSize size) {
     return image;
 }
 
+// Where `visible`, a part of the item's area on the label, lies in the item before it
+// was turned; `size` is the unturned item's.
+QRect UnrotatedRect(const LabelItem& item, QRect visible, QSize size) {
+    const QRect v = visible.translated(-item.area.topLeft());
+    const int w = size.width(), h = size.height();
+    switch (item.rotation) {
+        case 1: return QRect(w - v.y() - v.height(), v.x(), v.height(), v.width());
+        case 2: return QRect(w - v.x() - v.width(), h - v.y() - v.height(), v.width(), v.height());
+        case 3: return QRect(v.y(), h - v.x() - v.width(), v.height(), v.width());
+        default: return v;
+    }
+}
+
 QImage Rotated(const QImage& image, int rotation) {
     // Quarter turns of QImage move whole pixels; nothing is resampled.
     static constexpr qreal kDegrees[] = {0, 270, 180, 90};
@@ -54,7 +72,7 @@ QImage Rotated(const QImage& image, int rotation) {
 
 // The part of the label an item needs kept white or inked, quiet zones included.
 QRect Extent(const LabelItem& item) {
-    if (item.kind != ItemKind::Barcode) return item.area;
+    if (item.kind != ItemKind::Barcode || item.area.isEmpty()) return item.area;
     const int quiet = kQuietModules * item.moduleWidth;
     return item.rotation % 2 == 0 ? item.area.adjusted(-quiet, 0, quiet, 0) : item.area.adjusted(0, -quiet, 0, quiet);
 }
@@ -90,9 +108,11 @@ std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale
     {
         QPainter painter(&label);
         for (const LabelItem& item : plan->items) {
+            const QRect visible = item.area & label.rect();
+            if (visible.isEmpty()) continue;
             const QSize size = item.rotation % 2 == 0 ? item.area.size() : item.area.size().transposed();
-            if (size.isEmpty()) continue;
-            painter.drawImage(item.area.topLeft(), Rotated(UnrotatedImage(item, size), item.rotation));
+            const QRect part = UnrotatedRect(item, visible, size);
+            painter.drawImage(visible.topLeft(), Rotated(UnrotatedPart(item, part), item.rotation));
         }
     }
     if (scale > 1)

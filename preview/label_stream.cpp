@@ -1,5 +1,6 @@
 #include "preview/label_stream.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -42,16 +43,23 @@ std::expected<bool, Failure> Continue(const std::expected<void, Failure>& step) 
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Far beyond any roll of labels, yet small enough that sums of positions and sizes stay
+// within int however many items a stream chains one after another.
+constexpr qint64 kFarthest = 1'000'000;
+
+int Bounded(qint64 dots) { return static_cast<int>(std::clamp(dots, -kFarthest, kFarthest)); }
+
 // Size of an item before rotation, in dots.
 QSize UnrotatedSize(const LabelItem& item) {
     switch (item.kind) {
         case ItemKind::Text: {
             const FontCell cell = CellOf(item.font);
-            const int count = static_cast<int>(item.data.size());
-            return count == 0 ? QSize(0, 0) : QSize(count * (cell.width + kCharacterPitch) - kCharacterPitch, cell.height);
+            const auto count = static_cast<qint64>(item.data.size());
+            return count == 0 ? QSize(0, 0)
+                              : QSize(Bounded(count * (cell.width + kCharacterPitch) - kCharacterPitch), cell.height);
         }
         case ItemKind::Barcode:
-            return QSize(static_cast<int>(item.modules.size()) * item.moduleWidth, item.barHeight);
+            return QSize(Bounded(static_cast<qint64>(item.modules.size()) * item.moduleWidth), item.barHeight);
         case ItemKind::Picture:
             return item.picture.size();
     }
@@ -70,11 +78,12 @@ QRect RotatedArea(QPoint p, QSize s, int rotation) {
 
 // Where the next item continues after one of the given length along its reading direction.
 QPoint Advance(QPoint p, int length, int rotation) {
+    const qint64 x = p.x(), y = p.y();
     switch (rotation) {
-        case 1: return p - QPoint(0, length);
-        case 2: return p - QPoint(length, 0);
-        case 3: return p + QPoint(0, length);
-        default: return p + QPoint(length, 0);
+        case 1: return QPoint(p.x(), Bounded(y - length));
+        case 2: return QPoint(Bounded(x - length), p.y());
+        case 3: return QPoint(p.x(), Bounded(y + length));
+        default: return QPoint(Bounded(x + length), p.y());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace tarnwick {
@@ -56,7 +57,16 @@ std::expected<QImage, PcxError> ReadPcx(std::string_view bytes) {
                                             " dots",
                                         66});
 
+    // A run byte pair yields at most 63 bytes, a plain byte one: a header asking for more
+    // than the data can hold is refused before anything is allocated for it.
     const std::size_t needed = static_cast<std::size_t>(bytesPerLine) * static_cast<std::size_t>(height);
+    const std::size_t data = bytes.size() - kHeaderSize;
+    const std::size_t most = encoding == 1 ? data / 2 * 63 + data % 2 : data;
+    if (needed > most)
+        return std::unexpected(PcxError{"the PCX picture data is too short for its " + std::to_string(width) + " x " +
+                                            std::to_string(height) + "-dot window (" + std::to_string(data) +
+                                            " bytes of data for " + std::to_string(needed) + " bytes of lines)",
+                                        bytes.size()});
     std::vector<std::uint8_t> plane;
     plane.reserve(needed);
     std::size_t at = kHeaderSize;
@@ -83,17 +93,15 @@ std::expected<QImage, PcxError> ReadPcx(std::string_view bytes) {
     const int dark0 = Luminance(bytes, 16), dark1 = Luminance(bytes, 19);
     const int inkBit = dark0 == dark1 ? 0 : (dark1 < dark0 ? 1 : 0);
 
-    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    const QRgb ink = qRgba(0, 0, 0, 255);
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t* line = plane.data() + static_cast<std::size_t>(y) * bytesPerLine;
-        auto* out = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const int bit = (line[x >> 3] >> (7 - (x & 7))) & 1;
-            if (bit == inkBit) out[x] = ink;
-        }
-    }
+    // One bit a dot, most significant first, as PCX keeps them: a picture costs an eighth
+    // of a byte a dot until the preview draws the part of it that lands on the label.
+    QImage image(width, height, QImage::Format_Mono);
+    if (image.isNull()) return std::unexpected(PcxError{"not enough memory for the PCX picture", 4});
+    image.setColorTable({inkBit == 0 ? qRgba(0, 0, 0, 255) : qRgba(0, 0, 0, 0),
+                         inkBit == 1 ? qRgba(0, 0, 0, 255) : qRgba(0, 0, 0, 0)});
+    const std::size_t lineBytes = static_cast<std::size_t>(width + 7) / 8;
+    for (int y = 0; y < height; ++y)
+        std::memcpy(image.scanLine(y), plane.data() + static_cast<std::size_t>(y) * bytesPerLine, lineBytes);
     return image;
 }
 

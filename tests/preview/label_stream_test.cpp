@@ -78,21 +78,75 @@ TEST(Stream, InkBeyondTheLabelsEdgeIsLost) {
     EXPECT_EQ(InkBox(rendering->image), QRect(0, 0, 3, 1));
 }
 
+struct Clipped {
+    const char* name;
+    std::string item;  // rotation, position and the item's command
+    QPoint base;       // where its part off the label is lost
+    QPoint shift;      // moved by this, the same item lies elsewhere on the label
+    friend void PrintTo(const Clipped& c, std::ostream* os) { *os << c.name; }
+};
+
+class ClippedItems : public ::testing::TestWithParam<Clipped> {};
+
+std::string WithBase(QPoint base, const std::string& item) {
+    return Esc("^A^A3H" + std::to_string(base.x()) + "V" + std::to_string(base.y())) + item + Esc("^Q1^Z");
+}
+
+TEST_P(ClippedItems, KeepExactlyThePartOnTheLabel) {
+    const Clipped& c = GetParam();
+    const auto clipped = RenderLabel(WithBase(c.base, c.item));
+    const auto moved = RenderLabel(WithBase(c.base + c.shift, c.item));
+    ASSERT_TRUE(clipped && moved);
+    // Where both pictures show the item, each dot matches the dot it moved to.
+    const QRect overlap = clipped->image.rect() & moved->image.rect().translated(-c.shift);
+    int inked = 0;
+    for (int y = overlap.top(); y <= overlap.bottom(); ++y)
+        for (int x = overlap.left(); x <= overlap.right(); ++x) {
+            ASSERT_EQ(Inked(clipped->image, x, y), Inked(moved->image, x + c.shift.x(), y + c.shift.y()))
+                << x << "," << y;
+            inked += Inked(clipped->image, x, y);
+        }
+    EXPECT_GT(inked, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stream, ClippedItems,
+    ::testing::Values(
+        Clipped{"PictureHalfTurnOffTopLeft", Esc("^%2") + PictureItem("^H0100^V0080"), {-97, -77}, {20, 20}},
+        Clipped{"PictureCounterClockwiseOffTopLeft", Esc("^%1") + PictureItem("^H0100^V0080"), {-102, -77}, {20, 20}},
+        Clipped{"PictureClockwiseOffTopLeft", Esc("^%3") + PictureItem("^H0100^V0080"), {-98, -82}, {20, 20}},
+        Clipped{"TextCounterClockwiseOffTop", Esc("^%1^H0010^V0100^XSHELLO"), {0, -50}, {0, 100}},
+        Clipped{"TextHalfTurnOffLeft", Esc("^%2^H0040^V0100^XSHELLO"), {0, 0}, {100, 0}},
+        // Module width 99 runs the bar code far past the metre where the picture stops.
+        Clipped{"WideBarCodePastTheFarEdge", Esc("^H0010^V0010^BG99100>H0123456789ABCDEFGHIJ"), {0, 0}, {-5000, 0}},
+        Clipped{"WideBarCodeClockwisePastTheFarEdge", Esc("^%3^H0200^V0010^BG99100>H0123456789ABCDEFGHIJ"), {0, 0},
+                {0, -5000}},
+        Clipped{"WideBarCodeHalfTurnOffLeft", Esc("^%2^H3000^V0200^BG99100>H0123456789ABCDEFGHIJ"), {0, 0}, {5000, 0}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(Stream, BarCodeStandsAtItsPositionWithItsModuleAndHeight) {
     struct BarCase {
         const char* rotation;
+        const char* data;
         QRect area;
+        QRect ink;
     };
     // "AB" in code set B: start, two characters, check character (11 modules each) and
-    // the 13-module stop, 57 modules of 3 dots, starting and ending with a bar.
-    for (const BarCase& c : {BarCase{"", QRect(260, 270, 171, 45)}, BarCase{"^%1", QRect(260, 99, 45, 171)},
-                             BarCase{"^%2", QRect(89, 225, 171, 45)}, BarCase{"^%3", QRect(215, 270, 45, 171)}}) {
-        const auto rendering =
-            RenderLabel(Esc("^A^A3H10V20") + Esc(c.rotation) + Esc("^H0250^V0250^BG03045>HAB^Q1^Z"));
+    // the 13-module stop, 57 modules of 3 dots, starting and ending with a bar. No data
+    // draws nothing, and the commands after it are not taken for bar-code data.
+    for (const BarCase& c : {BarCase{"", "AB", QRect(260, 270, 171, 45), QRect(260, 270, 171, 45)},
+                             BarCase{"^%1", "AB", QRect(260, 99, 45, 171), QRect(260, 99, 45, 171)},
+                             BarCase{"^%2", "AB", QRect(89, 225, 171, 45), QRect(89, 225, 171, 45)},
+                             BarCase{"^%3", "AB", QRect(215, 270, 45, 171), QRect(215, 270, 45, 171)},
+                             BarCase{"", "", QRect(260, 270, 0, 45), QRect()},
+                             BarCase{"^%3", "", QRect(215, 270, 45, 0), QRect()}}) {
+        const auto rendering = RenderLabel(Esc("^A^A3H10V20") + Esc(c.rotation) + Esc("^H0250^V0250^BG03045>H") +
+                                           c.data + Esc("^Q1^Z"));
         ASSERT_TRUE(rendering) << rendering.error().text;
         ASSERT_EQ(rendering->items.size(), 1u);
-        EXPECT_EQ(rendering->items[0].area, c.area) << c.rotation;
-        EXPECT_EQ(InkBox(rendering->image), c.area) << c.rotation;
+        EXPECT_EQ(rendering->items[0].area, c.area) << c.rotation << c.data;
+        EXPECT_EQ(InkBox(rendering->image), c.ink) << c.rotation << c.data;
+        EXPECT_EQ(rendering->quantity, 1) << c.rotation << c.data;
     }
 }
 

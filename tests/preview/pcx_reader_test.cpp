@@ -58,7 +58,9 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"StoredPlain", kFrame, PcxWith([](PcxOptions& o) { o.runLength = false; })},
                       Case{"PaletteWithInkOnSetBits", kFrame, PcxWith([](PcxOptions& o) { o.inkIsSetBit = true; })},
                       Case{"TrailingBytesIgnored", kStripes, PcxWith([](PcxOptions& o) { o.trailer = std::string(40, '\x1B'); })},
-                      Case{"SinglePixel", Pattern{"#"}, {}}),
+                      Case{"SinglePixel", Pattern{"#"}, {}},
+                      // Three bytes of data, a run of 63 and a literal, fill exactly the 64 bytes of lines.
+                      Case{"LongestRunsFillTheLines", Pattern(64, "########"), {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Pcx, RunCarriedOverFromOneLineToTheNext) {
@@ -104,6 +106,20 @@ TEST_P(BrokenPcx, AreRefusedSayingWhatAndWhere) {
 }
 
 const std::string kGood = MakePcx(kFrame);
+const std::string kPlain = MakePcx(kFrame, PcxWith([](PcxOptions& o) { o.runLength = false; }));
+
+// A window of 16000 x 16000 dots in 2000-byte lines: 32 MB of lines.
+std::string HugeWindow() {
+    std::string pcx = kGood;
+    for (const std::size_t at : {8u, 10u}) {
+        pcx[at] = static_cast<char>(15999 & 0xFF);
+        pcx[at + 1] = static_cast<char>(15999 >> 8);
+    }
+    pcx[66] = static_cast<char>(2000 & 0xFF);
+    pcx[67] = static_cast<char>(2000 >> 8);
+    return pcx;
+}
+const std::string kHuge = HugeWindow();
 
 INSTANTIATE_TEST_SUITE_P(
     Pcx, BrokenPcx,
@@ -114,7 +130,13 @@ INSTANTIATE_TEST_SUITE_P(
                       Broken{"ThreePlanes", WithByte(kGood, 65, 3), "3 colour planes", 65},
                       Broken{"LineTooShort", WithByte(kGood, 66, 2), "too short for its width of 20", 66},
                       Broken{"DataEndsEarly", kGood.substr(0, 131), "ends early", 131},
-                      Broken{"EndsInsideARun", MakePcx(kStripes).substr(0, 129), "ends inside a run", 129}),
+                      Broken{"EndsInsideARun", MakePcx(kStripes).substr(0, 131), "ends inside a run", 131},
+                      Broken{"HeaderAsksForMoreThanItsData", kHuge.substr(0, 129),
+                             "data is too short for its 16000 x 16000-dot window (1 bytes of data for 32000000 bytes", 129},
+                      Broken{"RunsCannotFillTheLines", MakePcx(Pattern(65, "########")).substr(0, 131),
+                             "(3 bytes of data for 65 bytes of lines)", 131},
+                      Broken{"PlainDataOneByteShort", kPlain.substr(0, kPlain.size() - 1),
+                             "(17 bytes of data for 18 bytes of lines)", kPlain.size() - 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Pcx, DemoPicturesDecode) {
