@@ -87,6 +87,7 @@ const Command& ComposeCommand();
 const Command& PrintCommand();
 const Command& CutsCommand();
 const Command& CutCommand();
+const Command& CellsCommand();
 const Command& SampleCommand();
 const Command& PreviewCommand();
 

@@ -32,7 +32,7 @@ int Run(const CliArgs& args, CliContext& ctx) {
     const auto config = ReadConfigFile(PlantFolder(args));
     if (!config) return Refuse(ctx, config.error());
     const std::filesystem::path file = args.positionals[0];
-    if (!FileExists(file)) return Refuse(ctx, {"The Selected File Does Not Exist.  Choose Again."});
+    if (auto usable = CheckCutSheetPath(file); !usable) return Refuse(ctx, usable.error());
     const auto cut = ReadCutAt(file, row, config->ExtraQty, RowTest::MustHoldCut, CutColumns::All);
     if (!cut) return Refuse(ctx, cut.error());
     if (!*cut) return Refuse(ctx, NoCutInRowFailure(file, row));

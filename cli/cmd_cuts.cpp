@@ -26,7 +26,7 @@ int Run(const CliArgs& args, CliContext& ctx) {
     const auto config = ReadConfigFile(PlantFolder(args));
     if (!config) return Refuse(ctx, config.error());
     const std::filesystem::path file = args.positionals[0];
-    if (!FileExists(file)) return Refuse(ctx, {"The Selected File Does Not Exist.  Choose Again."});
+    if (auto usable = CheckCutSheetPath(file); !usable) return Refuse(ctx, usable.error());
     const auto imported = ImportCutSheet(file, config->StartRow, config->ExtraQty);
     if (!imported) return Refuse(ctx, imported.error());
     for (const CutEntry& entry : imported->listing.cuts) ctx.out << entry.row << '\t' << entry.text << '\n';

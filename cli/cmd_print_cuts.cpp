@@ -81,7 +81,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     auto plant = LoadPlant(args, ctx);
     if (!plant) return kRefused;
     const std::filesystem::path file = args.positionals.at(0);
-    if (!FileExists(file)) return Refuse(ctx, {"The Selected File Does Not Exist.  Choose Again."});
+    if (auto usable = CheckCutSheetPath(file); !usable) return Refuse(ctx, usable.error());
     CutPrinter printer{args,
                        ctx,
                        *plant,

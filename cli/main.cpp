@@ -10,7 +10,7 @@ namespace {
 
 std::vector<const Command*> AllCommands() {
     return {&DbCommand(),    &StylesCommand(), &LookupCommand(), &SettingsCommand(), &ComposeCommand(),
-            &PrintCommand(), &CutsCommand(),   &CutCommand(),    &SampleCommand(),   &PreviewCommand()};
+            &PrintCommand(), &CutsCommand(),   &CutCommand(),    &CellsCommand(),  &SampleCommand(),   &PreviewCommand()};
 }
 
 void PrintOverview(std::ostream& os) {

@@ -41,7 +41,7 @@ private:
 
 // Opens the file by what it holds, not by its name: a zip holding an OpenDocument
 // spreadsheet is read as ods, another zip as xlsx, an OLE compound file as xls, and
-// anything else as comma-separated text.
+// text as comma-separated values. Anything else (a picture, a FIFO) is refused.
 std::expected<std::unique_ptr<CutSheet>, Failure> OpenCutSheet(const std::filesystem::path& file);
 
 // The readers themselves, for callers that know the format.
@@ -52,6 +52,10 @@ std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheet(const std::filesy
 
 // True only for an existing regular file (after symbolic links); a folder is no file.
 bool FileExists(const std::filesystem::path& file);
+
+// Why a path given for a cut sheet is no file to read, naming it: missing, a folder,
+// a FIFO, a device. Looks at the path only; never opens it.
+std::expected<void, Failure> CheckCutSheetPath(const std::filesystem::path& file);
 
 // "A1"-style name of a cell, for messages.
 std::string CellName(int row, int column);

@@ -6,6 +6,7 @@
 
 #include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
+#include "cutsheet/sheet_limits.h"
 #include "cutsheet/xml_stream.h"
 #include "cutsheet/zip_parts.h"
 
@@ -17,7 +18,7 @@ namespace tarnwick {
 namespace {
 
 struct OdsCell {
-    enum class Kind : unsigned char { Empty, Number, Text, Error } kind = Kind::Empty;
+    enum class Kind : unsigned char { Empty, Number, Text, Error, Unsaved, TooLong } kind = Kind::Empty;
     double number = 0;
     std::string text;
 };
@@ -31,13 +32,19 @@ struct CellRun {
 struct RowRun {
     int firstRow;
     int count;
-    std::vector<CellRun> cells;
+    std::vector<CellRun> cells;  // only what lies in the kept columns
 };
 
-int Repeat(const char* value) {
-    int count = 1;
-    if (value) std::from_chars(value, value + std::char_traits<char>::length(value), count);
-    return std::max(count, 1);
+// A repeat count: 1 when absent or unreadable, else the count itself, at most
+// limit + 1 so that nothing past a sheet's limits is ever counted further.
+long long Repeat(const char* value, long long limit) {
+    if (!value) return 1;
+    long long count = 1;
+    const std::string_view text(value);
+    const auto parsed = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (parsed.ec == std::errc::result_out_of_range) return limit + 1;
+    if (parsed.ec != std::errc{} || count < 1) return 1;
+    return std::min(count, limit + 1);
 }
 
 // The first table of content.xml, row by row. Repeated rows and cells are kept as
@@ -59,22 +66,28 @@ protected:
         }
         if (tableDepth_ != 1) return;
         if (name == "table-row") {
-            rows.push_back({nextRow, Repeat(Attribute(attributes, "number-rows-repeated")), {}});
+            const long long count = Repeat(Attribute(attributes, "number-rows-repeated"), kSheetRows);
+            if (nextRow - 1 + count > kSheetRows)
+                return Refuse(BeyondRowsProblem(std::to_string(nextRow - 1 + count)));
+            held_ += sizeof(RowRun);
+            rows.push_back({nextRow, static_cast<int>(count), {}});
             column_ = 1;
         } else if ((name == "table-cell" || name == "covered-table-cell") && !rows.empty()) {
             StartCell(attributes);
         } else if (inCell_ && name == "annotation") {
             ++skipDepth_;
-        } else if (inCell_ && skipDepth_ == 0) {
+        } else if (inCell_ && skipDepth_ == 0 && column_ <= kKeptColumns) {
             if (name == "p") {
-                if (paragraphs_++ > 0) text_.push_back('\n');
+                if (paragraphs_++ > 0) Append("\n");
                 lastWasSpace_ = false;
             } else if (name == "s") {
-                text_.append(static_cast<std::size_t>(Repeat(Attribute(attributes, "c"))), ' ');
+                const long long count = Repeat(Attribute(attributes, "c"), static_cast<long long>(kCellBytes));
+                if (text_.size() + static_cast<std::size_t>(count) > kCellBytes) tooLong_ = true;
+                else text_.append(static_cast<std::size_t>(count), ' ');
             } else if (name == "tab") {
-                text_.push_back('\t');
+                Append("\t");
             } else if (name == "line-break") {
-                text_.push_back('\n');
+                Append("\n");
             }
         }
     }
@@ -88,7 +101,10 @@ protected:
         if (tableDepth_ != 1) return;
         if (name == "table-row" && !rows.empty()) {
             nextRow = rows.back().firstRow + rows.back().count;
-            if (rows.back().cells.empty()) rows.pop_back();
+            if (rows.back().cells.empty()) {
+                rows.pop_back();
+                held_ -= sizeof(RowRun);
+            }
         } else if ((name == "table-cell" || name == "covered-table-cell") && inCell_) {
             EndCell();
         } else if (inCell_ && name == "annotation") {
@@ -97,17 +113,26 @@ protected:
     }
 
     void Text(std::string_view text) override {
-        if (!inCell_ || skipDepth_ > 0 || paragraphs_ == 0) return;
+        if (!inCell_ || skipDepth_ > 0 || paragraphs_ == 0 || column_ > kKeptColumns || tooLong_) return;
         // Blanks, tabs and line ends in the XML text count as one blank.
         for (char c : text) {
             const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
             if (space && lastWasSpace_) continue;
+            if (text_.size() == kCellBytes) {
+                tooLong_ = true;
+                return;
+            }
             text_.push_back(space ? ' ' : c);
             lastWasSpace_ = space;
         }
     }
 
 private:
+    void Append(std::string_view more) {
+        if (text_.size() + more.size() > kCellBytes) tooLong_ = true;
+        else text_.append(more);
+    }
+
     void StartCell(const char** attributes) {
         inCell_ = true;
         skipDepth_ = 0;
@@ -115,9 +140,11 @@ private:
         text_.clear();
         type_.clear();
         value_.clear();
-        error_ = false;
-        hasStringValue_ = false;
-        repeat_ = Repeat(Attribute(attributes, "number-columns-repeated"));
+        error_ = formula_ = hasStringValue_ = tooLong_ = false;
+        repeat_ = Repeat(Attribute(attributes, "number-columns-repeated"), kSheetColumns);
+        if (column_ - 1 + repeat_ > kSheetColumns)
+            return Refuse(BeyondColumnsProblem(rows.back().firstRow));
+        if (column_ > kKeptColumns) return;
         for (const char** a = attributes; *a; a += 2) {
             const std::string_view qualified = a[0];
             const std::string_view local = LocalName(a[0]);
@@ -127,18 +154,31 @@ private:
             } else if (local == "value" || local == "boolean-value" || local == "string-value") {
                 if (!qualified.starts_with("calcext:")) value_ = a[1];
                 if (local == "string-value") hasStringValue_ = true;
+            } else if (local == "formula") {
+                formula_ = true;
             }
         }
     }
 
     void EndCell() {
         inCell_ = false;
+        const int column = column_;
+        column_ += static_cast<int>(repeat_);
+        if (column > kKeptColumns) return;
         OdsCell cell;
         using Kind = OdsCell::Kind;
-        if (error_) {
+        const bool numeric = type_ == "float" || type_ == "percentage" || type_ == "currency";
+        // A formula's result is saved as the cell's value and type; with neither, the
+        // file holds only the formula.
+        const bool unsaved = formula_ && !error_ && (type_.empty() || ((numeric || type_ == "boolean") && value_.empty()));
+        if (unsaved) {
+            cell.kind = Kind::Unsaved;
+        } else if (tooLong_) {
+            cell.kind = Kind::TooLong;
+        } else if (error_) {
             cell.kind = Kind::Error;
             cell.text = text_;
-        } else if (type_ == "float" || type_ == "percentage" || type_ == "currency") {
+        } else if (numeric) {
             const char* end = value_.data() + value_.size();
             if (std::from_chars(value_.data(), end, cell.number).ptr == end && !value_.empty()) cell.kind = Kind::Number;
         } else if (type_ == "boolean") {
@@ -152,12 +192,22 @@ private:
             cell.kind = Kind::Text;
             cell.text = text_;
         }
-        if (cell.kind != Kind::Empty) rows.back().cells.push_back({column_, repeat_, std::move(cell)});
-        column_ += repeat_;
+        if (cell.kind == Kind::Text && Utf8Characters(cell.text) > kCellCharacters) {
+            cell.kind = Kind::TooLong;
+            cell.text.clear();
+        }
+        if (cell.kind == Kind::Empty) return;
+        const int count = static_cast<int>(std::min<long long>(repeat_, kKeptColumns - column + 1));
+        held_ += sizeof(CellRun) + cell.text.size();
+        if (held_ > kHeldBytes) return Refuse(HeldTooMuchProblem());
+        rows.back().cells.push_back({column, count, std::move(cell)});
     }
 
-    int tableDepth_ = 0, column_ = 1, repeat_ = 1, skipDepth_ = 0, paragraphs_ = 0;
-    bool inCell_ = false, error_ = false, lastWasSpace_ = false, hasStringValue_ = false;
+    int tableDepth_ = 0, column_ = 1, skipDepth_ = 0, paragraphs_ = 0;
+    long long repeat_ = 1;
+    std::size_t held_ = 0;
+    bool inCell_ = false, error_ = false, formula_ = false, lastWasSpace_ = false, hasStringValue_ = false;
+    bool tooLong_ = false;
     std::string text_, type_, value_;
 };
 
@@ -169,17 +219,17 @@ public:
     std::expected<void, Failure> Start() {
         EntryPtr content = OpenEntry(archive_.get(), "content.xml");
         if (!content) return std::unexpected(ReadFailure(file_, "it has no content.xml part"));
-        feed_ = std::make_unique<EntryFeed>(std::move(content), xml_);
+        feed_ = std::make_unique<EntryFeed>(std::move(content), xml_, "content.xml");
         return {};
     }
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
-        if (row < 1 || column < 1) return EmptyCell();
+        if (row < 1 || column < 1 || row > kSheetRows || column > kKeptColumns) return EmptyCell();
         while (!feed_->Done() && !xml_.firstTableDone && xml_.nextRow <= row) {
-            if (auto error = feed_->Step())
-                return std::unexpected(ReadFailure(file_, "its content.xml is damaged: " + *error));
+            if (auto problem = feed_->Step())
+                return Fail(problem->damaged ? "its content.xml is damaged: " + problem->text : problem->text);
         }
-        if (feed_->Done() && !xml_.sawTable) return std::unexpected(ReadFailure(file_, "it has no worksheet"));
+        if (feed_->Done() && !xml_.sawTable) return Fail("it has no worksheet");
         const auto& rows = xml_.rows;
         auto it = std::upper_bound(rows.begin(), rows.end(), row,
                                    [](int wanted, const RowRun& r) { return wanted < r.firstRow; });
@@ -193,6 +243,8 @@ public:
                 case OdsCell::Kind::Number: return NumberCell(run.cell.number);
                 case OdsCell::Kind::Text: return TextCell(run.cell.text);
                 case OdsCell::Kind::Error: return ErrorCell(run.cell.text);
+                case OdsCell::Kind::Unsaved: return std::unexpected(UnsavedFormulaFailure(file_, row, column));
+                case OdsCell::Kind::TooLong: return Fail(TooLongProblem(row, column));
                 case OdsCell::Kind::Empty: break;
             }
         }
@@ -200,6 +252,10 @@ public:
     }
 
 private:
+    std::unexpected<Failure> Fail(const std::string& problem) const {
+        return std::unexpected(ReadFailure(file_, problem));
+    }
+
     std::filesystem::path file_;
     ZipPtr archive_;
     ContentXml xml_;

@@ -11,6 +11,7 @@
 
 #include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
+#include "cutsheet/sheet_limits.h"
 #include "cutsheet/xml_stream.h"
 #include "cutsheet/zip_parts.h"
 
@@ -120,14 +121,25 @@ const Relationship* FindByType(const std::vector<Relationship>& rels, std::strin
     return nullptr;
 }
 
+// Appends text to a cell being read, up to the bytes that settle it is too long.
+void AppendBounded(std::string& to, std::string_view text, bool& tooLong) {
+    if (to.size() + text.size() > kCellBytes) {
+        tooLong = true;
+        return;
+    }
+    to.append(text);
+}
+
 class SharedStringsXml final : public XmlStream {
 public:
     std::vector<std::string> strings;
+    std::vector<std::uint32_t> tooLong;  // indexes of strings past the cell limit, ascending
 
 protected:
     void Start(std::string_view name, const char**) override {
         if (name == "si") {
             inItem_ = true;
+            currentTooLong_ = false;
             current_.clear();
         } else if (name == "rPh") {
             inPhonetic_ = true;
@@ -141,22 +153,30 @@ protected:
         } else if (name == "rPh") {
             inPhonetic_ = false;
         } else if (name == "si") {
-            strings.push_back(UnescapeOoxml(std::move(current_)));
+            std::string text = currentTooLong_ ? std::string() : UnescapeOoxml(std::move(current_));
+            if (currentTooLong_ || Utf8Characters(text) > kCellCharacters) {
+                tooLong.push_back(static_cast<std::uint32_t>(strings.size()));
+                text.clear();
+            }
+            held_ += sizeof(std::string) + text.size();
+            if (held_ > kHeldBytes) return Refuse(HeldTooMuchProblem());
+            strings.push_back(std::move(text));
             current_.clear();
             inItem_ = false;
         }
     }
     void Text(std::string_view text) override {
-        if (collecting_) current_.append(text);
+        if (collecting_) AppendBounded(current_, text, currentTooLong_);
     }
 
 private:
     std::string current_;
-    bool inItem_ = false, inPhonetic_ = false, collecting_ = false;
+    std::size_t held_ = 0;
+    bool inItem_ = false, inPhonetic_ = false, collecting_ = false, currentTooLong_ = false;
 };
 
 struct StoredCell {
-    enum class Kind : std::uint8_t { Empty, Number, Text, Shared, Error } kind = Kind::Empty;
+    enum class Kind : std::uint8_t { Empty, Number, Text, Shared, Error, Unsaved, TooLong } kind = Kind::Empty;
     double number = 0;
     std::uint32_t shared = 0;
     std::string text;
@@ -164,10 +184,11 @@ struct StoredCell {
 
 struct StoredRow {
     int row;
-    std::vector<StoredCell> cells;  // by column, from 1
+    std::vector<StoredCell> cells;  // by column, from 1, never past kKeptColumns
 };
 
 // Parses a worksheet part; rows arrive in ascending order, as the format requires.
+// Only rows with cells in the kept columns are stored.
 class WorksheetXml final : public XmlStream {
 public:
     std::vector<StoredRow> rows;
@@ -176,22 +197,22 @@ public:
 protected:
     void Start(std::string_view name, const char** attributes) override {
         if (name == "row") {
-            const char* r = Attribute(attributes, "r");
-            int number = lastRowStarted + 1;
-            if (r) std::from_chars(r, r + std::char_traits<char>::length(r), number);
-            lastRowStarted = number;
-            rows.push_back({number, {}});
-            column_ = 0;
-        } else if (name == "c" && !rows.empty()) {
+            StartRow(Attribute(attributes, "r"));
+        } else if (name == "c" && lastRowStarted > 0) {
             inCell_ = true;
+            formula_ = hasValue_ = tooLong_ = false;
             value_.clear();
             const char* t = Attribute(attributes, "t");
             type_ = t ? t : "n";
             const char* r = Attribute(attributes, "r");
-            int column = r ? ColumnOf(r) : 0;
+            const int column = r ? ColumnOf(r) : column_ + 1;
+            if (column > kSheetColumns) return Refuse(BeyondColumnsProblem(lastRowStarted));
             column_ = column > 0 ? column : column_ + 1;
+        } else if (inCell_ && name == "f") {
+            formula_ = true;
         } else if (inCell_ && (name == "v" || (name == "t" && inInline_ && !inPhonetic_))) {
             collecting_ = true;
+            hasValue_ = true;
         } else if (name == "is") {
             inInline_ = true;
         } else if (name == "rPh") {
@@ -208,31 +229,54 @@ protected:
             inPhonetic_ = false;
         } else if (name == "c" && inCell_) {
             inCell_ = false;
-            StoreCell();
+            if (column_ <= kKeptColumns) StoreCell();
         }
     }
 
     void Text(std::string_view text) override {
-        if (collecting_) value_.append(text);
+        if (collecting_ && column_ <= kKeptColumns) AppendBounded(value_, text, tooLong_);
     }
 
 private:
+    void StartRow(const char* r) {
+        long long number = lastRowStarted + 1;
+        if (r) {
+            const std::string_view text(r);
+            const auto parsed = std::from_chars(text.data(), text.data() + text.size(), number);
+            if (parsed.ec == std::errc::result_out_of_range) return Refuse(BeyondRowsProblem(text));
+            if (parsed.ec != std::errc{}) number = lastRowStarted + 1;
+        }
+        if (number < 1 || number > kSheetRows) return Refuse(BeyondRowsProblem(std::to_string(number)));
+        if (number <= lastRowStarted)
+            return Refuse("it is damaged, with row " + std::to_string(number) + " after row " +
+                          std::to_string(lastRowStarted) + " (rows must come in order)");
+        lastRowStarted = static_cast<int>(number);
+        column_ = 0;
+    }
+
+    // The column of an "A1" reference; past XFD gives kSheetColumns + 1, never overflows.
     static int ColumnOf(const char* ref) {
         int column = 0;
         for (const char* p = ref; *p; ++p) {
             if (*p >= 'A' && *p <= 'Z') column = column * 26 + (*p - 'A' + 1);
             else if (*p >= 'a' && *p <= 'z') column = column * 26 + (*p - 'a' + 1);
             else break;
-            if (column > 16384) return 0;
+            if (column > kSheetColumns) return kSheetColumns + 1;
         }
         return column;
     }
 
     void StoreCell() {
-        if (column_ < 1 || column_ > 16384) return;
         StoredCell cell;
         using Kind = StoredCell::Kind;
-        if (type_ == "s") {
+        // Excel saves a formula's empty text result as an empty <v> of type str; an
+        // empty or missing <v> anywhere else is a result never saved.
+        const bool unsaved = formula_ && value_.empty() && !(type_ == "str" && hasValue_);
+        if (tooLong_) {
+            cell.kind = Kind::TooLong;
+        } else if (unsaved) {
+            cell.kind = Kind::Unsaved;
+        } else if (type_ == "s") {
             std::uint32_t index = 0;
             if (!value_.empty() && std::from_chars(value_.data(), value_.data() + value_.size(), index).ec == std::errc{}) {
                 cell.kind = Kind::Shared;
@@ -267,15 +311,30 @@ private:
                 }
             }
         }
+        if (cell.kind == Kind::Text && Utf8Characters(cell.text) > kCellCharacters) {
+            cell.kind = Kind::TooLong;
+            cell.text.clear();
+        }
         if (cell.kind == Kind::Empty) return;
+        if (rows.empty() || rows.back().row != lastRowStarted) {
+            held_ += sizeof(StoredRow);
+            rows.push_back({lastRowStarted, {}});
+        }
         auto& cells = rows.back().cells;
-        if (static_cast<int>(cells.size()) < column_) cells.resize(column_);
-        cells[column_ - 1] = std::move(cell);
+        if (static_cast<int>(cells.size()) < column_) {
+            held_ += sizeof(StoredCell) * static_cast<std::size_t>(column_ - static_cast<int>(cells.size()));
+            cells.resize(static_cast<std::size_t>(column_));
+        }
+        held_ += cell.text.size();
+        if (held_ > kHeldBytes) return Refuse(HeldTooMuchProblem());
+        cells[static_cast<std::size_t>(column_ - 1)] = std::move(cell);
     }
 
     std::string value_, type_;
+    std::size_t held_ = 0;
     int column_ = 0;
     bool inCell_ = false, inInline_ = false, inPhonetic_ = false, collecting_ = false;
+    bool formula_ = false, hasValue_ = false, tooLong_ = false;
 };
 
 class XlsxSheet final : public CutSheet {
@@ -306,19 +365,19 @@ public:
         sheetPart_ = ResolveTarget(FolderOf(workbook), first->target);
         EntryPtr sheetEntry = OpenEntry(archive_.get(), sheetPart_);
         if (!sheetEntry) return Fail("the first worksheet (" + sheetPart_ + ") is missing");
-        sheet_ = std::make_unique<EntryFeed>(std::move(sheetEntry), sheetXml_);
+        sheet_ = std::make_unique<EntryFeed>(std::move(sheetEntry), sheetXml_, sheetPart_);
         if (const auto* sst = FindByType(*rels, "/sharedStrings")) {
             stringsPart_ = ResolveTarget(FolderOf(workbook), sst->target);
             if (EntryPtr entry = OpenEntry(archive_.get(), stringsPart_))
-                strings_ = std::make_unique<EntryFeed>(std::move(entry), stringsXml_);
+                strings_ = std::make_unique<EntryFeed>(std::move(entry), stringsXml_, stringsPart_);
         }
         return {};
     }
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
-        if (row < 1 || column < 1) return EmptyCell();
+        if (row < 1 || column < 1 || row > kSheetRows || column > kKeptColumns) return EmptyCell();
         while (!sheet_->Done() && sheetXml_.lastRowStarted <= row) {
-            if (auto error = sheet_->Step()) return Fail("the worksheet " + sheetPart_ + " is damaged: " + *error);
+            if (auto problem = sheet_->Step()) return FailFeed(*problem, "the worksheet " + sheetPart_ + " is damaged: ");
         }
         const auto& rows = sheetXml_.rows;
         // Cells are asked for row by row, so the last row found is the likely one.
@@ -329,12 +388,14 @@ public:
         if (it == rows.end() || it->row != row) return EmptyCell();
         lastFound_ = static_cast<std::size_t>(it - rows.begin());
         if (column > static_cast<int>(it->cells.size())) return EmptyCell();
-        const StoredCell& cell = it->cells[column - 1];
+        const StoredCell& cell = it->cells[static_cast<std::size_t>(column - 1)];
         switch (cell.kind) {
             case StoredCell::Kind::Empty: return EmptyCell();
             case StoredCell::Kind::Number: return NumberCell(cell.number);
             case StoredCell::Kind::Text: return TextCell(cell.text);
             case StoredCell::Kind::Error: return ErrorCell(cell.text);
+            case StoredCell::Kind::Unsaved: return std::unexpected(UnsavedFormulaFailure(file_, row, column));
+            case StoredCell::Kind::TooLong: return Fail(TooLongProblem(row, column));
             case StoredCell::Kind::Shared: return SharedString(cell.shared, row, column);
         }
         return EmptyCell();
@@ -345,12 +406,19 @@ private:
         return std::unexpected(ReadFailure(file_, problem));
     }
 
+    std::unexpected<Failure> FailFeed(const FeedProblem& problem, const std::string& damaged) const {
+        return Fail(problem.damaged ? damaged + problem.text : problem.text);
+    }
+
     std::expected<CellValue, Failure> SharedString(std::uint32_t index, int row, int column) {
         while (strings_ && !strings_->Done() && stringsXml_.strings.size() <= index) {
-            if (auto error = strings_->Step()) return Fail("the shared strings " + stringsPart_ + " are damaged: " + *error);
+            if (auto problem = strings_->Step())
+                return FailFeed(*problem, "the shared strings " + stringsPart_ + " are damaged: ");
         }
         if (index >= stringsXml_.strings.size())
             return Fail("cell " + CellName(row, column) + " refers to a shared string that is missing");
+        if (std::binary_search(stringsXml_.tooLong.begin(), stringsXml_.tooLong.end(), index))
+            return Fail(TooLongProblem(row, column));
         return TextCell(stringsXml_.strings[index]);
     }
 

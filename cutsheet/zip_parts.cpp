@@ -2,10 +2,13 @@
 
 #include <array>
 
+#include "cutsheet/sheet_limits.h"
+
 namespace tarnwick {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kSmallPartBytes = 16u << 20;
 
 }  // namespace
 
@@ -28,18 +31,27 @@ std::optional<std::string> ReadEntry(zip_t* archive, const std::string& name) {
         const zip_int64_t got = zip_fread(entry.get(), chunk.data(), chunk.size());
         if (got < 0) return std::nullopt;
         if (got == 0) break;
+        if (bytes.size() + static_cast<std::size_t>(got) > kSmallPartBytes) return std::nullopt;
         bytes.append(chunk.data(), static_cast<std::size_t>(got));
     }
     return bytes;
 }
 
-std::optional<std::string> EntryFeed::Step() {
+std::optional<FeedProblem> EntryFeed::Step() {
+    if (!failed_) failed_ = Feed();
+    return failed_;
+}
+
+std::optional<FeedProblem> EntryFeed::Feed() {
     std::array<char, kChunk> chunk;
     const zip_int64_t got = zip_fread(entry_.get(), chunk.data(), chunk.size());
-    if (got < 0) return std::string("its zip data is damaged");
+    if (got < 0) return FeedProblem{true, "its zip data is damaged"};
     const bool last = got == 0;
-    if (!xml_.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)), last))
-        return "its XML is not well-formed (" + xml_.Error() + ")";
+    if (!xml_.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)), last)) {
+        if (!xml_.Refusal().empty()) return FeedProblem{false, xml_.Refusal()};
+        return FeedProblem{true, "its XML is not well-formed (" + xml_.Error() + ")"};
+    }
+    if (xml_.BytesFed() > kReadBytes) return FeedProblem{false, ReadTooMuchProblem(part_)};
     done_ = last;
     return std::nullopt;
 }

@@ -25,20 +25,33 @@ ZipPtr OpenZip(const std::string& file);
 // A part by name; writers differ in the case of part names, so a second try ignores it.
 EntryPtr OpenEntry(zip_t* archive, const std::string& name);
 
-// A whole small part, or nullopt when it is missing or damaged.
+// A whole small part (up to 16 MB inflated), or nullopt when it is missing, damaged
+// or larger.
 std::optional<std::string> ReadEntry(zip_t* archive, const std::string& name);
 
+// Why a part could not be read on: damaged (its zip data or XML is broken), or refused
+// (it is sound, but holds what Tarnwick will not read); text says what.
+struct FeedProblem {
+    bool damaged;
+    std::string text;
+};
+
 // A part streamed into an XmlStream a chunk at a time, so a reader can stop early.
+// Nothing holds more than a chunk of it; a part that inflates past kReadBytes is refused.
 class EntryFeed {
 public:
-    EntryFeed(EntryPtr entry, XmlStream& xml) : entry_(std::move(entry)), xml_(xml) {}
+    EntryFeed(EntryPtr entry, XmlStream& xml, std::string part)
+        : entry_(std::move(entry)), xml_(xml), part_(std::move(part)) {}
     bool Done() const { return done_; }
-    // Feeds one more chunk; says what is wrong when the part or its XML is broken.
-    std::optional<std::string> Step();
+    std::optional<FeedProblem> Step();
 
 private:
+    std::optional<FeedProblem> Feed();
+
     EntryPtr entry_;
     XmlStream& xml_;
+    std::string part_;
+    std::optional<FeedProblem> failed_;  // a part that failed once stays failed
     bool done_ = false;
 };
 

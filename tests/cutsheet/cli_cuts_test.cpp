@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -73,10 +74,36 @@ TEST(CliCuts, RefusalsGoToStandardErrorWithStatusOne) {
         std::string err;  // a part of standard error
     };
     const std::string missing = (files / "gone.csv").string();
+    const std::string folder = files.path().string();
+    const std::string fifo = (files / "pipe.csv").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A picture under a cut sheet's name: neither zip, OLE nor text.
+    const std::string picture = (files / "photo.xlsx").string();
+    files.Write("photo.xlsx", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR\0\0\0\x10", 20));
+    const std::string notThere = "The cut sheet " + missing + " does not exist. Check the path and try again.\n";
+    const std::string isFolder =
+        "The cut sheet " + folder + " is a folder, not a file. Give the path of a CSV, xlsx, ods or xls file.\n";
+    const std::string isFifo = "The cut sheet " + fifo +
+                               " is a FIFO (named pipe), not a file. Give the path of a CSV, xlsx, ods or xls file.\n";
+    const std::string notASheet = "The file " + picture +
+                                  " is not a cut sheet (CSV, xlsx, ods or xls): it holds neither text nor a "
+                                  "spreadsheet. Choose the cut sheet file and try again.\n";
     const std::vector<Case> cases = {
-        {{"cuts", missing}, 1, "The Selected File Does Not Exist.  Choose Again.\n"},
-        {{"cut", missing, "2"}, 1, "The Selected File Does Not Exist.  Choose Again.\n"},
-        {{"cuts", files.path().string()}, 1, "The Selected File Does Not Exist.  Choose Again.\n"},
+        {{"cuts", missing}, 1, notThere},
+        {{"cut", missing, "2"}, 1, notThere},
+        {{"cells", missing}, 1, notThere},
+        {{"print", missing, "--row", "2"}, 1, notThere},
+        {{"cuts", folder}, 1, isFolder},
+        {{"cells", folder}, 1, isFolder},
+        {{"cuts", fifo}, 1, isFifo},
+        {{"cut", fifo, "2"}, 1, isFifo},
+        {{"cells", fifo}, 1, isFifo},
+        {{"print", fifo, "--all"}, 1, isFifo},
+        {{"cuts", picture}, 1, notASheet},
+        {{"cells", picture}, 1, notASheet},
+        {{"cells", CutSheetFixture("cuts.csv").string(), "--rows", "3"}, 2, "--rows takes FIRST:LAST"},
+        {{"cells", CutSheetFixture("cuts.csv").string(), "--rows", "5:4"}, 2, "--rows takes FIRST:LAST"},
+        {{"cells", CutSheetFixture("cuts.csv").string(), "--rows", "1:1048577"}, 2, "--rows takes FIRST:LAST"},
         {{"cut", CutSheetFixture("cuts.csv").string(), "5"}, 1, "Row 5 of the cut sheet"},
         {{"cuts", (files / "bad.csv").string()}, 1, "\"lots\""},
         {{"cut", CutSheetFixture("cuts.csv").string(), "0"}, 2, "ROW from 1 to 32767"},
@@ -86,7 +113,9 @@ TEST(CliCuts, RefusalsGoToStandardErrorWithStatusOne) {
         c.args.insert(c.args.end(), {"--folder", p.folder()});
         const CliRun run = Cli(c.args);
         EXPECT_EQ(run.status, c.status) << c.args[0] << " " << c.args[1];
-        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+        // A whole message is compared whole; a usage error is compared by its start.
+        if (c.err.ends_with('\n')) EXPECT_EQ(run.err, c.err);
+        else EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
         EXPECT_TRUE(run.out.empty()) << run.out;
     }
 }

@@ -102,19 +102,30 @@ TEST(CsvSheet, StopsReadingAtTheLastRowItNeeds) {
 }
 
 TEST(CsvSheet, QuotedFieldsAcrossReadChunksKeepTheirText) {
-    // Fields straddling the reader's 64 KiB reads, with a CR LF split between reads.
-    std::string bytes;
-    std::string longText(70000, 'x');
+    // A quoted field straddling the reader's first 64 KiB read, a CR LF split between
+    // the second and third, filler rows kept under the cell limit.
+    const std::string filler(30000, 'f');
+    std::string bytes = filler + "\r\n" + filler + "\r\n";
+    const std::string longText(10000, 'x');
     bytes += "\"" + longText + "\"\"\",b\r\n";
-    std::string pad(2 * 65536 - 1 - bytes.size(), 'p');
+    int padRow = 4;
+    for (; 2 * 65536 - 1 - bytes.size() > 30000; ++padRow) bytes += filler + "\r\n";
+    const std::string pad(2 * 65536 - 1 - bytes.size(), 'p');
     bytes += pad + "\r\nlast,row\r\n";
     TempFolder folder;
     auto sheet = OpenCsvSheet(folder.Write("chunks.csv", bytes));
     ASSERT_TRUE(sheet.has_value());
-    EXPECT_EQ(std::get<std::string>(*(*sheet)->Cell(1, 1)), longText + "\"");
-    EXPECT_EQ(std::get<std::string>(*(*sheet)->Cell(2, 1)), pad);
-    EXPECT_EQ(std::get<std::string>(*(*sheet)->Cell(3, 2)), "row");
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(*(*sheet)->Cell(4, 1)));
+    auto text = [&](int row, int column) {
+        auto cell = (*sheet)->Cell(row, column);
+        const std::string* t = cell ? std::get_if<std::string>(&*cell) : nullptr;
+        return t ? *t : std::string("(no text)");
+    };
+    EXPECT_TRUE(text(2, 1) == filler);
+    EXPECT_TRUE(text(3, 1) == longText + "\"");
+    EXPECT_EQ(text(3, 2), "b");
+    EXPECT_TRUE(text(padRow, 1) == pad) << text(padRow, 1).size();
+    EXPECT_EQ(text(padRow + 1, 2), "row");
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*(*sheet)->Cell(padRow + 2, 1)));
 }
 
 }  // namespace
