@@ -1,0 +1,7 @@
+#include "fuzz/harness.h"
+#include "startup/style_csv.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    (void)tarnwick::ParseStyleCsv(tarnwick::fuzz::Bytes(data, size), "styles.csv");
+    return 0;
+}
