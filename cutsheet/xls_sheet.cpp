@@ -1,75 +1,129 @@
-#include <freexl.h>
+#include "cutsheet/xls_sheet.h"
 
-#include <memory>
+#include <fstream>
+#include <new>
 #include <string>
+#include <system_error>
+#include <utility>
 
+#include "cutsheet/biff_workbook.h"
 #include "cutsheet/cell_results.h"
-#include "cutsheet/cut_sheet.h"
+#include "cutsheet/ole_container.h"
+#include "cutsheet/sheet_limits.h"
+
+// Our own reader rather than FreeXL's: FreeXL 1.0 reads formula cells as empty and
+// crashes on damaged files.
 
 namespace tarnwick {
 namespace {
 
-// Old binary workbooks through FreeXL. FreeXL has no formula results: a formula cell
-// reads as empty.
+// Every refusal of an xls file ends with the way out: the same sheet saved as xlsx.
+Failure XlsFailure(const std::filesystem::path& file, const std::string& problem) {
+    return Failure{"The cut sheet " + file.string() + " cannot be read: " + problem +
+                       ". Open it in the spreadsheet program, save it as xlsx and choose that file.",
+                   "Tarnwick", MessageIcon::Critical};
+}
+
 class XlsSheet final : public CutSheet {
 public:
-    XlsSheet(std::filesystem::path file, const void* handle) : file_(std::move(file)), handle_(handle) {}
-    ~XlsSheet() override { freexl_close(handle_); }
-    XlsSheet(const XlsSheet&) = delete;
-    XlsSheet& operator=(const XlsSheet&) = delete;
-
-    std::expected<void, Failure> Start() {
-        unsigned int password = 0;
-        if (freexl_get_info(handle_, FREEXL_BIFF_PASSWORD, &password) == FREEXL_OK && password == FREEXL_BIFF_OBFUSCATED)
-            return std::unexpected(ReadFailure(file_, "it is protected by a password"));
-        unsigned int sheets = 0;
-        if (freexl_get_info(handle_, FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK || sheets == 0 ||
-            freexl_select_active_worksheet(handle_, 0) != FREEXL_OK)
-            return std::unexpected(ReadFailure(file_, "it has no worksheet"));
-        if (freexl_worksheet_dimensions(handle_, &rows_, &columns_) != FREEXL_OK)
-            return std::unexpected(ReadFailure(file_, "its first worksheet is damaged"));
-        return {};
-    }
+    XlsSheet(const std::filesystem::path& file, BiffSheet sheet) : CutSheet(file), sheet_(std::move(sheet)) {}
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
-        if (row < 1 || column < 1 || static_cast<unsigned>(row) > rows_ + 1 || column > columns_ + 1)
-            return EmptyCell();
-        FreeXL_CellValue value;
-        const int status = freexl_get_cell_value(handle_, static_cast<unsigned>(row - 1),
-                                                 static_cast<unsigned short>(column - 1), &value);
-        if (status == FREEXL_ILLEGAL_CELL_ROW_COL) return EmptyCell();
-        if (status != FREEXL_OK)
-            return std::unexpected(ReadFailure(file_, "cell " + CellName(row, column) + " could not be read"));
-        switch (value.type) {
-            case FREEXL_CELL_INT: return NumberCell(static_cast<double>(value.value.int_value));
-            case FREEXL_CELL_DOUBLE: return NumberCell(value.value.double_value);
-            case FREEXL_CELL_TEXT:
-            case FREEXL_CELL_SST_TEXT:
-            case FREEXL_CELL_DATE:
-            case FREEXL_CELL_DATETIME:
-            case FREEXL_CELL_TIME: return TextCell(std::string(value.value.text_value ? value.value.text_value : ""));
-            default: return EmptyCell();
+        const BiffCell* cell = sheet_.At(row, column);
+        if (!cell) return EmptyCell();
+        const std::string name = "cell " + CellName(row, column);
+        using Kind = BiffCell::Kind;
+        switch (cell->kind) {
+            case Kind::Empty: return EmptyCell();
+            case Kind::Number: return NumberCell(cell->number);
+            case Kind::Boolean: return TextCell(cell->number != 0 ? "TRUE" : "FALSE");
+            case Kind::Error: return ErrorCell(std::string(BiffSheet::ErrorText(cell->number)));
+            case Kind::MissingResult: return std::unexpected(UnsavedFormulaFailure(File(), row, column));
+            case Kind::ForeignText:
+                return std::unexpected(XlsFailure(File(), name + " holds text in code page " +
+                                                              std::to_string(static_cast<int>(cell->number)) +
+                                                              ", which Tarnwick cannot read"));
+            case Kind::Shared:
+                if (cell->number >= static_cast<double>(sheet_.SharedCount()))
+                    return std::unexpected(XlsFailure(File(), name + " refers to a shared string that is missing"));
+                [[fallthrough]];
+            case Kind::Text: {
+                const std::string_view text = sheet_.Text(*cell);
+                if (text.size() > kCellCharacters && Utf8Characters(text) > kCellCharacters)
+                    return std::unexpected(ReadFailure(File(), TooLongProblem(row, column)));
+                return TextCell(std::string(text));
+            }
         }
+        return EmptyCell();
     }
 
 private:
-    std::filesystem::path file_;
-    const void* handle_;
-    unsigned int rows_ = 0;  // the used range, which FreeXL may give as a last index or a count
-    unsigned short columns_ = 0;
+    BiffSheet sheet_;
 };
+
+// A bare BIFF stream starts with the header record of Excel 2, 3, 4, or 5 and later.
+bool StartsWithBof(std::string_view bytes) {
+    return bytes.size() >= 4 && bytes[0] == 0x09 &&
+           (bytes[1] == 0x00 || bytes[1] == 0x02 || bytes[1] == 0x04 || bytes[1] == 0x08);
+}
+
+Failure ContainerFailure(const std::filesystem::path& file, const OleError& error) {
+    switch (error.kind) {
+        case OleError::Kind::NotCompoundFile: break;
+        case OleError::Kind::Damaged: return XlsFailure(file, "the xls file is damaged (" + error.detail + ")");
+        case OleError::Kind::NoSuchStream:
+            return XlsFailure(file, "it is an Office file without an Excel workbook in it, perhaps a Word document");
+    }
+    return XlsFailure(file, "it is not an xls workbook");
+}
+
+Failure WorkbookFailure(const std::filesystem::path& file, const BiffProblem& problem) {
+    switch (problem.kind) {
+        case BiffProblem::Kind::OldExcel:
+            return XlsFailure(file, "it is an Excel 2, 3 or 4 workbook, which Tarnwick does not read");
+        case BiffProblem::Kind::Encrypted:
+            return XlsFailure(file, "it is encrypted with a password; remove the password first");
+        case BiffProblem::Kind::NoWorksheet: return XlsFailure(file, "it has no worksheet");
+        case BiffProblem::Kind::Damaged: break;
+    }
+    return XlsFailure(file, "the xls file is damaged (" + problem.detail + ")");
+}
 
 }  // namespace
 
-std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheet(const std::filesystem::path& file) {
-    const void* handle = nullptr;
-    if (freexl_open(file.c_str(), &handle) != FREEXL_OK) {
-        if (handle) freexl_close(handle);
-        return std::unexpected(ReadFailure(file, "it is not a readable xls workbook"));
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheetFromBytes(std::string bytes,
+                                                                        const std::filesystem::path& file) {
+    try {
+        std::string stream;
+        if (StartsWithBof(bytes)) {
+            stream = std::move(bytes);
+        } else {
+            auto found = ReadOleStream(bytes, {"Workbook", "Book"});
+            if (!found) return std::unexpected(ContainerFailure(file, found.error()));
+            stream = std::move(found->bytes);
+            bytes = std::string();
+        }
+        auto sheet = ReadBiffWorkbook(stream);
+        if (!sheet) return std::unexpected(WorkbookFailure(file, sheet.error()));
+        return std::make_unique<XlsSheet>(file, std::move(*sheet));
+    } catch (const std::bad_alloc&) {
+        return std::unexpected(ReadFailure(file, "there is not enough memory to read it"));
     }
-    auto sheet = std::make_unique<XlsSheet>(file, handle);
-    if (auto started = sheet->Start(); !started) return std::unexpected(started.error());
-    return sheet;
+}
+
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheet(const std::filesystem::path& file) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(file, ec);
+    if (ec) return std::unexpected(ReadFailure(file, "the file could not be opened"));
+    if (size > kLargestXlsFile)
+        return std::unexpected(XlsFailure(file, "it is larger than " + std::to_string(kLargestXlsFile >> 20) +
+                                                    " MB, far more than a cut sheet needs; copy the cut sheet into a "
+                                                    "workbook of its own"));
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(size)))
+        return std::unexpected(ReadFailure(file, "the file could not be read"));
+    return OpenXlsSheetFromBytes(std::move(bytes), file);
 }
 
 }  // namespace tarnwick

@@ -96,7 +96,8 @@ void ExpectTheThreeCuts(const std::filesystem::path& file) {
 }
 
 TEST(Spreadsheets, EveryFormatGivesTheSameCuts) {
-    for (const char* name : {"cuts.csv", "cuts_openpyxl.xlsx", "cuts_streamed.xlsx", "cuts.ods", "cuts.xls"})
+    for (const char* name : {"cuts.csv", "cuts_openpyxl.xlsx", "cuts_streamed.xlsx", "cuts.ods", "cuts.xls",
+                             "formulas_saved.xls", "formulas_saved_biff5.xls"})
         ExpectTheThreeCuts(CutSheetFixture(name));
     TempFolder folder;
     ExpectTheThreeCuts(WriteWithLibxlsxwriter(folder.path() / "shared.xlsx", false));

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <expected>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "cutsheet/cut_sheet.h"
+
+namespace tarnwick {
+
+// Largest xls file read: a cut sheet is a few megabytes, and the whole file is held
+// in memory while its workbook is read.
+inline constexpr std::uintmax_t kLargestXlsFile = 64u << 20;
+
+// An xls workbook (Excel 5 to 2003) given as its bytes; `file` names it in messages.
+// Also takes a bare BIFF stream, so Excel 2-4 files, which have no container, are
+// refused by name.
+std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheetFromBytes(std::string bytes,
+                                                                        const std::filesystem::path& file);
+
+}  // namespace tarnwick
