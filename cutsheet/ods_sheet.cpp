@@ -67,8 +67,7 @@ protected:
         if (tableDepth_ != 1) return;
         if (name == "table-row") {
             const long long count = Repeat(Attribute(attributes, "number-rows-repeated"), kSheetRows);
-            if (nextRow - 1 + count > kSheetRows)
-                return Refuse(BeyondRowsProblem(std::to_string(nextRow - 1 + count)));
+            if (nextRow - 1 + count > kSheetRows) return Refuse(RepeatPastRowsProblem());
             held_ += sizeof(RowRun);
             rows.push_back({nextRow, static_cast<int>(count), {}});
             column_ = 1;

@@ -47,6 +47,10 @@ inline std::string BeyondRowsProblem(std::string_view row) {
     return "it is damaged, naming row " + std::string(row) + ", past the last row a sheet can have (1,048,576)";
 }
 
+inline std::string RepeatPastRowsProblem() {
+    return "it is damaged, a repeat count running past the last row a sheet can have (1,048,576)";
+}
+
 inline std::string BeyondColumnsProblem(long long row) {
     return "it is damaged, with cells in row " + std::to_string(row) +
            " past the last column a sheet can have (XFD)";

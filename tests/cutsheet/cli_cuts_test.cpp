@@ -120,6 +120,43 @@ TEST(CliCuts, RefusalsGoToStandardErrorWithStatusOne) {
     }
 }
 
+TEST(CliCuts, CellsWritesTheSheetAsTarnwickReadsIt) {
+    // The same workbook saved by a spreadsheet program in every format reads the same;
+    // only the date in D8 shows how each format keeps it.
+    const std::string rows1To7 =
+        "1\tWIP\tStyle\tColor\tWaist\tLength\tLength Desc\tLine 1\tLine 2\tLine 3\tBarcode\tMade In\tQty\tStock\n"
+        "2\t40123\t5510\t7\t32\t30\tREG\tPOLY COTTON WOVEN\t65% POLYESTER\t35% COTTON\t40123551007323\tUSA\t24\tWB1\n"
+        "3\t004512\t5520\t12\t34\t32.5\tLONG\tPOLY WOOL WOVEN\t55% POLYESTER\t45% WOOL\t00451255201234\tMEXICO\t12\tWB2\n"
+        "4\t40125\t5530\t123\t36\t29\tSHORT\tMICROFIBER\t100% POLYESTER\t\t40125553012336\tCAF\xC3\x89\t6\tWB3\n"
+        "5\t\t\t\t\t\t\t\t\t\t\t\t\t\n"
+        "6\t99999\t\t\t\t\t\t\t\t\t\t\t\t\n"
+        "7\t\t\t\t\t\t\t\t\t\t\t\t\t\n";
+    const std::vector<std::pair<const char*, const char*>> formats = {
+        {"formulas_saved.csv", "2024/03/01"},
+        {"formulas_saved.xlsx", "45352"},
+        {"formulas_saved.ods", "3/1/24"},
+        {"formulas_saved.xls", "45352"},
+    };
+    for (const auto& [name, date] : formats) {
+        const CliRun run = Cli({"cells", CutSheetFixture(name).string(), "--rows", "1:8"});
+        EXPECT_EQ(run.status, 0) << name << run.err;
+        EXPECT_EQ(run.out, rows1To7 + "8\t#DIV/0!\tTRUE\t#N/A\t" + date + "\t\t\t\t\t\t\t\t\t\n") << name;
+    }
+
+    const auto unsaved = CutSheetFixture("formulas_unsaved.xlsx");
+    const CliRun stopped = Cli({"cells", unsaved.string()});
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_EQ(stopped.out, rows1To7.substr(0, rows1To7.find('\n') + 1));
+    EXPECT_EQ(stopped.err, "The cut sheet " + unsaved.string() +
+                               " cannot be read: cell A2 holds a formula whose result was never saved. Open the sheet "
+                               "in a spreadsheet program, save it, and choose it again.\n");
+
+    const CliRun byDefault = Cli({"cells", CutSheetFixture("cuts.csv").string()});
+    EXPECT_EQ(byDefault.status, 0) << byDefault.err;
+    EXPECT_EQ(Count(byDefault.out, "\n"), 100u);
+    EXPECT_TRUE(byDefault.out.ends_with("\n100\t\t\t\t\t\t\t\t\t\t\t\t\t\n"));
+}
+
 TEST(CliCuts, PrintAllPrintsEveryCutInOrder) {
     CliPlant p;
     const CliRun run = Cli({"print", CutSheetFixture("cuts.csv").string(), "--all", "--folder", p.folder()});

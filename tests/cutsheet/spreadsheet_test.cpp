@@ -95,6 +95,79 @@ void ExpectTheThreeCuts(const std::filesystem::path& file) {
     EXPECT_FALSE(beyond->has_value());
 }
 
+// A zip of stored (uncompressed) entries, built by hand.
+std::string StoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
+    auto put = [](std::string& to, std::size_t at, std::uint32_t value, int bytes) {
+        for (int k = 0; k < bytes; ++k) to[at + k] = static_cast<char>((value >> (8 * k)) & 0xFF);
+    };
+    std::string locals, central;
+    for (const auto& [name, content] : entries) {
+        std::uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char byte : content) {
+            crc ^= byte;
+            for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+        }
+        crc = ~crc;
+        const auto size = static_cast<std::uint32_t>(content.size());
+        std::string local = std::string("PK\x03\x04", 4) + std::string(26, '\0') + name + content;
+        put(local, 14, crc, 4);
+        put(local, 18, size, 4);
+        put(local, 22, size, 4);
+        put(local, 26, static_cast<std::uint32_t>(name.size()), 2);
+        std::string header = std::string("PK\x01\x02", 4) + std::string(42, '\0') + name;
+        put(header, 16, crc, 4);
+        put(header, 20, size, 4);
+        put(header, 24, size, 4);
+        put(header, 28, static_cast<std::uint32_t>(name.size()), 2);
+        put(header, 42, static_cast<std::uint32_t>(locals.size()), 4);
+        locals += local;
+        central += header;
+    }
+    std::string end = std::string("PK\x05\x06", 4) + std::string(18, '\0');
+    put(end, 8, static_cast<std::uint32_t>(entries.size()), 2);
+    put(end, 10, static_cast<std::uint32_t>(entries.size()), 2);
+    put(end, 12, static_cast<std::uint32_t>(central.size()), 4);
+    put(end, 16, static_cast<std::uint32_t>(locals.size()), 4);
+    return locals + central + end;
+}
+
+// The least of an xlsx package: a workbook, its relationships, the sheet's <sheetData>
+// and, if given, the shared strings' <si> items.
+std::string Xlsx(const std::string& sheetData, const std::string& sharedItems = "") {
+    std::vector<std::pair<std::string, std::string>> entries = {
+        {"[Content_Types].xml", "<Types/>"},
+        {"xl/workbook.xml", "<workbook><sheets><sheet name=\"S\" sheetId=\"1\" r:id=\"rId1\"/></sheets></workbook>"},
+        {"xl/_rels/workbook.xml.rels",
+         "<Relationships><Relationship Id=\"rId1\" Type=\"x/worksheet\" Target=\"worksheets/sheet1.xml\"/>"
+         "<Relationship Id=\"rId2\" Type=\"x/sharedStrings\" Target=\"sharedStrings.xml\"/></Relationships>"},
+        {"xl/worksheets/sheet1.xml", "<worksheet><sheetData>" + sheetData + "</sheetData></worksheet>"},
+    };
+    if (!sharedItems.empty()) entries.emplace_back("xl/sharedStrings.xml", "<sst>" + sharedItems + "</sst>");
+    return StoredZip(entries);
+}
+
+// The least of an ods package: the first table's rows.
+std::string Ods(const std::string& tableRows) {
+    return StoredZip({{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+                      {"content.xml", "<office:document-content><office:body><office:spreadsheet><table:table>" +
+                                          tableRows + "</table:table></office:spreadsheet></office:body>"
+                                                      "</office:document-content>"}});
+}
+
+// What the cut rules read from one cell: its text, or the refusal.
+struct CellOutcome {
+    std::string text;
+    std::string refusal;
+};
+
+CellOutcome ReadCell(const std::filesystem::path& file, int row, int column) {
+    auto sheet = OpenCutSheet(file);
+    if (!sheet) return {"", sheet.error().text};
+    auto text = CellText(**sheet, row, column);
+    if (!text) return {"", text.error().text};
+    return {*text, ""};
+}
+
 TEST(Spreadsheets, EveryFormatGivesTheSameCuts) {
     for (const char* name : {"cuts.csv", "cuts_openpyxl.xlsx", "cuts_streamed.xlsx", "cuts.ods", "cuts.xls",
                              "formulas_saved.xls", "formulas_saved_biff5.xls"})
@@ -184,35 +257,13 @@ TEST(Spreadsheets, UnreadableFilesAreRefusedNamingTheFile) {
         std::string bytes;
         const char* problem;
     };
-    // A zip holding one small stored entry, built by hand.
-    auto storedZip = [](const std::string& entry, const std::string& content) {
-        std::uint32_t crc = 0xFFFFFFFFu;
-        for (unsigned char byte : content) {
-            crc ^= byte;
-            for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-        }
-        crc = ~crc;
-        auto putCrc = [crc](std::string& header, std::size_t at) {
-            for (int k = 0; k < 4; ++k) header[at + k] = static_cast<char>((crc >> (8 * k)) & 0xFF);
-        };
-        std::string local = std::string("PK\x03\x04", 4) + std::string(22, '\0') + std::string(4, '\0') + entry + content;
-        local[18] = local[22] = static_cast<char>(content.size());
-        local[26] = static_cast<char>(entry.size());
-        putCrc(local, 14);
-        std::string central = std::string("PK\x01\x02", 4) + std::string(42, '\0') + entry;
-        putCrc(central, 16);
-        central[20] = central[24] = static_cast<char>(content.size());
-        central[28] = static_cast<char>(entry.size());
-        std::string end = std::string("PK\x05\x06", 4) + std::string(18, '\0');
-        end[8] = end[10] = 1;
-        end[12] = static_cast<char>(central.size());
-        end[16] = static_cast<char>(local.size());
-        return local + central + end;
-    };
     const std::vector<Case> cases = {
         {"damaged.xlsx", std::string("PK\x03\x04", 4) + "not really a zip", "damaged"},
-        {"letter.odt", storedZip("mimetype", "application/vnd.oasis.opendocument.text"), "not a spreadsheet"},
-        {"plain.zip", storedZip("readme.txt", "hello"), "not a spreadsheet"},
+        {"letter.odt", StoredZip({{"mimetype", "application/vnd.oasis.opendocument.text"}}), "not a spreadsheet"},
+        {"plain.zip", StoredZip({{"readme.txt", "hello"}}), "not a spreadsheet"},
+        {"photo.xlsx", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "is not a cut sheet (CSV, xlsx, ods or xls)"},
+        {"report.csv", std::string("%PDF-1.4\n\x01\x02stream", 17), "is not a cut sheet (CSV, xlsx, ods or xls)"},
+        {"unicode.txt", std::string("\xFF\xFEW\0I\0P\0", 8), "it is UTF-16 text"},
         {"damaged.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "xls"},
     };
     for (const auto& c : cases) {
@@ -234,6 +285,129 @@ TEST(Spreadsheets, AnErrorValueInACutIsRefusedButNotBelowTheList) {
     auto imported = ImportCutSheet(file, "8", "");
     ASSERT_FALSE(imported.has_value());
     EXPECT_NE(imported.error().text.find("#DIV/0!"), std::string::npos) << imported.error().text;
+}
+
+TEST(Spreadsheets, FormulaCellsGiveTheirSavedResultOrAreRefusedByCell) {
+    TempFolder folder;
+    const auto unsavedOds = folder.Write(
+        "unsaved.ods", Ods("<table:table-row><table:table-cell table:formula=\"of:=1+1\"/>"
+                           "<table:table-cell table:formula=\"of:=2\" office:value-type=\"float\"/>"
+                           "<table:table-cell table:formula=\"of:=&quot;&quot;\" office:value-type=\"string\" "
+                           "office:string-value=\"\"/></table:table-row>"));
+    const auto xlsx = folder.Write(
+        "kinds.xlsx", Xlsx("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c>"
+                           "<c r=\"B1\" t=\"b\"><f>1&gt;0</f></c><c r=\"C1\"><f>1+1</f><v/></c>"
+                           "<c r=\"D1\" t=\"str\"><f>A1</f></c><c r=\"E1\"><f>1+1</f><v>2</v></c></row>"));
+    auto unsaved = [](const std::filesystem::path& file, const char* cell) {
+        return "The cut sheet " + file.string() + " cannot be read: cell " + cell +
+               " holds a formula whose result was never saved. Open the sheet in a spreadsheet program, save it, "
+               "and choose it again.";
+    };
+    struct Case {
+        std::filesystem::path file;
+        int row, column;
+        CellOutcome expected;
+    };
+    const auto savedXlsx = CutSheetFixture("formulas_saved.xlsx");
+    const auto savedOds = CutSheetFixture("formulas_saved.ods");
+    const auto openpyxl = CutSheetFixture("formulas_unsaved.xlsx");
+    const std::vector<Case> cases = {
+        {savedXlsx, 2, 1, {"40123", ""}},            // a number
+        {savedXlsx, 2, 10, {"40123551007323", ""}},  // t="str"
+        {savedXlsx, 8, 2, {"TRUE", ""}},             // t="b"
+        {savedXlsx, 8, 3, {"", "cell C8 holds the error value #N/A"}},
+        {savedOds, 2, 1, {"40123", ""}},
+        {savedOds, 2, 10, {"40123551007323", ""}},
+        {savedOds, 2, 12, {"24", ""}},
+        {savedOds, 8, 2, {"TRUE", ""}},
+        {openpyxl, 2, 1, {"", unsaved(openpyxl, "A2")}},  // an empty <v>
+        {openpyxl, 3, 10, {"", unsaved(openpyxl, "J3")}},
+        {openpyxl, 3, 9, {"45% WOOL", ""}},  // the row's other cells still read
+        {unsavedOds, 1, 1, {"", unsaved(unsavedOds, "A1")}},  // no value type
+        {unsavedOds, 1, 2, {"", unsaved(unsavedOds, "B1")}},  // a number type without the number
+        {unsavedOds, 1, 3, {"", ""}},                          // a saved empty text
+        {xlsx, 1, 1, {"", ""}},  // Excel's saved empty text: t="str" and an empty <v>
+        {xlsx, 1, 2, {"", unsaved(xlsx, "B1")}},
+        {xlsx, 1, 3, {"", unsaved(xlsx, "C1")}},
+        {xlsx, 1, 4, {"", unsaved(xlsx, "D1")}},
+        {xlsx, 1, 5, {"2", ""}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file.filename().string() + " " + CellName(c.row, c.column));
+        const CellOutcome got = ReadCell(c.file, c.row, c.column);
+        EXPECT_EQ(got.text, c.expected.text);
+        if (c.expected.refusal.empty()) EXPECT_EQ(got.refusal, "");
+        else EXPECT_NE(got.refusal.find(c.expected.refusal), std::string::npos) << got.refusal;
+    }
+    // A formula without a result in column 1 is refused, it does not end the list.
+    auto imported = ImportCutSheet(openpyxl, "2", "");
+    ASSERT_FALSE(imported.has_value());
+    EXPECT_EQ(imported.error().text, unsaved(openpyxl, "A2"));
+}
+
+TEST(Spreadsheets, HostileSheetsAreRefusedNamingWhatIsWrong) {
+    TempFolder folder;
+    const std::string x32767(32767, 'x');
+    const std::string x32768(32768, 'x');
+    std::string e32767;
+    for (int i = 0; i < 32767; ++i) e32767 += "\xC3\x89";
+    const std::string tooLong = "cell B2 holds more than 32,767 characters, more than a spreadsheet cell can";
+    const std::string pastRows = "past the last row a sheet can have (1,048,576)";
+    const std::string pastColumns = "past the last column a sheet can have (XFD)";
+    auto inlineRow = [](int row, const std::string& text) {
+        const std::string r = std::to_string(row);
+        return "<row r=\"" + r + "\"><c r=\"A" + r + "\"><v>1</v></c><c r=\"B" + r + "\" t=\"inlineStr\"><is><t>" + text +
+               "</t></is></c></row>";
+    };
+    auto odsCell = [](const std::string& attributes, const std::string& inside) {
+        return "<table:table-cell " + attributes + ">" + inside + "</table:table-cell>";
+    };
+    struct Case {
+        const char* name;
+        std::string bytes;
+        int row, column;
+        CellOutcome expected;
+    };
+    const std::vector<Case> cases = {
+        {"limit.csv", "h\n1," + x32767 + "\n", 2, 2, {x32767, ""}},
+        {"over.csv", "h\n1," + x32768 + "\n", 2, 2, {"", tooLong}},
+        {"characters.csv", "h\n1," + e32767 + "\n", 2, 2, {e32767, ""}},  // 65,534 bytes
+        {"huge.csv", "h\n1,\"" + std::string(300000, 'y') + "\"\n2,z\n", 2, 2, {"", tooLong}},
+        {"huge_after.csv", "h\n1,\"" + std::string(300000, 'y') + "\"\n2,z\n", 3, 2, {"z", ""}},
+        {"column14.csv", "h\n1,,,,,,,,,,,,," + std::string(300000, 'y') + "\n", 2, 1, {"1", ""}},
+        {"limit.xlsx", Xlsx(inlineRow(2, x32767)), 2, 2, {x32767, ""}},
+        {"over.xlsx", Xlsx(inlineRow(2, x32768)), 2, 2, {"", tooLong}},
+        {"shared.xlsx", Xlsx("<row r=\"2\"><c r=\"B2\" t=\"s\"><v>1</v></c></row>", "<si><t>a</t></si><si><t>" + x32768 + "</t></si>"),
+         2, 2, {"", tooLong}},
+        {"row_overflow.xlsx", Xlsx("<row r=\"2147483647\"><c><v>1</v></c></row><row><c><v>2</v></c></row>"), 1, 1,
+         {"", "naming row 2147483647, " + pastRows}},
+        {"row_beyond.xlsx", Xlsx("<row r=\"1048577\"><c><v>1</v></c></row>"), 1, 1, {"", "naming row 1048577, " + pastRows}},
+        {"last_row.xlsx", Xlsx("<row r=\"1048576\"><c r=\"A1048576\"><v>5</v></c></row>"), 1048576, 1, {"5", ""}},
+        {"column_beyond.xlsx", Xlsx("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"), 1, 1,
+         {"", "cells in row 1 " + pastColumns}},
+        {"xfd_every_row.xlsx", Xlsx(inlineRow(1, "a") + "<row r=\"2\"><c r=\"A2\"><v>7</v></c><c r=\"XFD2\"><v>1</v></c></row>"),
+         2, 1, {"7", ""}},
+        {"rows_backwards.xlsx", Xlsx(inlineRow(3, "a") + inlineRow(2, "b")), 3, 1, {"", "row 2 after row 3"}},
+        {"spaces.ods", Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"2000000000\"/></text:p>") +
+                           "</table:table-row>"),
+         1, 1, {"", "cell A1 holds more than 32,767 characters"}},
+        {"spaces_ok.ods", Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"3\"/>b</text:p>") +
+                              "</table:table-row>"),
+         1, 1, {"a   b", ""}},
+        {"rows_repeated.ods", Ods("<table:table-row table:number-rows-repeated=\"2147483647\">" +
+                                  odsCell("office:value-type=\"float\" office:value=\"1\"", "") + "</table:table-row>"),
+         1, 1, {"", "a repeat count running " + pastRows}},
+        {"columns_repeated.ods", Ods("<table:table-row>" + odsCell("table:number-columns-repeated=\"2147483647\"", "") +
+                                     "</table:table-row>"),
+         1, 1, {"", "cells in row 1 " + pastColumns}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CellOutcome got = ReadCell(folder.Write(c.name, c.bytes), c.row, c.column);
+        EXPECT_TRUE(got.text == c.expected.text) << got.text.size() << " characters, not " << c.expected.text.size();
+        if (c.expected.refusal.empty()) EXPECT_EQ(got.refusal, "");
+        else EXPECT_NE(got.refusal.find(c.expected.refusal), std::string::npos) << got.refusal;
+    }
 }
 
 TEST(Spreadsheets, FileExistsOnlyForRegularFiles) {
