@@ -1,13 +1,45 @@
 #include <QApplication>
+#include <QEvent>
 #include <QFont>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <system_error>
 
 #include "mainwindow/dialogs.h"
 #include "mainwindow/frm_main_menu.h"
 #include "printer/send_to_printer.h"
 #include "setupwindow/frm_setup.h"
-#include "startup/startup.h"
+#include "startup/plant_folder.h"
 
 using namespace tarnwick;
+
+namespace {
+
+// With TARNWICK_SHOWN_EXIT set, the first paint of the main window prints the wall
+// clock (seconds.nanoseconds) and ends the program: bench/app_start.sh measures the
+// time from launch to a drawn window with it.
+class ShownReporter : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint && !reported_) {
+            reported_ = true;
+            timespec now{};
+            clock_gettime(CLOCK_REALTIME, &now);
+            std::printf("shown %lld.%09ld\n", static_cast<long long>(now.tv_sec), now.tv_nsec);
+            std::fflush(stdout);
+            QTimer::singleShot(0, [] { QApplication::exit(0); });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool reported_ = false;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -17,11 +49,16 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(true);
 
     QtDialogs dialogs;
-    auto plant = StartUp(ApplicationFolder());
+    const PlantFolderChoice plantFolder = FindPlantFolder();
+    auto plant = StartUp(plantFolder);
     if (!plant) {
         dialogs.Show(plant.error().text, MessageButtons::Ok, MessageIcon::Critical, plant.error().title);
         return 1;
     }
+    // Pictures are read from images/ below the current directory, and a desktop menu
+    // starts programs in the home folder.
+    std::error_code ec;
+    std::filesystem::current_path(plant->folder, ec);
 
     RoutedOutput printer([&plant] {
         return OutputRoute{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice()};
@@ -29,6 +66,8 @@ int main(int argc, char** argv) {
     SetupLauncher setup({*plant, dialogs, SendRaw});
     frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }});
     dialogs.SetParent(&mainMenu);
+    ShownReporter shownReporter;
+    if (std::getenv("TARNWICK_SHOWN_EXIT") != nullptr) mainMenu.installEventFilter(&shownReporter);
     mainMenu.show();
     return QApplication::exec();
 }

@@ -51,13 +51,19 @@ std::expected<CliArgs, std::string> ParseCliArgs(const std::vector<std::string>&
     return args;
 }
 
-std::filesystem::path PlantFolder(const CliArgs& args) {
-    if (const auto folder = args.Get("--folder")) return std::filesystem::absolute(*folder);
-    return ApplicationFolder();
+namespace {
+
+PlantFolderChoice ChoosePlantFolder(const CliArgs& args) {
+    if (const auto folder = args.Get("--folder")) return {std::filesystem::absolute(*folder), ""};
+    return FindPlantFolder();
 }
 
+}  // namespace
+
+std::filesystem::path PlantFolder(const CliArgs& args) { return ChoosePlantFolder(args).folder; }
+
 std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
-    auto plant = StartUp(PlantFolder(args));
+    auto plant = StartUp(ChoosePlantFolder(args));
     if (!plant) {
         Refuse(ctx, plant.error());
         return std::nullopt;

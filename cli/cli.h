@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "startup/plant_folder.h"
 #include "startup/startup.h"
 
 namespace tarnwick::cli {
@@ -46,7 +47,8 @@ inline constexpr int kUsage = 2;
 // ("--qty -3"); "--name=value" works too. "--folder" is accepted by every command.
 std::expected<CliArgs, std::string> ParseCliArgs(const std::vector<std::string>& argv, const Command& command);
 
-// The plant folder: --folder, else the folder of the executable.
+// The plant folder: --folder, else the program's own folder when it holds config.txt,
+// else TARNWICK_PLANT, else the system folder.
 std::filesystem::path PlantFolder(const CliArgs& args);
 
 // Start-up on the plant folder; prints the failure on err and returns nullopt.

@@ -17,7 +17,8 @@ void PrintOverview(std::ostream& os) {
     os << "Usage: tarnwick-cli COMMAND [options]\n\n"
           "Prints waistband labels the way the Tarnwick window does. Every command takes\n"
           "--folder DIR, the plant folder with config.txt and data.mdb (default: the\n"
-          "folder of this program). Exit status: 0 done, 1 refused or failed, 2 usage error.\n\n"
+          "folder of this program when it holds config.txt, else $TARNWICK_PLANT, else\n"
+          "/var/lib/tarnwick). Exit status: 0 done, 1 refused or failed, 2 usage error.\n\n"
           "Commands:\n";
     for (const Command* c : AllCommands()) {
         os << "  " << c->name << std::string(c->name.size() < 10 ? 10 - c->name.size() : 1, ' ') << c->summary
