@@ -16,8 +16,9 @@ constexpr int kQuietModules = 10;
 // Positions reach 9999 dots from a base point that may itself be 9999 away; nothing
 // past a metre of label is on any roll, so the picture stops there.
 constexpr int kMaxLabelDots = 8000;
-// Keeps a large label at a large scale from asking for gigabytes.
-constexpr qint64 kMaxPixels = 100'000'000;
+// A metre of label each way at one pixel a dot (256 MB); keeps a large label at a large
+// scale from asking for more.
+constexpr qint64 kMaxPixels = qint64{kMaxLabelDots} * kMaxLabelDots;
 
 // The part `part` of an item as it stands before rotation; only that part is built, so
 // an item reaching far off the label costs no more than the label itself.

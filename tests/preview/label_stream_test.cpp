@@ -241,9 +241,14 @@ TEST(Stream, FarItemsDoNotAskForAHugePicture) {
     EXPECT_EQ(rendering->image.size(), QSize(20 + 4 * 19 - 2 + kLabelMargin, 8000));
     EXPECT_EQ(rendering->items.at(0).area.top(), 19998);
 
-    const auto huge = RenderLabel(stream, 16);
-    ASSERT_FALSE(huge);
-    EXPECT_NE(huge.error().text.find("too large a picture"), std::string::npos) << huge.error().text;
+    // At 9 pixels a dot the picture would take over 256 MB.
+    for (const int scale : {9, 16}) {
+        const auto huge = RenderLabel(stream, scale);
+        ASSERT_FALSE(huge) << scale;
+        EXPECT_EQ(huge.error().text, "Cannot preview this label at " + std::to_string(scale) +
+                                         " pixels a dot: the 110 x 8000-dot label would be too large a picture. "
+                                         "Use a smaller scale.");
+    }
 }
 
 TEST(Stream, PictureBytesMayHoldEscAndTheCommandLetters) {
