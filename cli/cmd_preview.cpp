@@ -1,93 +1,49 @@
-#include <QGuiApplication>
-#include <QImage>
-#include <QString>
-#include <cstdlib>
-#include <fstream>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
-#include <iterator>
-#include <memory>
-#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
 
 #include "cli/cli.h"
-#include "preview/label_renderer.h"
 
 namespace tarnwick::cli {
 namespace {
 
-constexpr int kMaxScale = 16;
-// 203 dpi is 8 dots to the millimetre.
-constexpr int kDotsPerMetre = 8000;
-
-std::optional<std::string> ReadStream(const std::string& source) {
-    if (source == "-") {
-        std::ostringstream bytes;
-        bytes << std::cin.rdbuf();
-        return std::move(bytes).str();
-    }
-    std::ifstream file(source, std::ios::binary);
-    if (!file) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+// Drawing needs Qt and zint, which cost every other command tens of milliseconds of
+// start-up; they live in tarnwick-preview, beside this program in the build tree and
+// under libexec when installed.
+std::filesystem::path PreviewProgram() {
+    const std::filesystem::path here = ApplicationFolder();
+    std::error_code ec;
+    if (std::filesystem::exists(here / "tarnwick-preview", ec)) return here / "tarnwick-preview";
+    return (here / TARNWICK_PREVIEW_FROM_BIN).lexically_normal();
 }
 
-// Fonts need a GUI application; a command-line tool never needs a screen for it. Qt's
-// start-up notes (no XDG runtime folder under cron or CI) are not the operator's business.
-std::unique_ptr<QGuiApplication> StartGui() {
-    if (QCoreApplication::instance() != nullptr) return nullptr;
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "tarnwick-cli";
-    static char* argv[] = {name, nullptr};
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    auto app = std::make_unique<QGuiApplication>(argc, argv);
-    qInstallMessageHandler(previous);
-    return app;
-}
+int LaunchPreview(const CliArgs& args, CliContext& ctx) {
+    const std::filesystem::path program = PreviewProgram();
+    std::vector<std::string> words{program.string()};
+    for (const auto& [name, value] : args.options) {
+        if (name == "--folder") continue;
+        words.push_back(name);
+        words.push_back(value);
+    }
+    words.push_back("--");
+    words.insert(words.end(), args.positionals.begin(), args.positionals.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
 
-int RunPreview(const CliArgs& args, CliContext& ctx) {
-    if (args.positionals.size() > 1) {
-        ctx.err << "tarnwick-cli: preview takes one stream (a file, or - for standard input)\n";
-        return kUsage;
-    }
-    const auto output = args.Get("-o");
-    if (!output) {
-        ctx.err << "tarnwick-cli: preview needs -o LABEL.png, the picture to write\n";
-        return kUsage;
-    }
-    int scale = 1;
-    if (const auto text = args.Get("--scale")) {
-        std::size_t used = 0;
-        try {
-            scale = std::stoi(*text, &used);
-        } catch (const std::exception&) {
-            used = 0;
-        }
-        if (used != text->size() || scale < 1 || scale > kMaxScale) {
-            ctx.err << "tarnwick-cli: --scale must be a whole number from 1 to " << kMaxScale << ", not " << *text
-                    << '\n';
-            return kUsage;
-        }
-    }
-    const std::string source = args.positionals.empty() ? "-" : args.positionals.front();
-    const auto stream = ReadStream(source);
-    if (!stream) {
-        ctx.err << "Cannot read the label stream " << source << ". Check that the file exists and can be read.\n";
-        return kRefused;
-    }
-
-    const auto gui = StartGui();
-    auto rendering = RenderLabel(*stream, scale);
-    if (!rendering) return Refuse(ctx, rendering.error());
-
-    QImage picture = rendering->image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither);
-    picture.setDotsPerMeterX(kDotsPerMetre * scale);
-    picture.setDotsPerMeterY(kDotsPerMetre * scale);
-    if (!picture.save(QString::fromStdString(*output), "PNG")) {
-        ctx.err << "Cannot write the picture " << *output << ". Check the folder exists and may be written.\n";
-        return kRefused;
-    }
-    ctx.out << *output << ": " << rendering->image.width() / scale << " x " << rendering->image.height() / scale
-            << " dots, " << stream->size() << " bytes, \u00D7 " << rendering->quantity << '\n';
-    return kOk;
+    ctx.out.flush();
+    std::cout.flush();
+    execv(program.c_str(), argv.data());
+    ctx.err << "tarnwick-cli: cannot start the preview program \"" << program.string() << "\": "
+            << std::strerror(errno) << ". Preview needs tarnwick-preview beside tarnwick-cli or at that path; "
+            << "reinstall Tarnwick.\n";
+    return kRefused;
 }
 
 }  // namespace
@@ -110,7 +66,7 @@ const Command& PreviewCommand() {
         "  --scale N      pixels per dot, 1 to 16 (default 1)\n",
         {"-o", "--scale"},
         {},
-        RunPreview};
+        LaunchPreview};
     return command;
 }
 
