@@ -1,5 +1,6 @@
 #include "labels/layouts.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tarnwick {
@@ -34,6 +35,13 @@ std::optional<Layout> LayoutForCode(std::string_view code) {
     for (const auto& entry : kCodes)
         if (entry.code == code) return entry.layout;
     return std::nullopt;
+}
+
+std::vector<std::string_view> LayoutCodes() {
+    std::vector<std::string_view> codes;
+    for (const auto& entry : kCodes) codes.push_back(entry.code);
+    std::ranges::sort(codes);
+    return codes;
 }
 
 std::optional<Layout> LayoutByName(std::string_view name) {

@@ -3,6 +3,7 @@
 #include <expected>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "labels/failure.h"
 #include "labels/label_job.h"
@@ -34,6 +35,9 @@ struct Layout {
 
 // The builder of a layout code ("calh021" ...), exact and case-sensitive.
 std::optional<Layout> LayoutForCode(std::string_view code);
+
+// Every code LayoutForCode knows, in alphabetical order.
+std::vector<std::string_view> LayoutCodes();
 
 // A builder by its name ("A1" .. "E").
 std::optional<Layout> LayoutByName(std::string_view name);

@@ -1,8 +1,15 @@
 #include <cups/cups.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "printer/routes.h"
 
@@ -33,6 +40,14 @@ Failure UnknownPrinter() {
     return {"The Printer Name you typed wasn't recognized.", "Tarnwick", MessageIcon::None};
 }
 
+// Nothing listens where the print server should be: connecting fails before any request.
+Failure NotRunning(const std::string& reason) {
+    return {"The print server at " + ServerName() + " is not running or refused the connection (" + reason +
+                "). The label was not printed. Start the print service (CUPS) on that computer, or correct the "
+                "server that CUPS_SERVER or client.conf names, then print the label again.",
+            "Tarnwick", MessageIcon::Critical};
+}
+
 Failure Unreachable(const std::string& reason) {
     return {"The print server " + ServerName() + " could not be reached (" + reason +
                 "). The label was not printed. Check that the print service is running, then print the label "
@@ -46,12 +61,65 @@ Failure JobFailed(const std::string& printerName, const std::string& reason) {
             "Tarnwick", MessageIcon::Critical};
 }
 
+// Why nothing answers at the server's address, as the system says it. libcups reports a
+// refused connection as "Host is down", so a plain connect of our own asks again.
+std::string ConnectRefusal(const std::string& libraryReason) {
+    const std::string server = cupsServer();
+    std::vector<std::pair<sockaddr_storage, socklen_t>> addresses;
+    if (!server.empty() && server.front() == '/') {
+        sockaddr_un local{};
+        local.sun_family = AF_UNIX;
+        if (server.size() >= sizeof local.sun_path) return libraryReason;
+        std::memcpy(local.sun_path, server.c_str(), server.size() + 1);
+        sockaddr_storage storage{};
+        std::memcpy(&storage, &local, sizeof local);
+        addresses.emplace_back(storage, static_cast<socklen_t>(sizeof local));
+    } else {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int error = ::getaddrinfo(server.c_str(), std::to_string(ippPort()).c_str(), &hints, &found);
+        if (error != 0) return ::gai_strerror(error);
+        for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+            sockaddr_storage storage{};
+            std::memcpy(&storage, a->ai_addr, a->ai_addrlen);
+            addresses.emplace_back(storage, a->ai_addrlen);
+        }
+        ::freeaddrinfo(found);
+    }
+    int lastError = 0;
+    for (const auto& [address, length] : addresses) {
+        const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            lastError = errno;
+            continue;
+        }
+        int error = 0;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                pollfd entry{fd, POLLOUT, 0};
+                socklen_t size = sizeof error;
+                if (::poll(&entry, 1, kServerTimeoutMs) <= 0) error = ETIMEDOUT;
+                else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+            }
+        }
+        ::close(fd);
+        if (error == 0) return libraryReason;  // it answers now; keep what libcups saw
+        lastError = error;
+    }
+    return lastError != 0 ? std::strerror(lastError) : libraryReason;
+}
+
 // Our own connection, so that every wait on the server is bounded; the hidden one
 // that cupsCreateJob uses can wait for minutes.
 std::expected<Http, std::string> Connect() {
     Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kServerTimeoutMs,
                            nullptr));
-    if (!http) return std::unexpected(errno != 0 ? std::string(std::strerror(errno)) : "no connection");
+        if (!http) {
+        const char* reason = cupsLastErrorString();
+        return std::unexpected(ConnectRefusal(reason && *reason ? reason : "no connection"));
+    }
     httpSetTimeout(http.get(), kServerTimeoutMs / 1000.0, nullptr, nullptr);
     return http;
 }
@@ -73,18 +141,34 @@ std::string StatusText(ipp_t* response) {
     return last && *last ? last : ippErrorString(cupsLastError());
 }
 
-// Why a queue refuses jobs, as the operator who stopped it wrote it (cupsreject -r).
-std::string PrinterStateMessage(http_t* http, const std::string& printerName) {
+struct PrinterState {
+    ipp_pstate_t state = IPP_PSTATE_IDLE;
+    std::string message;  // why it is stopped or refuses jobs, as the operator wrote it (cupsreject -r)
+};
+
+PrinterState QueryPrinterState(http_t* http, const std::string& printerName) {
     Ipp request(ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES));
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                  PrinterUri(printerName).c_str());
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
-                 "printer-state-message");
+    static const char* const wanted[] = {"printer-state", "printer-state-message"};
+    ippAddStrings(request.get(), IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr, wanted);
     Ipp response(cupsDoRequest(http, request.release(), "/"));
-    if (!response) return {};
+    PrinterState result;
+    if (!response) return result;
+    if (ipp_attribute_t* state = ippFindAttribute(response.get(), "printer-state", IPP_TAG_ENUM))
+        result.state = static_cast<ipp_pstate_t>(ippGetInteger(state, 0));
     ipp_attribute_t* message = ippFindAttribute(response.get(), "printer-state-message", IPP_TAG_TEXT);
-    const char* text = message ? ippGetString(message, 0, nullptr) : nullptr;
-    return text ? text : "";
+    if (const char* text = message ? ippGetString(message, 0, nullptr) : nullptr) result.message = text;
+    return result;
+}
+
+// The server took the job but will not print it yet: the operator must know.
+std::string PausedNote(const std::string& printerName, const std::string& why) {
+    // cupsdisable without a reason says just "Paused".
+    const bool saysMore = !why.empty() && why != "Paused";
+    return "The queue of printer \"" + printerName + "\" is paused" + (saysMore ? " (" + why + ")" : "") +
+           ": it holds the label until the queue is resumed. Resume the queue (for example with cupsenable " +
+           printerName + ") to print it.";
 }
 
 // A job that was created but did not get its document would wait on the server; drop it.
@@ -112,9 +196,8 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
     // A server that wants a password is reported, never answered from the terminal.
     cupsSetPasswordCB2([](const char*, http_t*, const char*, const char*, void*) -> const char* { return nullptr; },
                        nullptr);
-    errno = 0;
     auto connected = Connect();
-    if (!connected) return std::unexpected(Unreachable(connected.error()));
+    if (!connected) return std::unexpected(NotRunning(connected.error()));
     http_t* http = connected->get();
 
     const std::string uri = PrinterUri(printerName);
@@ -134,7 +217,7 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
     if (status > IPP_STATUS_OK_CONFLICTING) {
         std::string reason = StatusText(created.get());
         if (status == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS) {
-            if (const std::string why = PrinterStateMessage(http, printerName); !why.empty())
+            if (const std::string why = QueryPrinterState(http, printerName).message; !why.empty())
                 reason += " (" + why + ")";
         }
         return std::unexpected(JobFailed(printerName, reason));
@@ -159,6 +242,8 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
         return failAndCancel(httpReason("sending the label failed"));
     const ipp_status_t finished = cupsFinishDocument(http, printerName.c_str());
     if (finished > IPP_STATUS_OK_CONFLICTING) return failAndCancel(StatusText(nullptr));
+    if (const PrinterState printer = QueryPrinterState(http, printerName); printer.state == IPP_PSTATE_STOPPED)
+        return SendReceipt{PausedNote(printerName, printer.message)};
     return {};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <string>
@@ -14,7 +15,9 @@ namespace tarnwick {
 // the environment or client.conf names.
 SendResult SendToQueue(const std::string& printerName, std::string_view stream);
 
-// One write of the whole stream to a raw printer device (or a FIFO or file standing in for one).
-SendResult WriteToDevice(const std::filesystem::path& device, std::string_view stream);
+// The whole stream to a raw printer device (or a FIFO or file standing in for one). A
+// device that takes nothing for `stallLimit` ends the write with a failure.
+SendResult WriteToDevice(const std::filesystem::path& device, std::string_view stream,
+                         std::chrono::milliseconds stallLimit);
 
 }  // namespace tarnwick

@@ -8,7 +8,7 @@ namespace tarnwick {
 SendResult SendRaw(const OutputRoute& route, std::string_view stream) {
     const SigpipeGuard guard;
     if (route.queue) return SendToQueue(route.printerName, stream);
-    return WriteToDevice(route.device, stream);
+    return WriteToDevice(route.device, stream, route.deviceStallLimit);
 }
 
 }  // namespace tarnwick

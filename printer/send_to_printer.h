@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <functional>
@@ -11,11 +12,15 @@
 
 namespace tarnwick {
 
+inline constexpr std::chrono::milliseconds kDefaultDeviceStallLimit{10'000};
+
 // Where a stream goes: a raw job to a named print queue, or one write to a raw device.
 struct OutputRoute {
     bool queue = false;               // true: the queue named printerName
     std::string printerName;
     std::filesystem::path device;     // used when queue is false
+    // How long the device may take nothing before the label is given up as failed.
+    std::chrono::milliseconds deviceStallLimit = kDefaultDeviceStallLimit;
 };
 
 // Delivers one whole stream by the route, unchanged. The one implementation of both

@@ -1,7 +1,9 @@
 #include "startup/config_file.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -61,6 +63,92 @@ std::vector<Field> SplitFields(std::string_view text, std::size_t wanted) {
     return fields;
 }
 
+constexpr std::string_view kTimeoutLabel = "devicetimeout";
+constexpr int kLongestTimeout = 3600;
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+void AppendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// Notepad's "Unicode" and "Unicode big endian": UTF-16 after its byte-order mark.
+std::expected<std::string, std::string> Utf16ToUtf8(std::string_view bytes, bool bigEndian) {
+    if (bytes.size() % 2 != 0) return std::unexpected("it ends in the middle of a UTF-16 character");
+    auto unit = [&](std::size_t i) -> char32_t {
+        const auto first = static_cast<unsigned char>(bytes[i]), second = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (first << 8 | second) : (second << 8 | first);
+    };
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        char32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 3 < bytes.size()) {
+            const char32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                i += 2;
+            }
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) return std::unexpected("it holds half of a UTF-16 surrogate pair");
+        AppendUtf8(text, c);
+    }
+    return text;
+}
+
+std::expected<std::string, std::string> DecodeConfigText(std::string_view bytes) {
+    if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(bytes.substr(2), false);
+    if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(bytes.substr(2), true);
+    std::string text = DecodeText(bytes);
+    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+    return text;
+}
+
+// The first character below 0x20 (line ends and tabs aside), 0x7F or U+0080 to U+009F,
+// with its line: such a file is not the plant's settings text, or not read as it was saved.
+struct ControlCharacter {
+    char32_t codePoint;
+    int line;
+};
+std::optional<ControlCharacter> FindControlCharacter(std::string_view text) {
+    int line = 1;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n' || (c == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++line;
+        if (c == '\n' || c == '\r' || c == '\t') continue;
+        if (c < 0x20 || c == 0x7F) return ControlCharacter{c, line};
+        if (c == 0xC2 && i + 1 < text.size()) {
+            const auto next = static_cast<unsigned char>(text[i + 1]);
+            if (next >= 0x80 && next <= 0x9F) return ControlCharacter{next, line};
+        }
+    }
+    return std::nullopt;
+}
+
+std::string CodePointName(char32_t c) {
+    char name[16];
+    std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
+    return name;
+}
+
 BaseValue BaseHValue(const Field& field) {
     if (!field.quoted && IsWholeNumberText(field.text)) return LeadingNumber(field.text);
     return field.text;
@@ -69,9 +157,19 @@ BaseValue BaseHValue(const Field& field) {
 }  // namespace
 
 std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, const std::string& fileName) {
-    std::string text = DecodeText(bytes);
-    if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    const std::vector<Field> fields = SplitFields(text, 13);
+    const auto decoded = DecodeConfigText(bytes);
+    if (!decoded)
+        return std::unexpected(StartUpFailure("The settings file \"" + fileName + "\" cannot be read as text: " +
+                                              decoded.error() +
+                                              ". Save it again as text (ANSI, UTF-8 or Unicode), then try again."));
+    const std::string& text = *decoded;
+    if (const auto control = FindControlCharacter(text))
+        return std::unexpected(StartUpFailure(
+            "The settings file \"" + fileName + "\" holds a control character (" + CodePointName(control->codePoint) +
+            ") on line " + std::to_string(control->line) +
+            ", so it is not a plain text file. Replace it with the plant's config.txt, or save it again as text "
+            "(ANSI, UTF-8 or Unicode), then try again."));
+    const std::vector<Field> fields = SplitFields(text, 17);
     if (fields.size() < 11)
         return std::unexpected(StartUpFailure(
             "The settings file \"" + fileName + "\" holds " + std::to_string(fields.size()) +
@@ -85,7 +183,24 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
     config.SpareValue = fields[6].text;
     config.BaseH = BaseHValue(fields[8]);
     config.BaseV = fields[10].text;
-    if (fields.size() >= 13) config.ParallelPort = fields[12].text;
+    // Pairs after the eleven fields: DeviceTimeout by its label; the first other one is the
+    // device, whatever its label, as files before DeviceTimeout have it.
+    bool deviceGiven = false;
+    for (std::size_t i = 11; i + 1 < fields.size(); i += 2) {
+        if (Lower(fields[i].text) != kTimeoutLabel) {
+            if (!deviceGiven) config.ParallelPort = fields[i + 1].text;
+            deviceGiven = true;
+            continue;
+        }
+        const std::string& value = fields[i + 1].text;
+        const double seconds = IsWholeNumberText(value) ? LeadingNumber(value) : 0;
+        if (seconds < 1 || seconds > kLongestTimeout || seconds != static_cast<int>(seconds))
+            return std::unexpected(StartUpFailure(
+                "The settings file \"" + fileName + "\" gives DeviceTimeout as \"" + value +
+                "\"; it must be a whole number of seconds from 1 to " + std::to_string(kLongestTimeout) +
+                ". Correct the file, then try again."));
+        config.DeviceTimeout = std::chrono::seconds(static_cast<int>(seconds));
+    }
 
     if (!RoundToInt16(LeadingNumber(config.StartRow)))
         return std::unexpected(StartUpFailure("The settings file \"" + fileName + "\" gives StartRow as \"" +

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <filesystem>
 #include <string>
@@ -20,9 +21,14 @@ struct ConfigValues {
     // Optional twelfth and thirteenth fields: label, then the raw printer device
     // path. Empty when the file has only the eleven fields.
     std::string ParallelPort;
+    // Optional pair after the eleven fields, labelled DeviceTimeout: how long the raw
+    // device may take nothing before a label is given up, in whole seconds.
+    std::chrono::seconds DeviceTimeout{10};
 };
 
-// Parses the bytes of a config.txt; fileName names the file in messages.
+// Parses the bytes of a config.txt: ANSI (Windows-1252), UTF-8, or UTF-8 or UTF-16 with
+// a byte-order mark. A control character other than a line end or tab is refused.
+// fileName names the file in messages.
 std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, const std::string& fileName);
 
 // Reads folder/config.txt.

@@ -1,5 +1,6 @@
 #include <sqlite3.h>
 
+#include "labels/layouts.h"
 #include "startup/settings_store.h"
 #include "startup/sqlite_file.h"
 
@@ -62,6 +63,14 @@ Failure WriteFailure(const std::filesystem::path& file, sqlite3* db) {
 
 }  // namespace
 
+bool IsKnownStyleCode(std::string_view code) { return code.empty() || code == "NA" || LayoutForCode(code); }
+
+std::string KnownStyleCodes() {
+    std::string list;
+    for (const std::string_view code : LayoutCodes()) list += std::string(code) + ", ";
+    return list + "NA or an empty code";
+}
+
 std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path& databaseFile,
                                                      const std::string& style) {
     auto opened = OpenExistingDatabase(databaseFile, true);
@@ -97,6 +106,11 @@ std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesys
 
 std::expected<StyleImportCounts, Failure> ImportPrintStyles(const std::filesystem::path& databaseFile,
                                                             const std::vector<StyleCode>& rows) {
+    for (const StyleCode& row : rows) {
+        if (!IsKnownStyleCode(row.code))
+            return std::unexpected(Failure{"\"" + row.code + "\" is not a layout code. Give style " + row.style +
+                                           " one of " + KnownStyleCodes() + ". No print style was changed."});
+    }
     auto opened = OpenExistingDatabase(databaseFile, false);
     if (!opened) return std::unexpected(opened.error());
     Connection db(*opened);

@@ -202,7 +202,11 @@ std::expected<void, Failure> SettingsDb::LoadPrinterSettings(PrinterSettings& se
 }
 
 std::expected<bool, Failure> SettingsDb::SavePrinterSettings(const PrinterSettings& settings) {
-    if (!Exec(db_, "BEGIN IMMEDIATE")) return std::unexpected(DatabaseFailure(file_, db_, "be written"));
+    if (!Exec(db_, "BEGIN IMMEDIATE")) {
+        Failure failure = DatabaseFailure(file_, db_, "be written");
+        failure.text += " The saved settings are unchanged.";
+        return std::unexpected(failure);
+    }
     const bool written = UpdateSettingsRow(db_, settings);
     const bool rowThere = written && sqlite3_changes(db_) > 0;
     if (!written || !Exec(db_, "COMMIT")) {

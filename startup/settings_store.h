@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "labels/failure.h"
@@ -58,6 +59,12 @@ private:
 std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path& databaseFile,
                                                      const std::string& style);
 
+// Whether a style may be given this code: one the print request knows (exact case), "NA"
+// or the empty code. Anything else would only fail later, at the printer.
+bool IsKnownStyleCode(std::string_view code);
+// The codes a style may be given, for messages: "calh015, ..., calh026, NA or an empty code".
+std::string KnownStyleCodes();
+
 struct StyleRow {
     std::string style;
     std::optional<std::string> code;
@@ -79,7 +86,7 @@ struct StyleImportCounts {
     int unchanged = 0;
 };
 // Sets every style's code as SetPrintStyle does, all in one transaction: on any
-// failure nothing is changed.
+// failure, an unknown code included, nothing is changed.
 std::expected<StyleImportCounts, Failure> ImportPrintStyles(const std::filesystem::path& databaseFile,
                                                             const std::vector<StyleCode>& rows);
 

@@ -1,8 +1,10 @@
 #include "startup/sqlite_file.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 
@@ -51,9 +53,12 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
         if (IsAccessDatabase(head))
             return std::unexpected(StartUpFailure(
                 "The settings database " + Quoted(file) +
-                " is an Access (Jet) database from the old label system. Tarnwick keeps data.mdb as an SQLite "
-                "database: make one with \"tarnwick-cli db init\" and enter the settings and print styles "
-                "again (\"tarnwick-cli settings set\", \"tarnwick-cli styles import\")."));
+                " is an Access (Jet) database from the old label system; Tarnwick keeps data.mdb as an SQLite "
+                "database. To move the plant's data, in that folder: export the style table with mdbtools "
+                "(\"mdb-export data.mdb PrintStyle > styles.csv\"), put the Access file aside (\"mv data.mdb "
+                "data-access.mdb\"), make a new database (\"tarnwick-cli db init\"), import the styles "
+                "(\"tarnwick-cli styles import styles.csv\"), then start Tarnwick and re-enter the five settings "
+                "in Setup."));
         return std::unexpected(StartUpFailure("The settings database " + Quoted(file) +
                                               " is not an SQLite database. Replace it with the plant's data.mdb "
                                               "(or make a new one with \"tarnwick-cli db init\"), then try again."));
@@ -80,7 +85,9 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
         sqlite3_finalize(stmt);
         if (rc == SQLITE_OK) continue;
         Failure failure;
-        if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT)
+        if (IsLocked(db))
+            failure = DatabaseFailure(file, db, "be read");
+        else if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT)
             failure = StartUpFailure("The settings database " + Quoted(file) +
                                      " is damaged or not an SQLite database (" + sqlite3_errmsg(db) +
                                      "). Replace it with a good copy of data.mdb, then try again.");
@@ -112,10 +119,34 @@ std::string ColumnText(sqlite3_stmt* stmt, int column) {
 
 bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
+bool IsLocked(sqlite3* db) {
+    const int code = db != nullptr ? sqlite3_errcode(db) & 0xFF : SQLITE_OK;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
 Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::string_view doing) {
+    const std::string could = " could not " + std::string(doing);
+    if (IsLocked(db))
+        return StartUpFailure("The settings database " + Quoted(file) + " is locked by another program, so it" +
+                              could +
+                              ". Try again in a moment; if it stays locked, close the other program that has "
+                              "data.mdb open, then try again.");
+    const int code = db != nullptr ? sqlite3_errcode(db) & 0xFF : SQLITE_NOMEM;
+    if (code == SQLITE_READONLY || code == SQLITE_CANTOPEN || code == SQLITE_IOERR) {
+        // Writing needs the file and a journal file beside it in the same folder.
+        const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+        if (::access(file.c_str(), W_OK) != 0 && errno != ENOENT)
+            return StartUpFailure("The settings database " + Quoted(file) + could + ": the file is read-only (" +
+                                  std::strerror(errno) +
+                                  "). Let Tarnwick's user write to data.mdb, then try again.");
+        if (::access(folder.c_str(), W_OK) != 0)
+            return StartUpFailure("The settings database " + Quoted(file) + could + ": its folder " +
+                                  Quoted(folder) + " cannot be written to (" + std::strerror(errno) +
+                                  "), and the database needs to create its journal file there while it writes. "
+                                  "Let Tarnwick's user write to that folder, then try again.");
+    }
     const std::string why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
-    return StartUpFailure("The settings database " + Quoted(file) + " could not " + std::string(doing) + ": " + why +
-                          ".");
+    return StartUpFailure("The settings database " + Quoted(file) + could + ": " + why + ".");
 }
 
 }  // namespace tarnwick

@@ -41,7 +41,11 @@ std::string ColumnText(sqlite3_stmt* stmt, int column);
 // Runs SQL without results; false (with the error in db) on failure.
 bool Exec(sqlite3* db, const char* sql);
 
-// "the database file ... : <sqlite message>" for unexpected engine errors.
+// Whether the last call on db failed because another connection holds a lock.
+bool IsLocked(sqlite3* db);
+
+// What went wrong with the database, from the last error on db: a lock another program
+// holds, a read-only file or folder, or the engine's own message. doing: "be read", ...
 Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::string_view doing);
 
 }  // namespace tarnwick

@@ -101,6 +101,14 @@ TEST(SendRawQueue, PausedQueueHoldsTheJobAndThatIsSuccess) {
 
     ASSERT_TRUE(sent.has_value()) << sent.error().text;
     EXPECT_EQ(testing::JobCount(server.paused), before + 1);
+    EXPECT_EQ(sent->note, "The queue of printer \"" + server.paused +
+                              "\" is paused: it holds the label until the queue is resumed. Resume the "
+                              "queue (for example with cupsenable " +
+                              server.paused + ") to print it.");
+
+    const auto printing = SendRaw(Queue(server.queue), UniqueStream("not paused"));
+    ASSERT_TRUE(printing.has_value()) << printing.error().text;
+    EXPECT_EQ(printing->note, "");
 }
 
 TEST(SendRawQueue, UnknownOrEmptyNameIsRefusedWithTheOperatorsMessage) {
@@ -132,15 +140,24 @@ TEST(SendRawQueue, QueueThatRejectsJobsIsReportedWithPrinterAndReason) {
 
 TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
     const SilentServer silent;
-    const std::string servers[] = {"127.0.0.1:" + std::to_string(DeadPort()),
-                                   "127.0.0.1:" + std::to_string(silent.port())};
-    for (const auto& address : servers) {
+    const std::string dead = "127.0.0.1:" + std::to_string(DeadPort());
+    const std::string quiet = "127.0.0.1:" + std::to_string(silent.port());
+    const std::pair<std::string, std::string> cases[] = {
+        {dead, "The print server at " + dead +
+                   " is not running or refused the connection (Connection refused). The label was not printed. "
+                   "Start the print service (CUPS) on that computer, or correct the server that CUPS_SERVER or "
+                   "client.conf names, then print the label again."},
+        {"/nonexistent/cups.sock", "The print server at /nonexistent/cups.sock is not running or refused the "
+                                   "connection (No such file or directory)."},
+        {quiet, "The print server " + quiet + " could not be reached"},
+    };
+    for (const auto& [address, message] : cases) {
         SCOPED_TRACE(address);
         const ServerOverride override(address);
         const auto sent = SendRaw(Queue("tarnwick-raw"), UniqueStream("unreachable"));
         ASSERT_FALSE(sent.has_value());
-        EXPECT_NE(sent.error().text.find("print server " + address + " could not be reached"), std::string::npos)
-            << sent.error().text;
+        EXPECT_EQ(sent.error().text.substr(0, message.size()), message);
+        EXPECT_EQ(sent.error().icon, MessageIcon::Critical);
     }
 }
 
@@ -199,6 +216,61 @@ TEST(SendRawDevice, DeviceThatCannotTakeTheLabelIsNamedWithTheSystemsReason) {
         EXPECT_NE(sent.error().text.find(c.device.string() + ": " + c.reason), std::string::npos) << sent.error().text;
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "missing")) << "a missing device must not be created";
+}
+
+// A printer that stops reading: a FIFO whose reader never reads. What the device took
+// before it stopped must be the start of the label and nothing more: no second copy.
+TEST(SendRawDevice, DeviceThatStopsTakingTheLabelFailsAtTheDeadline) {
+    const TempDir dir;
+    const auto fifo = dir / "port";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Case {
+        const char* what;
+        bool fullBeforehand;  // earlier labels fill the printer's buffer
+        std::size_t size;
+    };
+    const Case cases[] = {{"stops at once", true, 600}, {"stops partway", false, 1 << 20}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(reader, 0);
+        std::size_t before = 0;
+        if (c.fullBeforehand) {
+            const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            const std::string chunk(4096, 'x');
+            for (ssize_t n; (n = ::write(writer, chunk.data(), chunk.size())) > 0;) before += n;
+            ::close(writer);
+        }
+        std::string stream = UniqueStream(c.what);
+        stream.resize(c.size, 'L');
+        OutputRoute route = Device(fifo);
+        route.deviceStallLimit = std::chrono::milliseconds(300);
+
+        const auto sent = SendRaw(route, stream);
+
+        std::string received;
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+        ::close(reader);
+        received.erase(0, before);
+        ASSERT_FALSE(sent.has_value());
+        EXPECT_EQ(sent.error().icon, MessageIcon::Critical);
+        EXPECT_LT(received.size(), stream.size());
+        EXPECT_EQ(received, stream.substr(0, received.size()));
+        const std::string total = std::to_string(stream.size());
+        if (received.empty())
+            EXPECT_EQ(sent.error().text, "The printer device " + fifo.string() + " took none of the label's " + total +
+                                             " bytes for 1 second, so the label was not printed. Check that the "
+                                             "printer is online and has labels and ribbon, then print the label "
+                                             "again.");
+        else
+            EXPECT_EQ(sent.error().text,
+                      "The printer device " + fifo.string() + " stopped taking the label: it took " +
+                          std::to_string(received.size()) + " of the label's " + total +
+                          " bytes, then nothing for 1 second. The label may be partly printed. Check that the "
+                          "printer is online and has labels and ribbon, then print the label again if it did not "
+                          "come out.");
+    }
 }
 
 TEST(RoutedOutput, ReadsTheRouteAtEveryCall) {

@@ -16,6 +16,7 @@ struct ConfigCase {
     BaseValue baseH;
     std::string baseV;
     std::string parallelPort;
+    int deviceTimeout = 10;
 };
 
 const std::string kSixLines = "Tarnwick settings\nStartRow,2\nExtraQty,3\nSpareValue,x\nBaseH,0050\nBaseV,0050\n";
@@ -40,7 +41,21 @@ TEST_P(ConfigFields, FillTheFiveValues) {
     EXPECT_EQ(Shown(config->BaseH), Shown(c.baseH));
     EXPECT_EQ(config->BaseV, c.baseV);
     EXPECT_EQ(config->ParallelPort, c.parallelPort);
+    EXPECT_EQ(config->DeviceTimeout.count(), c.deviceTimeout);
 }
+
+// Notepad's "Unicode" (little-endian) and "Unicode big endian": BOM, then UTF-16.
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+    std::string bytes = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+const std::u16string kUnicodeLines = u"Tarnwick\r\nStartRow,2\r\nExtraQty,3\r\nSpareValue,\u00E9\u20AC\U0001F600\r\n"
+                                     u"BaseH,0050\r\nBaseV,0050\r\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, ConfigFields,
@@ -82,7 +97,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "2", "3", "\xC3\xA9t\xC3\xA9\xE2\x82\xAC", 1.0, "5", ""},
         ConfigCase{"Utf8WithBom", "\xEF\xBB\xBF\"Tarnwick\"\nStartRow,2\nExtraQty,3\nSpareValue,\xC3\xA9\nBaseH,1\n"
                    "BaseV,5\n",
-                   "2", "3", "\xC3\xA9", 1.0, "5", ""}),
+                   "2", "3", "\xC3\xA9", 1.0, "5", ""},
+        ConfigCase{"Utf16LittleEndian", Utf16(kUnicodeLines, false), "2", "3",
+                   "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", 50.0, "0050", ""},
+        ConfigCase{"Utf16BigEndian", Utf16(kUnicodeLines + u"ParallelPort,/dev/usb/lp0\r\n", true), "2", "3",
+                   "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", 50.0, "0050", "/dev/usb/lp0"},
+        ConfigCase{"DeviceTimeoutAfterTheDevice", kSixLines + "ParallelPort,/dev/usb/lp0\nDeviceTimeout,1\n", "2",
+                   "3", "x", 50.0, "0050", "/dev/usb/lp0", 1},
+        ConfigCase{"DeviceTimeoutAloneLabelAnyCase", kSixLines + "devicetimeout, 3600 \n", "2", "3", "x", 50.0,
+                   "0050", "", 3600},
+        ConfigCase{"DeviceTimeoutFirstThenTheDevice", kSixLines + "DeviceTimeout,25\nParallelPort,lp0\n", "2", "3",
+                   "x", 50.0, "0050", "lp0", 25}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -109,7 +134,29 @@ INSTANTIATE_TEST_SUITE_P(
                                   "holds 10 fields; it needs 11"},
                       RefusedCase{"TrailingBlanksAreNoField", "T,S,2,E,3,X,x,H,1,V\n  \t", "holds 10 fields"},
                       RefusedCase{"StartRowTooLarge", "T,S,32767.5,E,3,X,x,H,1,V,5", "StartRow"},
-                      RefusedCase{"StartRowTooSmall", "T,S,-40000 rows,E,3,X,x,H,1,V,5", "StartRow"}),
+                      RefusedCase{"StartRowTooSmall", "T,S,-40000 rows,E,3,X,x,H,1,V,5", "StartRow"},
+                      RefusedCase{"Nul", kSixLines + "Port,lp\t0" + std::string("\0\0", 2),
+                                  "The settings file \"/plant/config.txt\" holds a control character (U+0000) on "
+                                  "line 7, so it is not a plain text file. Replace it with the plant's config.txt, "
+                                  "or save it again as text (ANSI, UTF-8 or Unicode), then try again."},
+                      RefusedCase{"Escape", "T\nStartRow,2\x1B\nExtraQty,3\nSpareValue,x\nBaseH,1\nBaseV,5\n",
+                                  "control character (U+001B) on line 2"},
+                      RefusedCase{"Binary", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16),
+                                  "control character (U+001A) on line 2"},
+                      RefusedCase{"C1InUtf8", kSixLines + "Note,\xC2\x85\n", "control character (U+0085) on line 7"},
+                      RefusedCase{"C1InWindows1252", "T\r\nStartRow,2\r\nExtraQty,3\x81\r\nSpareValue,x\nBaseH,1\nBaseV,5",
+                                  "control character (U+0081) on line 3"},
+                      RefusedCase{"NulInUtf16", Utf16(std::u16string(u"T\r\nStartRow,") + char16_t(0) + u"2", false),
+                                  "control character (U+0000) on line 2"},
+                      RefusedCase{"Utf16LoneSurrogate", Utf16(std::u16string(u"T,S,2,E,3,X,") + char16_t(0xD800) + u"x,H,1,V,5", true),
+                                  "cannot be read as text: it holds half of a UTF-16 surrogate pair"},
+                      RefusedCase{"Utf16OddLength", Utf16(u"T,S,2,E,3,X,x,H,1,V,5", false) + "5",
+                                  "cannot be read as text: it ends in the middle of a UTF-16 character"},
+                      RefusedCase{"DeviceTimeoutZero", kSixLines + "DeviceTimeout,0\n",
+                                  "gives DeviceTimeout as \"0\"; it must be a whole number of seconds from 1 to 3600"},
+                      RefusedCase{"DeviceTimeoutFraction", kSixLines + "DeviceTimeout,1.5\n", "DeviceTimeout as \"1.5\""},
+                      RefusedCase{"DeviceTimeoutWords", kSixLines + "DeviceTimeout,ten\n", "DeviceTimeout as \"ten\""},
+                      RefusedCase{"DeviceTimeoutTooLong", kSixLines + "DeviceTimeout,3601\n", "DeviceTimeout as \"3601\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigFile, TrailingCommaPromisesAnEmptyLastField) {

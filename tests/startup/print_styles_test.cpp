@@ -72,6 +72,31 @@ TEST_F(PrintStyles, SetChangesWhatLookupFindsOrAdds) {
     EXPECT_EQ(QueryTyped(file, "SELECT count(*) FROM PrintStyle WHERE PrintStyle = 'calh026'"), "integer:2");
 }
 
+// A code the print request does not know would only fail at the next print.
+TEST_F(PrintStyles, OnlyCodesThePrintRequestKnowsAreStored) {
+    const std::pair<std::string, std::string> accepted[] = {
+        {"calh015", "calh015"}, {"calh018", "calh018"}, {"calh026", "calh026"}, {"NA", "NA"}, {"", "NA"}};
+    for (const auto& [code, found] : accepted) {
+        const auto set = SetPrintStyle(file, "12345", code);
+        EXPECT_TRUE(set.has_value()) << code << ": " << set.error().text;
+        EXPECT_EQ(LookupPrintStyle(file, "12345").value_or("failed"), found);
+    }
+    for (const std::string code : {"calh099", "calh016", "CALH021", "Calh021", "na", " calh021", "calh021 ", "A1"}) {
+        SCOPED_TRACE("code \"" + code + "\"");
+        const auto set = SetPrintStyle(file, "12345", code);
+        ASSERT_FALSE(set.has_value());
+        EXPECT_EQ(set.error().text, "\"" + code +
+                                        "\" is not a layout code. Give style 12345 one of calh015, calh018, calh020, "
+                                        "calh021, calh022, calh023, calh024, calh025, calh026, NA or an empty code. "
+                                        "No print style was changed.");
+        const auto imported = ImportPrintStyles(file, {{"fresh", "calh020"}, {"12345", code}});
+        ASSERT_FALSE(imported.has_value());
+        EXPECT_EQ(imported.error().text, set.error().text);
+    }
+    EXPECT_EQ(LookupPrintStyle(file, "12345").value_or("failed"), "NA");
+    EXPECT_EQ(LookupPrintStyle(file, "fresh").value_or("failed"), "");
+}
+
 TEST_F(PrintStyles, RemoveDropsEveryMatchingRow) {
     auto removed = RemovePrintStyle(file, "ABC");
     ASSERT_TRUE(removed.has_value());
@@ -102,9 +127,9 @@ TEST_F(PrintStyles, ImportCountsAndIsAllOrNothing) {
     EXPECT_EQ(LookupPrintStyle(file, "null").value_or("failed"), "calh015");
 
     ExecSql(file,
-            "CREATE TRIGGER refuse BEFORE INSERT ON PrintStyle WHEN NEW.PrintStyle = 'bad'"
+            "CREATE TRIGGER refuse BEFORE INSERT ON PrintStyle WHEN NEW.Style = 'other'"
             " BEGIN SELECT RAISE(ABORT, 'refused by test'); END");
-    const auto refused = ImportPrintStyles(file, {{"12345", "calh020"}, {"other", "bad"}});
+    const auto refused = ImportPrintStyles(file, {{"12345", "calh020"}, {"other", "calh015"}});
     ASSERT_FALSE(refused.has_value());
     EXPECT_NE(refused.error().text.find("refused by test"), std::string::npos);
     EXPECT_EQ(LookupPrintStyle(file, "12345").value_or("failed"), "calh023");

@@ -1,6 +1,13 @@
 #include "startup/settings_store.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sqlite3.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <functional>
 
 #include "temp_folder.h"
 
@@ -15,6 +22,13 @@ std::string Shown(const BaseValue& value) {
     if (const auto* number = std::get_if<double>(&value)) return "number " + std::to_string(*number);
     if (const auto* text = std::get_if<std::string>(&value)) return "text \"" + *text + "\"";
     return "unset";
+}
+
+// Success or the failure, whatever the value.
+template <class T>
+std::expected<void, Failure> done(const std::expected<T, Failure>& result) {
+    if (!result) return std::unexpected(result.error());
+    return {};
 }
 
 std::string Shown(const std::optional<bool>& value) { return value ? (*value ? "true" : "false") : "unset"; }
@@ -218,6 +232,110 @@ TEST_F(SettingsStore, FailedSaveKeepsTheOldRowAndTheHandleUsable) {
     ASSERT_TRUE(again.has_value()) << again.error().text;
     EXPECT_EQ(QueryTyped(file, "SELECT BaseX || '/' || BaseY || '/' || USBPrinterName FROM Settings"),
               "text:77/5/fine");
+}
+
+// Another program with data.mdb open in a transaction of its own: BEGIN EXCLUSIVE keeps
+// out readers too, BEGIN IMMEDIATE only writers. Every step says the file is locked.
+TEST_F(SettingsStore, DatabaseLockedByAnotherProgramIsSaidToBeLocked) {
+    auto window = SettingsDb::Open(file);  // the handle start-up keeps open
+    ASSERT_TRUE(window.has_value());
+    struct Case {
+        const char* step;
+        const char* lock;
+        std::function<std::expected<void, Failure>()> run;
+        std::string message;
+    };
+    auto locked = [&](const std::string& doing) {
+        return "The settings database \"" + file.string() + "\" is locked by another program, so it could not " +
+               doing + ". Try again in a moment; if it stays locked, close the other program that has data.mdb open, "
+                       "then try again.";
+    };
+    PrinterSettings settings;
+    const Case cases[] = {
+        {"start-up", "EXCLUSIVE", [&] { return done(SettingsDb::Open(file)); }, locked("be read")},
+        {"load", "EXCLUSIVE", [&] { return window->LoadPrinterSettings(settings); }, locked("be read")},
+        {"lookup", "EXCLUSIVE", [&] { return done(LookupPrintStyle(file, "12345")); }, locked("be read")},
+        {"save", "IMMEDIATE", [&] { return done(window->SavePrinterSettings(settings)); },
+         locked("be written") + " The saved settings are unchanged."},
+        {"import", "IMMEDIATE", [&] { return done(ImportPrintStyles(file, {{"12345", "calh021"}})); },
+         locked("be written") + " No print style was changed."},
+        {"remove", "IMMEDIATE", [&] { return done(RemovePrintStyle(file, "12345")); }, locked("be written")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        sqlite3* other = nullptr;
+        ASSERT_EQ(sqlite3_open(file.c_str(), &other), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(other, (std::string("BEGIN ") + c.lock).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        const auto result = c.run();
+        sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(other);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().text, c.message);
+    }
+    EXPECT_EQ(QueryTyped(file, "SELECT count(*) FROM PrintStyle"), "integer:0");
+}
+
+// Makes a folder unwritable for the length of a test, even for root (the tests run as
+// root, who ignores permissions but not the immutable attribute).
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const std::filesystem::path& folder) : folder_(folder) {
+        if (::geteuid() != 0) {
+            std::filesystem::permissions(folder_, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::remove);
+            made_ = true;
+            return;
+        }
+        fd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) != 0) return;
+        flags |= FS_IMMUTABLE_FL;
+        made_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ~UnwritableFolder() {
+        if (fd_ >= 0) {
+            int flags = 0;
+            if (made_ && ::ioctl(fd_, FS_IOC_GETFLAGS, &flags) == 0) {
+                flags &= ~FS_IMMUTABLE_FL;
+                ::ioctl(fd_, FS_IOC_SETFLAGS, &flags);
+            }
+            ::close(fd_);
+        } else if (made_) {
+            std::filesystem::permissions(folder_, std::filesystem::perms::owner_write,
+                                         std::filesystem::perm_options::add);
+        }
+    }
+    UnwritableFolder(const UnwritableFolder&) = delete;
+    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::filesystem::path folder_;
+    int fd_ = -1;
+    bool made_ = false;
+};
+
+TEST_F(SettingsStore, ReadOnlyFolderIsNamedAsTheCauseOfAFailedWrite) {
+    auto window = SettingsDb::Open(file);
+    ASSERT_TRUE(window.has_value());
+    const UnwritableFolder readOnly(folder.path());
+    if (!readOnly.made()) GTEST_SKIP() << "cannot make a folder unwritable here (root without CAP_LINUX_IMMUTABLE)";
+    const std::string cause = "The settings database \"" + file.string() + "\" could not be written: its folder \"" +
+                              folder.path().string() + "\" cannot be written to (";
+    const std::string remedy = "), and the database needs to create its journal file there while it writes. Let "
+                               "Tarnwick's user write to that folder, then try again.";
+    PrinterSettings settings;
+    const std::pair<const char*, std::expected<void, Failure>> cases[] = {
+        {"save", done(window->SavePrinterSettings(settings))},
+        {"import", done(ImportPrintStyles(file, {{"12345", "calh021"}}))},
+    };
+    for (const auto& [step, result] : cases) {
+        SCOPED_TRACE(step);
+        ASSERT_FALSE(result.has_value());
+        EXPECT_EQ(result.error().text.substr(0, cause.size()), cause);
+        EXPECT_NE(result.error().text.find(remedy), std::string::npos) << result.error().text;
+    }
+    EXPECT_EQ(LookupPrintStyle(file, "12345").value_or("failed"), "") << "reading needs no journal";
 }
 
 }  // namespace
