@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <limits>
 #include <optional>
 
 #include "cutsheet/cut_sheet.h"
@@ -261,7 +260,10 @@ private:
             if (r.type == kSst && biff8_) {
                 std::vector<std::string_view> blocks{r.data};
                 for (auto block : records.Continues()) blocks.push_back(block);
-                if (!ReadSharedStrings(Pieces(std::move(blocks)))) return Damaged("its shared strings are damaged");
+                if (!ReadSharedStrings(Pieces(std::move(blocks)))) {
+                    if (Held() > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
+                    return Damaged("its shared strings are damaged");
+                }
             }
         }
         if (!sheetAt) return std::unexpected(BiffProblem{BiffProblem::Kind::NoWorksheet, {}});
@@ -272,7 +274,7 @@ private:
         if (!in.Skip(8)) return false;
         while (!in.AtEnd()) {
             if (!UnicodeString(in, sheet_.shared_)) return false;
-            if (sheet_.shared_.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+            if (Held() > kHeldBytes) return false;
             sheet_.sharedEnds_.push_back(static_cast<std::uint32_t>(sheet_.shared_.size()));
         }
         return true;
@@ -283,7 +285,9 @@ private:
         const bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char c) { return (c & 0x80) == 0; });
         // 1252 itself, its Excel 2-4 number, and US-ASCII (high bytes taken as 1252).
         if (ascii || codePage_ == 1252 || codePage_ == 0x8001 || codePage_ == 367) {
-            sheet_.PutText(row, column, Windows1252ToUtf8(bytes));
+            std::string text = Windows1252ToUtf8(bytes);
+            textBytes_ += text.size();
+            sheet_.PutText(row, column, std::move(text));
         } else {
             BiffCell& cell = sheet_.Put(row, column);
             cell.kind = BiffCell::Kind::ForeignText;
@@ -297,6 +301,7 @@ private:
             std::string text;
             Pieces in(std::move(blocks));
             if (!UnicodeString(in, text)) return false;
+            textBytes_ += text.size();
             sheet_.PutText(row, column, std::move(text));
             return true;
         }
@@ -337,6 +342,7 @@ private:
                     if (!PutString(pending->row, pending->column, std::move(blocks)))
                         return Damaged("the text result of cell " + Name(pending->row, pending->column) + " is damaged");
                     pending.reset();
+                    if (Held() > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
                 }
                 continue;
             }
@@ -347,6 +353,7 @@ private:
             const int row = U16(r.data, 0);
             const int column = U16(r.data, 2);
             if (auto put = PutCell(r, row, column, pending); !put) return put;
+            if (Held() > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
         }
     }
 
@@ -444,7 +451,11 @@ private:
         return {};
     }
 
+    // What the sheet holds of texts, counting every text written, also over another.
+    std::size_t Held() const { return sheet_.shared_.size() + 4 * sheet_.sharedEnds_.size() + textBytes_; }
+
     std::string_view stream_;
+    std::size_t textBytes_ = 0;
     bool biff8_ = true;
     std::uint16_t codePage_ = 1252;
     BiffSheet sheet_;

@@ -48,14 +48,14 @@ private:
 };
 
 struct BiffProblem {
-    enum class Kind { OldExcel, Encrypted, NoWorksheet, Damaged } kind;
+    enum class Kind { OldExcel, Encrypted, NoWorksheet, Damaged, TooLarge } kind;
     std::string detail;  // for Damaged: what is wrong, as a phrase
 };
 
 // Reads a workbook stream ("Workbook" of an Excel 97-2003 file, "Book" of Excel 5/95):
 // the globals (code page, sheets, shared strings), then the first worksheet in workbook
 // order. Chart and macro sheets before it are passed over. Every record is checked
-// against the stream's end.
+// against the stream's end; texts held beyond kHeldBytes are refused (TooLarge).
 std::expected<BiffSheet, BiffProblem> ReadBiffWorkbook(std::string_view stream);
 
 }  // namespace tarnwick

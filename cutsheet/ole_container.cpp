@@ -122,12 +122,13 @@ private:
             for (std::size_t i = 0; i + 1 < perSector && ids.size() < fatSectors; ++i) ids.push_back(U32(s, 4 * i));
             next = U32(s, 4 * (perSector - 1));
         }
-        fat_.reserve(ids.size() * perSector);
+        // Entries past the file's last sector could only point outside it: not kept.
+        fat_.reserve(std::min(ids.size() * perSector, sectorCount_));
         for (std::uint32_t id : ids) {
             if (id >= sectorCount_) return Damaged("its sector table points outside the file");
             const std::string_view s = Sector(id);
             if (s.size() < sectorSize_) return Damaged("its sector table is cut short");
-            for (std::size_t i = 0; i < perSector; ++i) fat_.push_back(U32(s, 4 * i));
+            for (std::size_t i = 0; i < perSector && fat_.size() < sectorCount_; ++i) fat_.push_back(U32(s, 4 * i));
         }
         return {};
     }

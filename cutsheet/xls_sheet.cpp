@@ -84,6 +84,7 @@ Failure WorkbookFailure(const std::filesystem::path& file, const BiffProblem& pr
         case BiffProblem::Kind::Encrypted:
             return XlsFailure(file, "it is encrypted with a password; remove the password first");
         case BiffProblem::Kind::NoWorksheet: return XlsFailure(file, "it has no worksheet");
+        case BiffProblem::Kind::TooLarge: return ReadFailure(file, HeldTooMuchProblem());
         case BiffProblem::Kind::Damaged: break;
     }
     return XlsFailure(file, "the xls file is damaged (" + problem.detail + ")");
