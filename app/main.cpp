@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
     std::filesystem::current_path(plant->folder, ec);
 
     RoutedOutput printer([&plant] {
-        return OutputRoute{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice()};
+        return OutputRoute{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
+                           plant->config.DeviceTimeout};
     });
     SetupLauncher setup({*plant, dialogs, SendRaw});
     frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }});

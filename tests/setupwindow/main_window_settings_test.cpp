@@ -19,7 +19,8 @@ protected:
         PlantFolderTest::SetUp();
         if (HasFatalFailure()) return;
         printer = std::make_unique<RoutedOutput>([this] {
-            return OutputRoute{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice()};
+            return OutputRoute{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
+                               plant->config.DeviceTimeout};
         });
         setup = std::make_unique<SetupLauncher>(SetupDeps{*plant, dialogs, SendRaw});
         mainMenu = std::make_unique<frmMainMenu>(
