@@ -63,15 +63,18 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
 
     const PrintBases bases{FamilyABase(plant->printer.BaseX, plant->printer.BaseY),
                            OtherFamiliesBase(plant->config.BaseH, plant->config.BaseV)};
-    const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice()};
+    const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
+                            plant->config.DeviceTimeout};
     RoutedOutput printer([&route] { return route; });
     LabelJob job;
     const auto printed = PrintLabels(controls, *code, job, bases, printer);
     if (!printed) return Refuse(ctx, printed.error());
 
     ctx.out << "Printed layout " << printed->layout << " on ";
-    if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
-    else ctx.out << "device " << route.device.string() << "\n";
+    if (route.queue) ctx.out << "printer \"" << route.printerName << "\"";
+    else ctx.out << "device " << route.device.string();
+    if (!printed->note.empty()) ctx.out << ". " << printed->note;
+    ctx.out << '\n';
     return kOk;
 }
 

@@ -59,8 +59,10 @@ struct CutPrinter {
 
     void Report(const CutRow& cut, const PrintedLabel& printed) {
         ctx.out << "Printed cut " << cut.row << " (" << cut.Entry << "): layout " << printed.layout << " on ";
-        if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
-        else ctx.out << "device " << route.device.string() << "\n";
+        if (route.queue) ctx.out << "printer \"" << route.printerName << "\"";
+        else ctx.out << "device " << route.device.string();
+        if (!printed.note.empty()) ctx.out << ". " << printed.note;
+        ctx.out << '\n';
     }
 };
 
@@ -88,7 +90,8 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
                        file.string(),
                        {FamilyABase(plant->printer.BaseX, plant->printer.BaseY),
                         OtherFamiliesBase(plant->config.BaseH, plant->config.BaseV)},
-                       {plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice()}};
+                       {plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
+                        plant->config.DeviceTimeout}};
     const std::string& extraQty = plant->config.ExtraQty;
 
     if (!all) {

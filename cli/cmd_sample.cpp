@@ -85,13 +85,17 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
         }
     } else if (const Plant* p = plant.Get()) {
         route.device = p->rawDevice();
+        route.deviceStallLimit = p->config.DeviceTimeout;
     } else {
         return kRefused;
     }
 
-    if (const auto sent = SendRaw(route, *stream); !sent) return Refuse(ctx, sent.error());
-    if (route.queue) ctx.out << "Sent the sample label to the print queue " << route.printerName << ".\n";
-    else ctx.out << "Sent the sample label to the printer device " << route.device.string() << ".\n";
+    const auto sent = SendRaw(route, *stream);
+    if (!sent) return Refuse(ctx, sent.error());
+    if (route.queue) ctx.out << "Sent the sample label to the print queue " << route.printerName << ".";
+    else ctx.out << "Sent the sample label to the printer device " << route.device.string() << ".";
+    if (!sent->note.empty()) ctx.out << ' ' << sent->note;
+    ctx.out << '\n';
     return kOk;
 }
 

@@ -1,6 +1,3 @@
-#include <fstream>
-#include <sstream>
-
 #include "cli/cli.h"
 #include "startup/style_csv.h"
 
@@ -14,7 +11,8 @@ const char kHelp[] =
     "       tarnwick-cli styles import FILE.csv\n"
     "\n"
     "Reads and changes table PrintStyle of data.mdb, which gives each garment style\n"
-    "its layout code (calh015 to calh026; NA or an empty code selects no layout).\n"
+    "its layout code: calh015, calh018, calh020 to calh026, or NA or an empty code,\n"
+    "which select no layout. Any other code is refused.\n"
     "\n"
     "  list     one line per row: STYLE, a tab, CODE (sorted by style)\n"
     "  set      gives STYLE the code CODE: changes every row Print Labels would\n"
@@ -52,11 +50,7 @@ int Remove(const std::filesystem::path& database, const std::string& style, CliC
 }
 
 int Import(const std::filesystem::path& database, const std::string& csvFile, CliContext& ctx) {
-    std::ifstream in(csvFile, std::ios::binary);
-    std::ostringstream bytes;
-    if (in) bytes << in.rdbuf();
-    if (!in) return Refuse(ctx, Failure{"Cannot read \"" + csvFile + "\". Check the file name; nothing was imported."});
-    const auto rows = ParseStyleCsv(bytes.str(), csvFile);
+    const auto rows = ReadStyleCsv(csvFile);
     if (!rows) return Refuse(ctx, rows.error());
     const auto counts = ImportPrintStyles(database, *rows);
     if (!counts) return Refuse(ctx, counts.error());

@@ -2,6 +2,7 @@
 
 #include "labels/base_point.h"
 #include "mainwindow/frm_main_menu.h"
+#include "mainwindow/toolkit.h"
 
 namespace tarnwick {
 
@@ -36,7 +37,14 @@ std::expected<PrintedLabel, Failure> RunPrintRequest(frmMainMenu& form, PrinterO
 }
 
 void frmMainMenu::btnPrint_Click() {
-    if (const auto printed = RunPrintRequest(*this, deps_.printer); !printed) deps_.dialogs.Show(printed.error());
+    std::expected<PrintedLabel, Failure> printed;
+    {
+        // A printer that stops taking the label keeps the window waiting up to its deadline.
+        BusyCursor busy;
+        printed = RunPrintRequest(*this, deps_.printer);
+    }
+    if (!printed) deps_.dialogs.Show(printed.error());
+    else if (!printed->note.empty()) deps_.dialogs.Show(printed->note, MessageButtons::Ok, MessageIcon::Information);
 }
 
 }  // namespace tarnwick

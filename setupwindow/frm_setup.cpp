@@ -104,13 +104,15 @@ void frmSetup::btnPrint_Click() {
         return;
     }
     // The route and name as they stand in the window, saved or not.
-    const OutputRoute route{optUSB->isChecked(), S(txtPrinterName->text()), deps_.plant.rawDevice()};
+    const OutputRoute route{optUSB->isChecked(), S(txtPrinterName->text()), deps_.plant.rawDevice(),
+                            deps_.plant.config.DeviceTimeout};
     SendResult sent;
     {
         BusyCursor busy;
         sent = deps_.send(route, *stream);
     }
     if (!sent) deps_.dialogs.Show(sent.error());
+    else if (!sent->note.empty()) deps_.dialogs.Show(sent->note, MessageButtons::Ok, MessageIcon::Information);
 }
 
 void frmSetup::btnSavePostion_Click() {

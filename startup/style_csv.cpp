@@ -1,5 +1,12 @@
 #include "startup/style_csv.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "labels/windows1252.h"
 
 namespace tarnwick {
@@ -80,7 +87,47 @@ std::expected<std::vector<Line>, int> SplitRecords(std::string_view text) {
     return lines;
 }
 
+std::string Kind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a FIFO (named pipe)";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a regular file";
+}
+
 }  // namespace
+
+std::expected<std::vector<StyleCode>, Failure> ReadStyleCsv(const std::filesystem::path& file) {
+    const std::string name = "\"" + file.string() + "\"";
+    auto refused = [&](const std::string& why) {
+        return std::unexpected(Failure{"Cannot read the style list " + name + ": " + why +
+                                       ". Give the CSV file of style,code lines; nothing was imported."});
+    };
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; fstat then tells what it is.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return refused(std::strerror(errno));
+    std::string bytes;
+    struct stat info {};
+    int error = 0;
+    if (::fstat(fd, &info) != 0) {
+        error = errno;
+    } else if (S_ISREG(info.st_mode)) {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+            else if (n == 0) break;
+            else if (errno != EINTR) {
+                error = errno;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (error != 0) return refused(std::strerror(error));
+    if (!S_ISREG(info.st_mode)) return refused("it is " + Kind(info.st_mode) + ", not a file");
+    return ParseStyleCsv(bytes, file.string());
+}
 
 std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view bytes, const std::string& fileName) {
     std::string text = DecodeText(bytes);
@@ -107,6 +154,10 @@ std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view by
         if (fields[0].empty())
             return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(line.number) +
                                            " has no style. Correct the file; nothing was imported."});
+        if (!IsKnownStyleCode(fields[1]))
+            return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(line.number) + ": \"" +
+                                           fields[1] + "\" is not a layout code; use one of " + KnownStyleCodes() +
+                                           ". Correct the file; nothing was imported."});
         rows.push_back(StyleCode{fields[0], fields[1]});
     }
     return rows;

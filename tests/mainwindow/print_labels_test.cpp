@@ -1,7 +1,10 @@
 #include <QApplication>
+#include <QCursor>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -33,7 +36,7 @@ std::string PlantConfig() { return testing::ConfigText("2", "2", "7", "003") + "
 // The real window on a scratch plant, printing the way the program does: the route is
 // read from the settings at every label.
 struct Window {
-    Window() : plant(PlantConfig()) {
+    explicit Window(const std::string& config = PlantConfig()) : plant(config) {
         plant.dir.Write("lp0.out", "");
         plant.SetStyle("1234", "calh020");
         plant.SetStyle("5678", "calh025");
@@ -53,7 +56,7 @@ struct Window {
     ScriptedDialogs dialogs;
     RoutedOutput output{[this] {
         const Plant& p = *plant.plant;
-        return OutputRoute{p.printer.USBPrinter, p.printer.USBPrinterName, p.rawDevice()};
+        return OutputRoute{p.printer.USBPrinter, p.printer.USBPrinterName, p.rawDevice(), p.config.DeviceTimeout};
     }};
     std::unique_ptr<frmMainMenu> form;
 };
@@ -138,6 +141,71 @@ TEST(PrintLabelsWindow, TypedAndImportedLabelsArriveByteExactOnTheRawDevice) {
     w.Click();
     ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
     EXPECT_EQ(w.DeviceBytes(), TypedC1() + ImportedC2());
+}
+
+TEST(PrintLabelsWindow, PausedQueueIsSaidInAnInformationBoxAfterThePrint) {
+    TARNWICK_PRINT_SERVER(server);
+    if (server.paused.empty()) GTEST_SKIP() << "the print server has no paused queue";
+    Window w;
+    w.settings().printer.USBPrinter = true;
+    w.settings().printer.USBPrinterName = server.paused;
+    TypeLabel(*w.form);
+    const int before = testing::JobCount(server.paused);
+
+    w.Click();
+
+    EXPECT_EQ(testing::JobCount(server.paused), before + 1);
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "The queue of printer \"" + server.paused +
+                                           "\" is paused: it holds the label until the queue is resumed. Resume "
+                                           "the queue (for example with cupsenable " +
+                                           server.paused + ") to print it.");
+    EXPECT_EQ(w.dialogs.shown[0].icon, MessageIcon::Information);
+    EXPECT_EQ(w.dialogs.shown[0].title, "Tarnwick");
+}
+
+// Passes each label on, noting whether the busy cursor showed while the printer had it.
+class CursorWatchingOutput final : public PrinterOutput {
+public:
+    explicit CursorWatchingOutput(PrinterOutput& inner) : inner_(inner) {}
+    SendResult SendToPrinter(std::string_view stream) override {
+        const QCursor* cursor = QApplication::overrideCursor();
+        busyWhileSending = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+        return inner_.SendToPrinter(stream);
+    }
+    bool busyWhileSending = false;
+
+private:
+    PrinterOutput& inner_;
+};
+
+// A printer that is offline: the FIFO standing in for it is full and nobody reads it.
+TEST(PrintLabelsWindow, DeviceThatStopsTakingTheLabelIsReportedAtItsDeadline) {
+    Window w(testing::ConfigText("2", "2", "7", "003") + "ParallelPort,port\r\nDeviceTimeout,1\r\n");
+    const auto port = w.plant.dir / "port";
+    ASSERT_EQ(::mkfifo(port.c_str(), 0600), 0);
+    const int reader = ::open(port.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int filler = ::open(port.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const std::string chunk(4096, 'x');
+    while (::write(filler, chunk.data(), chunk.size()) > 0) {
+    }
+    ::close(filler);
+    CursorWatchingOutput watching(w.output);
+    w.form = std::make_unique<frmMainMenu>(MainMenuDeps{w.settings(), w.dialogs, watching, {}, [] {}});
+    TypeLabel(*w.form);
+
+    w.Click();
+
+    ::close(reader);
+    EXPECT_TRUE(watching.busyWhileSending);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "the cursor is back before the message";
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    EXPECT_EQ(w.dialogs.shown[0].text, "The printer device " + port.string() + " took none of the label's " +
+                                           std::to_string(TypedC1().size()) +
+                                           " bytes for 1 second, so the label was not printed. Check that the "
+                                           "printer is online and has labels and ribbon, then print the label again.");
+    EXPECT_EQ(w.dialogs.shown[0].icon, MessageIcon::Critical);
 }
 
 TEST(PrintLabelsWindow, SavedRouteGovernsTheNextLabel) {

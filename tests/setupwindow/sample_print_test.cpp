@@ -64,6 +64,24 @@ TEST_F(SampleThroughSendRaw, TypedQueueGetsTheSampleAsOneJobNamedAAAAAA) {
     EXPECT_EQ(job->title, "AAAAAA");
 }
 
+TEST_F(SampleThroughSendRaw, PausedQueueIsSaidInAnInformationBoxAfterTheSample) {
+    TARNWICK_PRINT_SERVER(server);
+    if (server.paused.empty()) GTEST_SKIP() << "the print server has no paused queue";
+    frmSetup* w = Load();
+    w->optUSB->click();
+    w->txtPrinterName->setText(QString::fromStdString(server.paused));
+    const int jobsBefore = JobCount(server.paused);
+    w->btnPrint->click();
+
+    EXPECT_EQ(JobCount(server.paused), jobsBefore + 1);
+    ASSERT_EQ(dialogs.shown.size(), 1u);
+    EXPECT_EQ(dialogs.shown[0].text, "The queue of printer \"" + server.paused +
+                                         "\" is paused: it holds the label until the queue is resumed. Resume the "
+                                         "queue (for example with cupsenable " +
+                                         server.paused + ") to print it.");
+    EXPECT_EQ(dialogs.shown[0].icon, MessageIcon::Information);
+}
+
 TEST_F(SampleThroughSendRaw, DeviceOptionWritesTheDeviceWhateverTheSavedRouteSays) {
     StoreSettings(Settings(std::string("0"), 0, false, true, "tarnwick-no-such-queue"));
     frmSetup* w = Load();
