@@ -81,7 +81,7 @@ protected:
                 lastWasSpace_ = false;
             } else if (name == "s") {
                 const long long count = Repeat(Attribute(attributes, "c"), static_cast<long long>(kCellBytes));
-                if (text_.size() + static_cast<std::size_t>(count) > kCellBytes) tooLong_ = true;
+                if (text_.size() + static_cast<std::size_t>(count) > kCellBytes) TooLong();
                 else text_.append(static_cast<std::size_t>(count), ' ');
             } else if (name == "tab") {
                 Append("\t");
@@ -117,10 +117,7 @@ protected:
         for (char c : text) {
             const bool space = c == ' ' || c == '\t' || c == '\r' || c == '\n';
             if (space && lastWasSpace_) continue;
-            if (text_.size() == kCellBytes) {
-                tooLong_ = true;
-                return;
-            }
+            if (text_.size() == kCellBytes) return TooLong();
             text_.push_back(space ? ' ' : c);
             lastWasSpace_ = space;
         }
@@ -128,8 +125,14 @@ protected:
 
 private:
     void Append(std::string_view more) {
-        if (text_.size() + more.size() > kCellBytes) tooLong_ = true;
+        if (text_.size() + more.size() > kCellBytes) TooLong();
         else text_.append(more);
+    }
+
+    // Stops here rather than read the rest of the cell to find the next row.
+    void TooLong() {
+        tooLong_ = true;
+        Refuse(TooLongProblem(rows.back().firstRow, column_));
     }
 
     void StartCell(const char** attributes) {
@@ -225,8 +228,10 @@ public:
     std::expected<CellValue, Failure> Cell(int row, int column) override {
         if (row < 1 || column < 1 || row > kSheetRows || column > kKeptColumns) return EmptyCell();
         while (!feed_->Done() && !xml_.firstTableDone && xml_.nextRow <= row) {
-            if (auto problem = feed_->Step())
+            // A fault further on in the same chunk does not take the rows read before it.
+            if (auto problem = feed_->Step(); problem && xml_.nextRow <= row)
                 return Fail(problem->damaged ? "its content.xml is damaged: " + problem->text : problem->text);
+            else if (problem) break;
         }
         if (feed_->Done() && !xml_.sawTable) return Fail("it has no worksheet");
         const auto& rows = xml_.rows;

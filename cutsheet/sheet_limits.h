@@ -29,8 +29,9 @@ inline constexpr std::size_t kCellBytes = 4 * kCellCharacters;
 inline constexpr std::size_t kHeldBytes = 64u << 20;
 
 // What a reader works through of one part (inflated XML, CSV text) before refusing:
-// keeps a hostile file from keeping the program busy for minutes.
-inline constexpr std::uint64_t kReadBytes = 512u << 20;
+// keeps a hostile file from keeping the program busy for minutes. The first 32,767
+// rows of a real cut sheet come to a few tens of MB.
+inline constexpr std::uint64_t kReadBytes = 128u << 20;
 
 // Characters of UTF-8 text (code points; a stray byte counts as one).
 inline std::size_t Utf8Characters(std::string_view text) {
@@ -57,11 +58,11 @@ inline std::string BeyondColumnsProblem(long long row) {
 }
 
 inline std::string HeldTooMuchProblem() {
-    return "its rows hold more than 64 MB of cells, far more than a cut sheet does";
+    return "the cells read hold more than 64 MB, far more than a cut sheet does";
 }
 
 inline std::string ReadTooMuchProblem(std::string_view part) {
-    return std::string(part) + " holds more than 512 MB before the rows asked for, far more than a cut sheet does";
+    return std::string(part) + " holds more than 128 MB before the rows asked for, far more than a cut sheet does";
 }
 
 }  // namespace tarnwick

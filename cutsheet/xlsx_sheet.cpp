@@ -234,7 +234,10 @@ protected:
     }
 
     void Text(std::string_view text) override {
-        if (collecting_ && column_ <= kKeptColumns) AppendBounded(value_, text, tooLong_);
+        if (!collecting_ || column_ > kKeptColumns) return;
+        AppendBounded(value_, text, tooLong_);
+        // Stop here rather than read the rest of it to find the next row.
+        if (tooLong_) Refuse(TooLongProblem(lastRowStarted, column_));
     }
 
 private:
@@ -377,7 +380,10 @@ public:
     std::expected<CellValue, Failure> Cell(int row, int column) override {
         if (row < 1 || column < 1 || row > kSheetRows || column > kKeptColumns) return EmptyCell();
         while (!sheet_->Done() && sheetXml_.lastRowStarted <= row) {
-            if (auto problem = sheet_->Step()) return FailFeed(*problem, "the worksheet " + sheetPart_ + " is damaged: ");
+            // A fault further on in the same chunk does not take the rows read before it.
+            if (auto problem = sheet_->Step(); problem && sheetXml_.lastRowStarted <= row)
+                return FailFeed(*problem, "the worksheet " + sheetPart_ + " is damaged: ");
+            else if (problem) break;
         }
         const auto& rows = sheetXml_.rows;
         // Cells are asked for row by row, so the last row found is the likely one.

@@ -1,0 +1,159 @@
+#!/usr/bin/env python3
+"""Runs `tarnwick-cli cuts` and `cut` on hostile cut sheets and measures each run.
+
+Every file is small or quick to make but asks a careless reader for gigabytes or
+minutes: a run must end in under 10 s with under 256 MB peak memory (resident set, as
+/usr/bin/time -v reports it), with exit status 1 and a message naming the file, or
+status 0 where the file is sound. Prints one line per file and run; exits 1 when a
+bound is broken.
+
+    python3 bench/hostile_cutsheets.py [build/bin/tarnwick-cli]
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+SECONDS, MEGABYTES = 10.0, 256
+MB = 1 << 20
+
+
+def xlsx(path, write_sheet, shared=None):
+    """An xlsx whose worksheet (and shared strings) are streamed in by the writers."""
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        z.writestr("[Content_Types].xml", "<Types/>")
+        z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>')
+        z.writestr("xl/_rels/workbook.xml.rels",
+                   '<Relationships><Relationship Id="rId1" Type="x/worksheet" Target="worksheets/sheet1.xml"/>'
+                   '<Relationship Id="rId2" Type="x/sharedStrings" Target="sharedStrings.xml"/></Relationships>')
+        with z.open("xl/worksheets/sheet1.xml", "w", force_zip64=True) as f:
+            f.write(b"<worksheet><sheetData>")
+            write_sheet(f)
+            f.write(b"</sheetData></worksheet>")
+        if shared:
+            with z.open("xl/sharedStrings.xml", "w", force_zip64=True) as f:
+                f.write(b"<sst>")
+                shared(f)
+                f.write(b"</sst>")
+
+
+def ods(path, rows):
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as z:
+        z.writestr("mimetype", "application/vnd.oasis.opendocument.spreadsheet", zipfile.ZIP_STORED)
+        z.writestr("content.xml", "<office:document-content><office:body><office:spreadsheet><table:table>" + rows +
+                   "</table:table></office:spreadsheet></office:body></office:document-content>")
+
+
+def repeat(f, piece, total):
+    block = piece * max(1, (4 * MB) // len(piece))
+    written = 0
+    while written < total:
+        f.write(block)
+        written += len(block)
+
+
+def heading_row(f):
+    f.write(b'<row r="1"><c r="A1" t="inlineStr"><is><t>WIP</t></is></c></row>')
+
+
+def make_files(folder):
+    files = {}
+
+    def path(name):
+        files[name] = os.path.join(folder, name)
+        return files[name]
+
+    # ods: one text:s asking for two billion blanks.
+    ods(path("spaces.ods"), '<table:table-row><table:table-cell><text:p>WIP</text:p></table:table-cell></table:table-row>'
+                            '<table:table-row><table:table-cell><text:p>a<text:s text:c="2000000000"/>'
+                            '</text:p></table:table-cell></table:table-row>')
+    # ods: a repeat count past any sheet, then a cut.
+    ods(path("rows_repeated.ods"), '<table:table-row table:number-rows-repeated="2147483647"><table:table-cell/>'
+                                   '</table:table-row><table:table-row><table:table-cell office:value-type="float" '
+                                   'office:value="1"/></table:table-row>')
+    # xlsx: a cut on every row to the sheet's end, each with a cell in column XFD.
+    def xfd_rows(f):
+        heading_row(f)
+        for r in range(2, 1048577):
+            f.write(b'<row r="%d"><c r="A%d"><v>%d</v></c><c r="L%d"><v>1</v></c><c r="XFD%d"><v>1</v></c></row>'
+                    % (r, r, r, r, r))
+    xlsx(path("xfd_every_row.xlsx"), xfd_rows)
+    # xlsx: one cell that inflates to 2 GB.
+    def one_huge_cell(f):
+        heading_row(f)
+        f.write(b'<row r="2"><c r="A2" t="inlineStr"><is><t>')
+        repeat(f, b"A", 2048 * MB)
+        f.write(b"</t></is></c></row>")
+    xlsx(path("huge_cell.xlsx"), one_huge_cell)
+    # xlsx: a row number that overflows int, then a row after it.
+    xlsx(path("row_overflow.xlsx"), lambda f: f.write(b'<row r="2147483647"><c><v>1</v></c></row><row><c><v>2</v></c></row>'))
+    # xlsx: 2 GB of empty cells right of column 13 in every row: only time to spend.
+    def wide_rows(f):
+        heading_row(f)
+        empty = b"<c/>" * 16370
+        for r in range(2, 32770):
+            f.write(b'<row r="%d"><c r="A%d"><v>%d</v></c>' % (r, r, r) + empty + b"</row>")
+    xlsx(path("wide_rows.xlsx"), wide_rows)
+    # xlsx: rows of thirteen cells of 30,000 characters each: more held than a cut sheet has.
+    def long_cells(f):
+        heading_row(f)
+        text = b"B" * 30000
+        for r in range(2, 400):
+            f.write(b'<row r="%d">' % r + b"".join(b'<c t="inlineStr"><is><t>' + text + b"</t></is></c>" for _ in range(13)) + b"</row>")
+    xlsx(path("long_cells.xlsx"), long_cells)
+    # xlsx: a shared-string table of 1 GB of strings, the cut naming the last one.
+    def sst_sheet(f):
+        heading_row(f)
+        f.write(b'<row r="2"><c r="A2" t="s"><v>4000000</v></c></row>')
+    def sst(f):
+        item = b"<si><t>" + b"C" * 250 + b"</t></si>"
+        for _ in range(4000001):
+            f.write(item)
+    xlsx(path("shared_strings.xlsx"), sst_sheet, sst)
+    # csv: one field of 100 MB.
+    with open(path("field_100mb.csv"), "wb") as f:
+        f.write(b"WIP,Qty\r\n\"")
+        repeat(f, b"D", 100 * MB)
+        f.write(b"\",1\r\n")
+    # csv: 600 MB of delimiters on one line.
+    with open(path("commas_600mb.csv"), "wb") as f:
+        f.write(b"WIP\r\n1")
+        repeat(f, b",", 600 * MB)
+        f.write(b"\r\n")
+    return files
+
+
+def measure(cli, args, folder):
+    run = subprocess.run(["/usr/bin/time", "-f", "%e %M", cli] + args + ["--folder", folder],
+                         capture_output=True, text=True, errors="replace")
+    last = run.stderr.strip().splitlines()[-1]
+    seconds, kilobytes = last.split()
+    message = run.stderr.strip().splitlines()[0] if run.stderr.strip().count("\n") else ""
+    return run.returncode, float(seconds), int(kilobytes) / 1024, message
+
+
+def main():
+    cli = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "build", "bin", "tarnwick-cli")
+    folder = tempfile.mkdtemp(prefix="tarnwick-hostile-")
+    try:
+        with open(os.path.join(folder, "config.txt"), "w") as f:
+            f.write("Hostile cut sheets\r\nStartRow,2\r\nExtraQty,0\r\nSpareValue,0\r\nBaseH,0010\r\nBaseV,005\r\n")
+        files = make_files(folder)
+        broken = False
+        print(f"{'file':22} {'size':>10} {'run':5} {'status':>6} {'seconds':>8} {'peak MB':>8}  message")
+        for name, path in files.items():
+            for run in (["cuts", path], ["cut", path, "2"]):
+                status, seconds, peak, message = measure(cli, run, folder)
+                ok = seconds < SECONDS and peak < MEGABYTES and status in (0, 1)
+                broken |= not ok
+                print(f"{name:22} {os.path.getsize(path):>10} {run[0]:5} {status:>6} {seconds:>8.2f} {peak:>8.1f}  "
+                      f"{'' if ok else 'OVER BOUND '}{message[:150]}")
+        return 1 if broken else 0
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
