@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "labels/windows1252.h"
 
@@ -95,6 +96,31 @@ std::string Kind(mode_t mode) {
     return "not a regular file";
 }
 
+// A table exported whole (mdb-export writes every column, ID included): a heading line
+// that names the style and code columns picks them, heading included, from every line.
+std::optional<Failure> PickNamedColumns(std::vector<Line>& lines, const std::string& fileName) {
+    if (lines.empty()) return std::nullopt;
+    std::optional<std::size_t> style, code;
+    const std::vector<std::string>& heading = lines.front().fields;
+    for (std::size_t i = 0; i < heading.size(); ++i) {
+        const std::string name = Lower(heading[i]);
+        if (name == "style" && !style) style = i;
+        else if ((name == "printstyle" || name == "code") && !code) code = i;
+    }
+    if (!style || !code) return std::nullopt;
+    const std::size_t count = heading.size();
+    for (Line& line : lines) {
+        while (line.fields.size() > count && line.fields.back().empty()) line.fields.pop_back();
+        if (line.fields.size() != count)
+            return Failure{"\"" + fileName + "\", line " + std::to_string(line.number) + " has " +
+                           std::to_string(line.fields.size()) + (line.fields.size() == 1 ? " field" : " fields") +
+                           "; the heading line names " + std::to_string(count) +
+                           " columns. Correct the file; nothing was imported."};
+        line.fields = {line.fields[*style], line.fields[*code]};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::expected<std::vector<StyleCode>, Failure> ReadStyleCsv(const std::filesystem::path& file) {
@@ -132,7 +158,9 @@ std::expected<std::vector<StyleCode>, Failure> ReadStyleCsv(const std::filesyste
 std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view bytes, const std::string& fileName) {
     std::string text = DecodeText(bytes);
     if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
-    const auto lines = SplitRecords(text);
+    auto lines = SplitRecords(text);
+    if (lines)
+        if (auto failure = PickNamedColumns(*lines, fileName)) return std::unexpected(std::move(*failure));
     if (!lines)
         return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(lines.error()) +
                                        ": a double quote is never closed. Correct the file; nothing was imported."});

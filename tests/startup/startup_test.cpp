@@ -94,7 +94,9 @@ INSTANTIATE_TEST_SUITE_P(
                         f.Write("data.mdb", std::string("\x00\x01\x00\x00Standard Jet DB\x00\x01\x00\x00\x00", 24) +
                                                 std::string(2000, '\x55'));
                     },
-                    {"data.mdb", "Access"}},
+                    {"data.mdb", "Access", "\"mdb-export data.mdb PrintStyle > styles.csv\"",
+                     "\"tarnwick-cli db init\"", "\"tarnwick-cli styles import styles.csv\"",
+                     "re-enter the five settings in Setup."}},
         FailureCase{"TextFile",
                     [](const TempFolder& f) {
                         GoodConfig(f);

@@ -24,6 +24,10 @@ TEST(StyleCsv, Rows) {
         {"\"two\nlines\",calh022\n", "[two\nlines|calh022]"},
         {"NOCODE,\n", "[NOCODE|]"},
         {"Caf\xE9,calh024\n", "[Caf\xC3\xA9|calh024]"},
+        // mdb-export's form: a bare heading line, text in quotes with "" inside, NULL as nothing.
+        {"Style,PrintStyle\n\"12345\",\"calh021\"\n\"5\"\" WB\",\"calh020\"\n\"NOCODE\",\n",
+         "[12345|calh021][5\" WB|calh020][NOCODE|]"},
+        {"ID,PrintStyle,Style\n1,\"calh021\",\"12345\"\n2,,\"A,B\"\n", "[12345|calh021][A,B|]"},
         {"", ""},
     };
     for (const auto& [bytes, shown] : cases) {
@@ -39,6 +43,7 @@ TEST(StyleCsv, RefusalsNameFileAndLine) {
         {"A,calh015\n\nB,calh018,extra\n", "line 3 has 3 fields"},
         {",calh015\n", "line 1 has no style"},
         {"A,calh015\n\"open,calh018\n", "line 2: a double quote is never closed"},
+        {"ID,Style,PrintStyle\n1,\"A\",\"calh015\"\n2,\"B\"\n", "line 3 has 2 fields; the heading line names 3 columns"},
         // Codes as LayoutForCode compares them: exact, case kept; a heading that is not first is a row.
         {"A,calh015\nB,calh099\n",
          "\"/plant/styles.csv\", line 2: \"calh099\" is not a layout code; use one of calh015, calh018, calh020, "
