@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Whole-process timings of tarnwick-cli against lp, on one private print server in the
+# same run (hyperfine, installed here on demand):
+#   tarnwick-cli --help               target < 20 ms
+#   tarnwick-cli print (one label)    target >= 1.5x faster than lp -o raw (medians)
+# Usage: bench/cli_start.sh [BIN_DIR]   (default: build-release/bin, else build/bin)
+set -euo pipefail
+source=$(cd "$(dirname "$0")/.." && pwd)
+bin=${1:-}
+if [[ -z $bin ]]; then
+    bin=$source/build-release/bin
+    [[ -x $bin/tarnwick-cli ]] || bin=$source/build/bin
+fi
+cli=$bin/tarnwick-cli
+[[ -x $cli ]] || { echo "no tarnwick-cli in $bin; build first" >&2; exit 1; }
+if ! command -v hyperfine >/dev/null; then
+    sudo=""
+    [[ $(id -u) -ne 0 ]] && sudo=sudo
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends hyperfine >/dev/null
+fi
+
+work=$(mktemp -d /tmp/tarnwick-bench.XXXXXX)
+stop() { "$source/scripts/private-cupsd" stop "$work/cups" >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap stop EXIT
+mkdir "$work/cups" "$work/plant"
+eval "$("$source/scripts/private-cupsd" start "$work/cups")"
+
+plant=$work/plant
+cp "$source/demo/config.txt" "$plant/"
+"$cli" db init "$plant/data.mdb" >/dev/null
+"$cli" styles import "$source/demo/styles.csv" --folder "$plant" >/dev/null
+"$cli" settings set --route queue --printer "$TARNWICK_CUPS_QUEUE" --folder "$plant" >/dev/null
+label=(--wip 40123 --style 20410 --color 7 --waist 32 --length-desc REG --qty 12
+       --text1 "POLY WOOL" --text2 "55% POLYESTER" --text3 "45% WOOL")
+"$cli" compose --layout C1 "${label[@]}" --folder "$plant" -o "$work/label.bin"
+
+# Both print the same one label to the same queue; lp sends it raw, titled as ours.
+hyperfine -N --style basic --warmup 5 --runs "${RUNS:-60}" --export-json "$work/times.json" \
+    -n "tarnwick-cli --help" "$cli --help" \
+    -n "tarnwick-cli print" "$cli print ${label[*]@Q} --folder $plant" \
+    -n "lp -o raw" "lp -d $TARNWICK_CUPS_QUEUE -o raw -t AAAAAA $work/label.bin"
+
+python3 - "$work/times.json" <<'PY'
+import json, sys
+runs = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
+ms = lambda name: runs[name]["median"] * 1000
+print()
+print(f"| command | median | mean ± sd |")
+print(f"|---|---|---|")
+for name, r in runs.items():
+    print(f"| {name} | {r['median']*1000:.1f} ms | {r['mean']*1000:.1f} ± {r['stddev']*1000:.1f} ms |")
+ratio = ms("lp -o raw") / ms("tarnwick-cli print")
+print()
+print(f"tarnwick-cli --help median {ms('tarnwick-cli --help'):.1f} ms (target < 20 ms): "
+      f"{'met' if ms('tarnwick-cli --help') < 20 else 'NOT met'}")
+print(f"tarnwick-cli print {ratio:.2f}x faster than lp -o raw at the median (target >= 1.5x): "
+      f"{'met' if ratio >= 1.5 else 'NOT met'}")
+PY
