@@ -87,6 +87,29 @@ def make_files(folder):
         repeat(f, b"A", 2048 * MB)
         f.write(b"</t></is></c></row>")
     xlsx(path("huge_cell.xlsx"), one_huge_cell)
+    # xlsx: a start tag and a comment that never end: 1 GB each for the XML parser to hold.
+    def huge_tag(f):
+        heading_row(f)
+        f.write(b'<row r="2"><c r="A2" t="')
+        repeat(f, b"t", 1024 * MB)
+        f.write(b'"><v>1</v></c></row>')
+    xlsx(path("huge_tag.xlsx"), huge_tag)
+    def huge_comment(f):
+        heading_row(f)
+        f.write(b"<!--")
+        repeat(f, b"c", 1024 * MB)
+        f.write(b'-->')
+    xlsx(path("huge_comment.xlsx"), huge_comment)
+    # xlsx: nested entities ("billion laughs").
+    with zipfile.ZipFile(path("laughs.xlsx"), "w", zipfile.ZIP_DEFLATED) as z:
+        entities = '<!ENTITY l0 "lol">' + "".join(f'<!ENTITY l{i} "{("&l%d;" % (i - 1)) * 10}">' for i in range(1, 10))
+        z.writestr("[Content_Types].xml", "<Types/>")
+        z.writestr("xl/workbook.xml", '<workbook><sheets><sheet name="S" sheetId="1" r:id="rId1"/></sheets></workbook>')
+        z.writestr("xl/_rels/workbook.xml.rels",
+                   '<Relationships><Relationship Id="rId1" Type="x/worksheet" Target="worksheets/sheet1.xml"/></Relationships>')
+        z.writestr("xl/worksheets/sheet1.xml", f'<!DOCTYPE worksheet [{entities}]><worksheet><sheetData><row r="1">'
+                   '<c t="inlineStr"><is><t>WIP</t></is></c></row><row r="2"><c t="inlineStr"><is><t>&l9;</t></is></c>'
+                   '</row></sheetData></worksheet>')
     # xlsx: a row number that overflows int, then a row after it.
     xlsx(path("row_overflow.xlsx"), lambda f: f.write(b'<row r="2147483647"><c><v>1</v></c></row><row><c><v>2</v></c></row>'))
     # xlsx: 2 GB of empty cells right of column 13 in every row: only time to spend.

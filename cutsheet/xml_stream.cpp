@@ -8,7 +8,7 @@ namespace {
 
 // Expat holds a start tag, a comment or a name whole until it ends; nothing a
 // spreadsheet writes comes near this, and it bounds what a hostile part can make it hold.
-constexpr std::uint64_t kTokenBytes = 16u << 20;
+constexpr std::uint64_t kTokenBytes = 4u << 20;
 
 }  // namespace
 
@@ -34,7 +34,7 @@ bool XmlStream::Feed(std::string_view piece, bool last) {
 
 std::string XmlStream::Error() const {
     if (!refusal_.empty()) return refusal_;
-    if (tooLong_) return "a piece of XML longer than 16 MB after byte " + std::to_string(lastEvent_);
+    if (tooLong_) return "a piece of XML longer than 4 MB after byte " + std::to_string(lastEvent_);
     return std::string(XML_ErrorString(XML_GetErrorCode(parser_))) + " at line " +
            std::to_string(XML_GetCurrentLineNumber(parser_));
 }
