@@ -1,5 +1,6 @@
 #include "cutsheet/xls_sheet.h"
 
+#include <cmath>
 #include <fstream>
 #include <new>
 #include <string>
@@ -35,7 +36,11 @@ public:
         using Kind = BiffCell::Kind;
         switch (cell->kind) {
             case Kind::Empty: return EmptyCell();
-            case Kind::Number: return NumberCell(cell->number);
+            case Kind::Number:
+                // No spreadsheet program stores these; their text would reach a label.
+                if (!std::isfinite(cell->number))
+                    return std::unexpected(XlsFailure(File(), name + " holds an invalid number (infinite or not a number)"));
+                return NumberCell(cell->number);
             case Kind::Boolean: return TextCell(cell->number != 0 ? "TRUE" : "FALSE");
             case Kind::Error: return ErrorCell(std::string(BiffSheet::ErrorText(cell->number)));
             case Kind::MissingResult: return std::unexpected(UnsavedFormulaFailure(File(), row, column));

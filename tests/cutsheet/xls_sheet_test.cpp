@@ -248,7 +248,7 @@ TEST(XlsSheet, UnreadableCellsAreRefusedNamingTheCell) {
                                   Rec(0x00FD, Cell(0, 0) + Le32(0)) + Rec(0x00FD, Cell(0, 1) + Le32(1)) +
                                       Label(0, 2, longText) + Label(0, 3, longText.substr(1)) +
                                       Rec(0x0006, Cell(0, 4) + std::string("\0\0\0\0\0\0\xFF\xFF", 8) + std::string(8, '\0')) +
-                                      Label(0, 5, "after"));
+                                      Label(0, 5, "after") + Rec(0x0203, Cell(0, 6) + std::string("\0\0\0\0\0\0\xF0\x7F", 8)));
     auto sheet = OpenXlsSheetFromBytes(book, "sheet.xls");
     ASSERT_TRUE(sheet.has_value()) << sheet.error().text;
     const std::vector<std::pair<int, std::string>> cases = {
@@ -258,6 +258,8 @@ TEST(XlsSheet, UnreadableCellsAreRefusedNamingTheCell) {
             "spreadsheet cell can. Check the file, or save it again from the spreadsheet program, and try again."},
         {5, "The cut sheet sheet.xls cannot be read: cell E1 holds a formula whose result was never saved. Open the "
             "sheet in a spreadsheet program, save it, and choose it again."},
+        {7, "The cut sheet sheet.xls cannot be read: cell G1 holds an invalid number (infinite or not a number). Open "
+            "it in the spreadsheet program, save it as xlsx and choose that file."},
     };
     for (const auto& [column, message] : cases) {
         auto text = CellText(**sheet, 1, column);
