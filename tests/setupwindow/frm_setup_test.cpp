@@ -77,7 +77,12 @@ TEST_F(SetupWindow, ControlsCaptionsAndPlaces) {
         if (auto* button = qobject_cast<QAbstractButton*>(c.control)) {
             EXPECT_EQ(button->text(), c.caption);
         }
+        // The caption shows whole in the main window's 8-point font.
+        if (!c.caption.isEmpty()) {
+            EXPECT_LE(c.control->sizeHint().width(), c.place.width());
+        }
     }
+    EXPECT_EQ(w->font().pointSize(), 8);
     EXPECT_TRUE(w->Label1->alignment() & Qt::AlignHCenter);
     EXPECT_TRUE(w->Label2->alignment() & Qt::AlignHCenter);
     EXPECT_TRUE(w->Label12->alignment() & Qt::AlignRight);

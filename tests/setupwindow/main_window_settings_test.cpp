@@ -74,6 +74,7 @@ protected:
 };
 
 TEST_F(SettingsGovernTheNextLabel, SetupButtonOpensOneModelessWindow) {
+    mainMenu->move(400, 300);
     mainMenu->show();
     mainMenu->btnSetup->click();
     frmSetup* w = setup->Window();
@@ -81,6 +82,7 @@ TEST_F(SettingsGovernTheNextLabel, SetupButtonOpensOneModelessWindow) {
     EXPECT_TRUE(w->isVisible());
     EXPECT_TRUE(w->isWindow());
     EXPECT_EQ(w->windowModality(), Qt::NonModal);
+    EXPECT_TRUE(mainMenu->frameGeometry().contains(w->frameGeometry().center())) << "opens over the main window";
     EXPECT_TRUE(mainMenu->isEnabled());
     mainMenu->btnSetup->click();
     EXPECT_EQ(setup->Window(), w);
