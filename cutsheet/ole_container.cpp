@@ -67,6 +67,7 @@ public:
 
     std::expected<OleStream, OleError> Find(std::initializer_list<std::string_view> names) {
         std::vector<const Entry*> found(names.size(), nullptr);
+        std::string others;
         // The root's children form a tree through left and right; each entry is visited once.
         std::vector<bool> seen(entries_.size(), false);
         std::vector<std::uint32_t> pending{entries_[0].child};
@@ -81,6 +82,7 @@ public:
             pending.push_back(e.left);
             pending.push_back(e.right);
             if (e.type != 2) continue;
+            others += e.name + "\n";
             std::size_t i = 0;
             for (std::string_view wanted : names) {
                 if (!found[i] && Matches(e.key, wanted)) found[i] = &e;
@@ -89,7 +91,7 @@ public:
         }
         for (const Entry* e : found)
             if (e) return Read(*e);
-        return std::unexpected(OleError{OleError::Kind::NoSuchStream, {}});
+        return std::unexpected(OleError{OleError::Kind::NoSuchStream, others});
     }
 
 private:

@@ -10,7 +10,9 @@ namespace tarnwick {
 // Why a stream could not be taken out of a compound file.
 struct OleError {
     enum class Kind { NotCompoundFile, Damaged, NoSuchStream } kind;
-    std::string detail;  // for Damaged: what is wrong, as a phrase ("its sector table is cut short")
+    // Damaged: what is wrong, as a phrase ("its sector table is cut short");
+    // NoSuchStream: the names of the streams the root does hold, one a line.
+    std::string detail;
 };
 
 struct OleStream {

@@ -77,6 +77,9 @@ Failure ContainerFailure(const std::filesystem::path& file, const OleError& erro
         case OleError::Kind::NotCompoundFile: break;
         case OleError::Kind::Damaged: return XlsFailure(file, "the xls file is damaged (" + error.detail + ")");
         case OleError::Kind::NoSuchStream:
+            // Excel 2007 and later keep a password-protected xlsx in a compound file.
+            if (error.detail.find("EncryptedPackage\n") != std::string::npos)
+                return XlsFailure(file, "it is an xlsx workbook encrypted with a password; remove the password first");
             return XlsFailure(file, "it is an Office file without an Excel workbook in it, perhaps a Word document");
     }
     return XlsFailure(file, "it is not an xls workbook");

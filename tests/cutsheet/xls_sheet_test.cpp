@@ -178,6 +178,15 @@ TEST(XlsSheet, DamagedAndUnreadableWorkbooksAreRefused) {
         {"chart sheet only", Book("", "", true, 2), "it has no worksheet"},
         {"word document", Damage("xls_cell_kinds.xls", [](std::string& b) { b[EntryAt(b, "Workbook")] = 'X'; }),
          "it is an Office file without an Excel workbook in it, perhaps a Word document"},
+        {"encrypted xlsx", Damage("xls_cell_kinds.xls",
+                                  [](std::string& b) {
+                                      const std::size_t at = EntryAt(b, "Workbook");
+                                      std::string name;
+                                      for (char c : std::string("EncryptedPackage")) name += std::string{c, '\0'};
+                                      b.replace(at, name.size(), name);
+                                      b[at + 0x40] = static_cast<char>(name.size() + 2);
+                                  }),
+         "it is an xlsx workbook encrypted with a password; remove the password first"},
         {"no container", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE0", 8) + std::string(600, '\0'),
          "it is not an xls workbook"},
         {"header", Damage("xls_cell_kinds.xls", [](std::string& b) { b[0x1E] = 20; }),
