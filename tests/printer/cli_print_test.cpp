@@ -1,5 +1,3 @@
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,8 +24,7 @@ CliRun Cli(const std::vector<std::string>& args) { return RunProgram(TARNWICK_CL
 
 // A plant whose raw device is a file inside its folder and whose style 1234 prints C1.
 struct CliPlant {
-    explicit CliPlant(const std::string& device = "labels.prn")
-        : plant(testing::ConfigText("2", "2", "7", "003") + "ParallelPort," + device + "\r\nDeviceTimeout,1\r\n") {
+    CliPlant() : plant(testing::ConfigText("2", "2", "7", "003") + "ParallelPort,labels.prn\r\n") {
         plant.dir.Write("labels.prn", "");
         plant.SetStyle("1234", "calh020");
         plant.SetStyle("NOLAYOUT", "NA");
@@ -122,34 +119,6 @@ TEST(CliPrint, PausedQueueIsSaidOnTheLineOfThePrint) {
                            "\" is paused: it holds the label until the queue is resumed. Resume the queue (for "
                            "example with cupsenable " +
                            server.paused + ") to print it.\n");
-}
-
-// config.txt's DeviceTimeout (1 s here) bounds the wait on a printer that takes nothing.
-TEST(CliPrint, DeviceThatTakesNothingFailsAtTheDeadlineOfTheConfig) {
-    CliPlant p("port");
-    const auto port = p.plant.dir / "port";
-    ASSERT_EQ(::mkfifo(port.c_str(), 0600), 0);
-    const int reader = ::open(port.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    const int filler = ::open(port.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(reader, 0);
-    const std::string chunk(4096, 'x');
-    std::size_t before = 0;
-    for (ssize_t n; (n = ::write(filler, chunk.data(), chunk.size())) > 0;) before += n;
-    ::close(filler);
-
-    const CliRun run = Cli(p.Args("1", "1234"));
-
-    std::string left;
-    char buffer[65536];
-    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) left.append(buffer, n);
-    ::close(reader);
-    EXPECT_EQ(left.size(), before) << "nothing of the label went";
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "The printer device " + port.string() + " took none of the label's " +
-                           std::to_string(ExpectedC1("1").size()) +
-                           " bytes for 1 second, so the label was not printed. Check that the printer is online and "
-                           "has labels and ribbon, then print the label again.\n");
 }
 
 TEST(CliPrint, PrinterUnknownToTheServerIsRefused) {
