@@ -110,6 +110,11 @@ def make_files(folder):
         z.writestr("xl/worksheets/sheet1.xml", f'<!DOCTYPE worksheet [{entities}]><worksheet><sheetData><row r="1">'
                    '<c t="inlineStr"><is><t>WIP</t></is></c></row><row r="2"><c t="inlineStr"><is><t>&l9;</t></is></c>'
                    '</row></sheetData></worksheet>')
+    # xlsx: a zip directory of 200,000 parts (zip64), which a zip library reads whole.
+    with zipfile.ZipFile(path("many_parts.xlsx"), "w", zipfile.ZIP_STORED) as z:
+        z.writestr("[Content_Types].xml", "<Types/>")
+        for i in range(200000):
+            z.writestr("p/%d" % i, b"")
     # xlsx: a row number that overflows int, then a row after it.
     xlsx(path("row_overflow.xlsx"), lambda f: f.write(b'<row r="2147483647"><c><v>1</v></c></row><row><c><v>2</v></c></row>'))
     # xlsx: 2 GB of empty cells right of column 13 in every row: only time to spend.

@@ -33,6 +33,9 @@ bool LooksLikeText(std::span<const unsigned char> bytes) {
 }
 
 std::expected<Format, Failure> ZipFormat(const std::filesystem::path& file) {
+    if (const auto parts = ZipPartCount(file.string()); parts && *parts > kZipParts)
+        return std::unexpected(ReadFailure(file, "its zip directory lists " + std::to_string(*parts) +
+                                                     " parts, far more than a spreadsheet has"));
     ZipPtr archive = OpenZip(file.string());
     if (!archive) return std::unexpected(ReadFailure(file, "it looks like a zip archive but is damaged"));
     if (zip_file_t* entry = zip_fopen(archive.get(), "mimetype", 0)) {

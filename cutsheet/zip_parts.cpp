@@ -1,6 +1,9 @@
 #include "cutsheet/zip_parts.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
+#include <string_view>
 
 #include "cutsheet/sheet_limits.h"
 
@@ -12,7 +15,37 @@ constexpr std::size_t kSmallPartBytes = 16u << 20;
 
 }  // namespace
 
+std::optional<std::uint64_t> ZipPartCount(const std::string& file) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"), &std::fclose);
+    if (!f || std::fseek(f.get(), 0, SEEK_END) != 0) return std::nullopt;
+    const long size = std::ftell(f.get());
+    // The end record (22 bytes) follows the directory, with a comment of up to 65,535 bytes.
+    const long tailSize = std::min<long>(size, 22 + 65535);
+    std::string tail(static_cast<std::size_t>(tailSize), '\0');
+    if (tailSize < 22 || std::fseek(f.get(), size - tailSize, SEEK_SET) != 0 ||
+        std::fread(tail.data(), 1, tail.size(), f.get()) != tail.size())
+        return std::nullopt;
+    auto number = [](std::string_view bytes, std::size_t at, int width) {
+        std::uint64_t value = 0;
+        for (int k = width - 1; k >= 0; --k) value = value << 8 | static_cast<unsigned char>(bytes[at + k]);
+        return value;
+    };
+    const std::size_t end = tail.rfind(std::string_view("PK\x05\x06", 4));
+    if (end == std::string::npos || end + 22 > tail.size()) return std::nullopt;
+    const std::uint64_t count = number(tail, end + 10, 2);
+    if (count != 0xFFFF || end < 20 || tail.compare(end - 20, 4, std::string_view("PK\x06\x07", 4)) != 0) return count;
+    // A zip64 end record holds the real count.
+    const std::uint64_t at = number(tail, end - 20 + 8, 8);
+    std::array<char, 56> record{};
+    if (at > static_cast<std::uint64_t>(size) - record.size() || std::fseek(f.get(), static_cast<long>(at), SEEK_SET) != 0 ||
+        std::fread(record.data(), 1, record.size(), f.get()) != record.size() ||
+        std::string_view(record.data(), 4) != std::string_view("PK\x06\x06", 4))
+        return std::nullopt;
+    return number(std::string_view(record.data(), record.size()), 32, 8);
+}
+
 ZipPtr OpenZip(const std::string& file) {
+    if (const auto parts = ZipPartCount(file); parts && *parts > kZipParts) return nullptr;
     int error = 0;
     return ZipPtr(zip_open(file.c_str(), ZIP_RDONLY, &error));
 }

@@ -2,6 +2,7 @@
 
 #include <zip.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +21,15 @@ struct EntryCloser {
 using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
 using EntryPtr = std::unique_ptr<zip_file_t, EntryCloser>;
 
+// Null when the file is no readable zip, or its directory lists more than kZipParts
+// parts (the directory is read whole, and a hostile one lists millions).
 ZipPtr OpenZip(const std::string& file);
+
+inline constexpr std::uint64_t kZipParts = 65535;
+
+// The number of parts the zip's end record lists (its zip64 record when there is one),
+// or nullopt when there is no end record to read.
+std::optional<std::uint64_t> ZipPartCount(const std::string& file);
 
 // A part by name; writers differ in the case of part names, so a second try ignores it.
 EntryPtr OpenEntry(zip_t* archive, const std::string& name);
