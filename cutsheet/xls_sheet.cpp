@@ -32,25 +32,26 @@ public:
     std::expected<CellValue, Failure> Cell(int row, int column) override {
         const BiffCell* cell = sheet_.At(row, column);
         if (!cell) return EmptyCell();
-        const std::string name = "cell " + CellName(row, column);
+        auto refuse = [&](const std::string& what) {
+            return std::unexpected(XlsFailure(File(), "cell " + CellName(row, column) + " " + what));
+        };
         using Kind = BiffCell::Kind;
         switch (cell->kind) {
             case Kind::Empty: return EmptyCell();
             case Kind::Number:
                 // No spreadsheet program stores these; their text would reach a label.
                 if (!std::isfinite(cell->number))
-                    return std::unexpected(XlsFailure(File(), name + " holds an invalid number (infinite or not a number)"));
+                    return refuse("holds an invalid number (infinite or not a number)");
                 return NumberCell(cell->number);
             case Kind::Boolean: return TextCell(cell->number != 0 ? "TRUE" : "FALSE");
             case Kind::Error: return ErrorCell(std::string(BiffSheet::ErrorText(cell->number)));
             case Kind::MissingResult: return std::unexpected(UnsavedFormulaFailure(File(), row, column));
             case Kind::ForeignText:
-                return std::unexpected(XlsFailure(File(), name + " holds text in code page " +
-                                                              std::to_string(static_cast<int>(cell->number)) +
-                                                              ", which Tarnwick cannot read"));
+                return refuse("holds text in code page " + std::to_string(static_cast<int>(cell->number)) +
+                              ", which Tarnwick cannot read");
             case Kind::Shared:
                 if (cell->number >= static_cast<double>(sheet_.SharedCount()))
-                    return std::unexpected(XlsFailure(File(), name + " refers to a shared string that is missing"));
+                    return refuse("refers to a shared string that is missing");
                 [[fallthrough]];
             case Kind::Text: {
                 const std::string_view text = sheet_.Text(*cell);
