@@ -21,9 +21,10 @@ struct CellError {
 using CellValue = std::variant<std::monostate, double, std::string, CellError>;
 
 // The first worksheet of a cut-sheet file, opened read-only. Rows and columns count
-// from 1; only columns 1 to 13 are kept, those to the right read as empty. A reader may read the file lazily, only as far as the rows asked for, so
-// a cell can still fail (a corrupt part further on, an error value in the cell).
-// Destroying the sheet closes the file; nothing is ever written to it.
+// from 1; only columns 1 to 13 are kept, those to the right read as empty. A reader
+// may read the file lazily, only as far as the rows asked for, so a cell can still
+// fail (a damaged part further on, a formula without its result, a cell past the
+// limits). Destroying the sheet closes the file; nothing is ever written to it.
 class CutSheet {
 public:
     virtual ~CutSheet() = default;
