@@ -85,7 +85,9 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
         sqlite3_finalize(stmt);
         if (rc == SQLITE_OK) continue;
         Failure failure;
-        if (IsLocked(db))
+        // Only a file that really lacks the tables (or is no database) is to be replaced;
+        // a lock or an I/O error says what happened instead.
+        if (rc != SQLITE_ERROR && rc != SQLITE_NOTADB && rc != SQLITE_CORRUPT)
             failure = DatabaseFailure(file, db, "be read");
         else if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT)
             failure = StartUpFailure("The settings database " + Quoted(file) +
