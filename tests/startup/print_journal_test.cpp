@@ -1,0 +1,257 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "startup/journaling_output.h"
+#include "startup/print_journal.h"
+#include "support/temp_plant.h"
+
+namespace tarnwick {
+namespace {
+
+using namespace std::string_literals;
+using testing::TempPlant;
+using Clock = std::chrono::system_clock;
+
+std::string AllByteValues() {
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
+    return bytes + "\x1BQ5\x1BZ";
+}
+
+bool HasJournalTable(const std::filesystem::path& file) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE name = 'PrintJournal'", -1, &stmt, nullptr);
+    const bool found = sqlite3_step(stmt) == SQLITE_ROW;
+    sqlite3_finalize(stmt);
+    sqlite3_close_v2(db);
+    return found;
+}
+
+void Sql(const std::filesystem::path& file, const std::string& sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_close_v2(db);
+}
+
+JournalEntry Job(std::string wip, std::string style, std::string time = "") {
+    JournalEntry e;
+    e.source = "cli";
+    e.layout = "C1";
+    e.wip = std::move(wip);
+    e.style = std::move(style);
+    e.quantity = "5";
+    e.time = std::move(time);
+    e.outcome = "sent";
+    e.stream = "\x1B" "A\x1BQ5\x1BZ";
+    return e;
+}
+
+JournalQuery Query(std::string wip, std::string style = "", bool prefix = false, std::string since = "",
+                   int limit = 0) {
+    return JournalQuery{std::move(wip), std::move(style), prefix, std::move(since), limit};
+}
+
+std::vector<std::string> Wips(const std::vector<JournalEntry>& jobs) {
+    std::vector<std::string> wips;
+    for (const auto& job : jobs) wips.push_back(job.wip);
+    return wips;
+}
+
+TEST(PrintJournal, ReadingNeverCreatesTheTable) {
+    TempPlant plant;
+    const auto file = plant.plant->databaseFile();
+    const auto jobs = ReadJournal(file, {});
+    ASSERT_TRUE(jobs.has_value()) << jobs.error().text;
+    EXPECT_TRUE(jobs->empty());
+    const auto job = ReadJournalJob(file, 1);
+    ASSERT_FALSE(job.has_value());
+    EXPECT_EQ(job.error().text, "There is no job 1 in the print journal of \"" + file.string() +
+                                    "\". The history lists the jobs it holds.");
+    EXPECT_EQ(PruneJournal(file, Clock::now()).value_or(-1), 0);
+    EXPECT_FALSE(HasJournalTable(file));
+}
+
+// Texts and streams come back byte for byte: C1 controls, a lone surrogate as a
+// script's argument may carry it, every byte value in a stream.
+TEST(PrintJournal, EveryValueComesBackAsWritten) {
+    TempPlant plant;
+    PrintJournal journal(plant.plant->databaseFile());
+    JournalEntry full = Job("40\xC2\x80" "12", "ST\xC2\x9FYLE");
+    full.cutSheet = "/plant/cuts/order 7.csv";
+    full.cutRow = 14;
+    full.route = "device";
+    full.printer = "/dev/usb/lp0";
+    full.message = "line one\nline two";
+    full.stream = AllByteValues();
+    full.reprintOf = 3;
+    JournalEntry refused = Job("\xED\xA0\x80", "");
+    refused.outcome = "refused";
+    refused.stream.reset();
+    const JournalEntry written[] = {full, refused};
+    for (const auto& entry : written) ASSERT_TRUE(journal.Record(entry).has_value());
+
+    for (std::int64_t id = 1; id <= 2; ++id) {
+        const JournalEntry& in = written[id - 1];
+        const auto out = ReadJournalJob(plant.plant->databaseFile(), id);
+        ASSERT_TRUE(out.has_value()) << out.error().text;
+        EXPECT_EQ(out->wip, in.wip);
+        EXPECT_EQ(out->style, in.style);
+        EXPECT_EQ(out->cutSheet, in.cutSheet);
+        EXPECT_EQ(out->cutRow, in.cutRow);
+        EXPECT_EQ(out->printer, in.printer);
+        EXPECT_EQ(out->message, in.message);
+        EXPECT_EQ(out->outcome, in.outcome);
+        EXPECT_EQ(out->stream, in.stream);
+        EXPECT_EQ(out->byteCount, in.stream ? static_cast<std::int64_t>(in.stream->size()) : 0);
+        EXPECT_EQ(out->reprintOf, in.reprintOf);
+        EXPECT_FALSE(out->station.empty());
+        EXPECT_EQ(out->time.size(), 24u) << out->time;  // 2026-12-08T09:15:02.123Z
+    }
+}
+
+TEST(PrintJournal, HistoryNewestFirstFilteredByWipStyleAndTime) {
+    TempPlant plant;
+    PrintJournal journal(plant.plant->databaseFile());
+    for (const auto& job : {Job("4012", "ABC1", "2026-11-30T23:59:59.999Z"), Job("4013", "abc2", "2026-12-01T00:00:00.000Z"),
+                            Job("5012", "XYZ", "2026-12-01T08:00:00.000Z"), Job("40123", "ABC1", "2026-12-02T10:00:00.000Z")})
+        ASSERT_TRUE(journal.Record(job).has_value());
+
+    const struct {
+        JournalQuery query;
+        std::vector<std::string> wips;
+    } cases[] = {
+        {Query(""), {"40123", "5012", "4013", "4012"}},
+        {Query("4012"), {"4012"}},
+        {Query("4012", "", true), {"40123", "4012"}},
+        {Query("4", "", true, "", 2), {"40123", "4013"}},
+        {Query("", "abc1"), {"40123", "4012"}},
+        {Query("", "ABC", true), {"40123", "4013", "4012"}},
+        {Query("4012", "abc", true), {"40123", "4012"}},
+        {Query("", "AB%", true), {}},
+        {Query("", "", false, "2026-12-01"), {"40123", "5012", "4013"}},
+        {Query("", "", false, "2026-12-01T08:00"), {"40123", "5012"}},
+        {Query("", "", false, "", 1), {"40123"}},
+    };
+    for (const auto& c : cases) {
+        const auto jobs = ReadJournal(plant.plant->databaseFile(), c.query);
+        ASSERT_TRUE(jobs.has_value()) << jobs.error().text;
+        EXPECT_EQ(Wips(*jobs), c.wips) << "wip " << c.query.wip << " style " << c.query.style << " since "
+                                       << c.query.since << " limit " << c.query.limit;
+    }
+}
+
+TEST(PrintJournal, RetentionRemovesOlderJobsAtStartUpAndOnDemand) {
+    const int ages[] = {1, 29, 31, 179, 181, 400};
+    const struct {
+        const char* setting;  // SQL that sets the retention, or nothing for an older data.mdb
+        std::vector<std::string> kept;
+    } cases[] = {
+        {"", {"1", "29", "31", "179"}},
+        {"ALTER TABLE Settings ADD COLUMN JournalDays INTEGER; UPDATE Settings SET JournalDays = 30",
+         {"1", "29"}},
+        {"ALTER TABLE Settings ADD COLUMN JournalDays INTEGER; UPDATE Settings SET JournalDays = 0",
+         {"1", "29", "31", "179", "181", "400"}},
+        {"ALTER TABLE Settings ADD COLUMN JournalDays", {"1", "29", "31", "179"}},
+    };
+    for (const auto& c : cases) {
+        for (const bool atStartUp : {false, true}) {
+            TempPlant plant;
+            const auto file = plant.plant->databaseFile();
+            {
+                PrintJournal journal(file);
+                for (const int age : ages)
+                    ASSERT_TRUE(journal.Record(Job(std::to_string(age), "S",
+                                                   JournalTime(Clock::now() - std::chrono::days(age))))
+                                    .has_value());
+            }
+            if (*c.setting) Sql(file, c.setting);
+            if (atStartUp) {
+                plant.Restart();
+            } else {
+                const auto removed = PruneJournal(file, Clock::now());
+                ASSERT_TRUE(removed.has_value()) << removed.error().text;
+                EXPECT_EQ(*removed, static_cast<int>(std::size(ages) - c.kept.size()));
+            }
+            auto kept = Wips(ReadJournal(file, {}).value_or(std::vector<JournalEntry>{}));
+            std::reverse(kept.begin(), kept.end());
+            EXPECT_EQ(kept, c.kept) << c.setting << (atStartUp ? " at start-up" : " on demand");
+        }
+    }
+}
+
+// A stand-in printer that answers as it is told.
+struct ScriptedOutput final : PrinterOutput {
+    SendResult answer;
+    SendResult SendToPrinter(std::string_view) override { return answer; }
+};
+
+TEST(JournalingOutput, RecordsWhatHappenedToTheRequest) {
+    const std::string stream = "\x1B" "A\x1BQ12\x1BZ";
+    const Failure refusal{"The selected style does not exist in the database."};
+    const struct {
+        bool send;
+        SendResult answer;
+        const Failure* refusal;
+        std::string outcome, message, quantity;
+        bool hasStream;
+    } cases[] = {
+        {true, SendReceipt{}, nullptr, "sent", "", "12", true},
+        {true, SendReceipt{"The queue is paused."}, nullptr, "sent", "The queue is paused.", "12", true},
+        {true, std::unexpected(Failure{"The printer went away."}), nullptr, "failed", "The printer went away.", "12",
+         true},
+        {false, SendReceipt{}, &refusal, "refused", refusal.text, "12 boxes", false},
+    };
+    for (const auto& c : cases) {
+        TempPlant plant;
+        PrintJournal journal(plant.plant->databaseFile());
+        ScriptedOutput inner;
+        inner.answer = c.answer;
+        JournalingOutput journaling(inner, {"queue", "tarnwick-raw"});
+        if (c.send) {
+            EXPECT_EQ(journaling.SendToPrinter(stream).has_value(), c.answer.has_value());
+        }
+        JournalEntry facts;
+        facts.source = "window";
+        facts.quantity = "12 boxes";
+        EXPECT_FALSE(journaling.Record(journal, facts, c.refusal).has_value());
+        const auto job = ReadJournalJob(plant.plant->databaseFile(), 1);
+        ASSERT_TRUE(job.has_value()) << job.error().text;
+        EXPECT_EQ(job->outcome, c.outcome);
+        EXPECT_EQ(job->message, c.message);
+        EXPECT_EQ(job->quantity, c.quantity);
+        EXPECT_EQ(job->printer, "tarnwick-raw");
+        EXPECT_EQ(job->stream.has_value(), c.hasStream);
+    }
+}
+
+TEST(ReprintJob, JobWithoutStreamIsRefusedAndNothingSent) {
+    TempPlant plant;
+    PrintJournal journal(plant.plant->databaseFile());
+    JournalEntry refused = Job("4012", "NOPE");
+    refused.outcome = "refused";
+    refused.message = "The selected style does not exist in the database.";
+    refused.stream.reset();
+    ASSERT_TRUE(journal.Record(refused).has_value());
+    CapturingOutput out;
+
+    const auto reprint = ReprintJob(journal, 1, std::nullopt, out, {"queue", "tarnwick-raw"});
+
+    ASSERT_FALSE(reprint.has_value());
+    EXPECT_EQ(reprint.error().text,
+              "Job 1 cannot be reprinted: it was refused before a label was composed (The selected style does not "
+              "exist in the database.), so there are no recorded bytes to send. Print the label again instead.");
+    EXPECT_TRUE(out.streams.empty());
+    EXPECT_EQ(ReadJournal(plant.plant->databaseFile(), {})->size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnwick
