@@ -92,6 +92,8 @@ const Command& CutCommand();
 const Command& CellsCommand();
 const Command& SampleCommand();
 const Command& PreviewCommand();
+const Command& HistoryCommand();
+const Command& ReprintCommand();
 
 }  // namespace tarnwick::cli
 

@@ -2,6 +2,7 @@
 #include "labels/base_point.h"
 #include "labels/print_request.h"
 #include "printer/send_to_printer.h"
+#include "startup/journaling_output.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -66,8 +67,13 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
                             plant->config.DeviceTimeout};
     RoutedOutput printer([&route] { return route; });
+    JournalingOutput journaling(printer, QueueOrDevice(route.queue, route.printerName, route.device));
     LabelJob job;
-    const auto printed = PrintLabels(controls, *code, job, bases, printer);
+    const auto printed = PrintLabels(controls, *code, job, bases, journaling);
+    PrintJournal journal(plant->databaseFile());
+    JournalEntry facts = RequestFacts("cli", controls, RequestLayout(controls, *code), job);
+    if (const auto warning = journaling.Record(journal, std::move(facts), printed ? nullptr : &printed.error()))
+        ctx.err << warning->text << '\n';
     if (!printed) return Refuse(ctx, printed.error());
 
     ctx.out << "Printed layout " << printed->layout << " on ";

@@ -7,6 +7,7 @@
 #include "labels/base_point.h"
 #include "labels/print_request.h"
 #include "printer/send_to_printer.h"
+#include "startup/journaling_output.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -48,13 +49,21 @@ struct CutPrinter {
     PrintBases bases;
     OutputRoute route;
     RoutedOutput printer{[this] { return route; }};
+    PrintJournal journal{plant.databaseFile()};
 
     std::expected<PrintedLabel, Failure> Print(const CutRow& cut) {
         const auto code = LookupPrintStyle(plant.databaseFile(), cut.Style);
         if (!code) return std::unexpected(code.error());
         LabelJob job;
         ApplyCutRow(cut, job);
-        return PrintLabels(CutControls(args, file, cut), *code, job, bases, printer);
+        const PrintControls controls = CutControls(args, file, cut);
+        JournalingOutput journaling(printer, QueueOrDevice(route.queue, route.printerName, route.device));
+        auto printed = PrintLabels(controls, *code, job, bases, journaling);
+        JournalEntry facts = RequestFacts("cli", controls, RequestLayout(controls, *code), job);
+        facts.cutRow = cut.row;
+        if (const auto warning = journaling.Record(journal, std::move(facts), printed ? nullptr : &printed.error()))
+            ctx.err << warning->text << '\n';
+        return printed;
     }
 
     void Report(const CutRow& cut, const PrintedLabel& printed) {

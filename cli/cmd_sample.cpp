@@ -6,6 +6,7 @@
 #include "labels/label_job.h"
 #include "labels/sample_label.h"
 #include "printer/send_to_printer.h"
+#include "startup/journaling_output.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -90,7 +91,14 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
         return kRefused;
     }
 
-    const auto sent = SendRaw(route, *stream);
+    FunctionOutput output([&route](std::string_view bytes) { return SendRaw(route, bytes); });
+    JournalingOutput journaling(output, QueueOrDevice(route.queue, route.printerName, route.device));
+    const auto sent = journaling.SendToPrinter(*stream);
+    // A sample given every value may run without a plant; there is no journal then.
+    if (const auto database = PlantFolder(args) / "data.mdb"; std::filesystem::exists(database)) {
+        PrintJournal journal(database);
+        if (const auto warning = journaling.Record(journal, SampleFacts(), nullptr)) ctx.err << warning->text << '\n';
+    }
     if (!sent) return Refuse(ctx, sent.error());
     if (route.queue) ctx.out << "Sent the sample label to the print queue " << route.printerName << ".";
     else ctx.out << "Sent the sample label to the printer device " << route.device.string() << ".";

@@ -10,7 +10,8 @@ namespace {
 
 std::vector<const Command*> AllCommands() {
     return {&DbCommand(),    &StylesCommand(), &LookupCommand(), &SettingsCommand(), &ComposeCommand(),
-            &PrintCommand(), &CutsCommand(),   &CutCommand(),    &CellsCommand(),  &SampleCommand(),   &PreviewCommand()};
+            &PrintCommand(), &CutsCommand(),   &CutCommand(),    &CellsCommand(),  &SampleCommand(),   &PreviewCommand(),
+            &HistoryCommand(), &ReprintCommand()};
 }
 
 void PrintOverview(std::ostream& os) {

@@ -1,0 +1,141 @@
+#include <charconv>
+#include <chrono>
+
+#include "cli/cli.h"
+#include "startup/print_journal.h"
+
+namespace tarnwick::cli {
+namespace {
+
+const char kHelp[] =
+    "Usage: tarnwick-cli history [--wip W] [--style S] [--since DATE] [--limit N] [--format tsv|csv]\n"
+    "       tarnwick-cli history --prune\n"
+    "\n"
+    "Lists the print journal of data.mdb: every label job the window, the CLI or the\n"
+    "Settings window's sample handed to the printer, and every refused one, newest first,\n"
+    "one job a line. Columns: id, time (UTC), station, source, layout, WIP, style,\n"
+    "quantity, cut sheet, row, route, printer or device, outcome, message, bytes, and the\n"
+    "id of the job a reprint repeats. tarnwick-cli reprint ID sends a job again.\n"
+    "\n"
+    "  --wip W          only jobs of this WIP (the whole value; case is ignored)\n"
+    "  --style S        only jobs of this style\n"
+    "  --since DATE     only jobs from this UTC date or time on: 2026-12-01, 2026-12-01T08:00\n"
+    "  --limit N        at most the N newest jobs\n"
+    "  --format tsv     tab-separated (the default); tabs and line ends in a value become blanks\n"
+    "  --format csv     comma-separated, values with commas, quotes or line ends in double quotes\n"
+    "  --prune          remove the jobs older than the retention now, as start-up does: the\n"
+    "                   JournalDays column of the Settings row when there is one, else 180\n"
+    "                   days (0 keeps every job)\n"
+    "\n"
+    "Exit status: 0 done, 1 the journal could not be read or pruned, 2 usage error.\n";
+
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
+
+bool IsDigits(std::string_view text) {
+    if (text.empty()) return false;
+    for (const char c : text)
+        if (c < '0' || c > '9') return false;
+    return true;
+}
+
+// A date, or a date and time, written as the journal writes times (a blank for the T is
+// allowed); nullopt when it is neither.
+std::optional<std::string> SinceValue(std::string text) {
+    if (text.size() < 10 || !IsDigits(text.substr(0, 4)) || text[4] != '-' || !IsDigits(text.substr(5, 2)) ||
+        text[7] != '-' || !IsDigits(text.substr(8, 2)))
+        return std::nullopt;
+    if (text.size() == 10) return text;
+    if (text[10] != 'T' && text[10] != ' ') return std::nullopt;
+    text[10] = 'T';
+    for (const char c : text.substr(11))
+        if (!(c >= '0' && c <= '9') && c != ':' && c != '.') return std::nullopt;
+    return text;
+}
+
+std::string TsvField(std::string text) {
+    for (char& c : text)
+        if (c == '\t' || c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}
+
+void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
+    const std::string fields[] = {std::to_string(job.id),
+                                  job.time,
+                                  job.station,
+                                  job.source,
+                                  job.layout,
+                                  job.wip,
+                                  job.style,
+                                  job.quantity,
+                                  job.cutSheet,
+                                  job.cutRow ? std::to_string(*job.cutRow) : "",
+                                  job.route,
+                                  job.printer,
+                                  job.outcome,
+                                  job.message,
+                                  std::to_string(job.byteCount),
+                                  job.reprintOf ? std::to_string(*job.reprintOf) : ""};
+    bool first = true;
+    for (const std::string& field : fields) {
+        if (!first) out << (csv ? ',' : '\t');
+        first = false;
+        out << (csv ? CsvField(field) : TsvField(field));
+    }
+    out << '\n';
+}
+
+int RunHistory(const CliArgs& args, CliContext& ctx) {
+    if (!args.positionals.empty()) return Usage(ctx, "history takes no argument " + args.positionals.front());
+    const std::filesystem::path database = PlantFolder(args) / "data.mdb";
+
+    if (args.Has("--prune")) {
+        for (const char* option : {"--wip", "--style", "--since", "--limit", "--format"})
+            if (args.Has(option)) return Usage(ctx, std::string("--prune lists nothing; leave out ") + option);
+        const auto removed = PruneJournal(database, std::chrono::system_clock::now());
+        if (!removed) return Refuse(ctx, removed.error());
+        ctx.out << "Removed " << *removed << (*removed == 1 ? " job" : " jobs") << " from the print journal.\n";
+        return kOk;
+    }
+
+    JournalQuery query;
+    query.wip = args.GetOr("--wip", "");
+    query.style = args.GetOr("--style", "");
+    if (const auto since = args.Get("--since")) {
+        const auto value = SinceValue(*since);
+        if (!value) return Usage(ctx, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not " + *since);
+        query.since = *value;
+    }
+    if (const auto limit = args.Get("--limit")) {
+        const auto [end, error] = std::from_chars(limit->data(), limit->data() + limit->size(), query.limit);
+        if (limit->empty() || error != std::errc() || end != limit->data() + limit->size() || query.limit < 1)
+            return Usage(ctx, "--limit takes a number of jobs from 1 up, not " + *limit);
+    }
+    const std::string format = args.GetOr("--format", "tsv");
+    if (format != "tsv" && format != "csv") return Usage(ctx, "--format must be tsv or csv, not " + format);
+
+    const auto jobs = ReadJournal(database, query);
+    if (!jobs) return Refuse(ctx, jobs.error());
+    for (const JournalEntry& job : *jobs) WriteJob(ctx.out, job, format == "csv");
+    return kOk;
+}
+
+}  // namespace
+
+const Command& HistoryCommand() {
+    static const Command command{"history",
+                                 "list the labels printed, newest first",
+                                 kHelp,
+                                 {"--wip", "--style", "--since", "--limit", "--format"},
+                                 {"--prune"},
+                                 RunHistory};
+    return command;
+}
+
+}  // namespace tarnwick::cli

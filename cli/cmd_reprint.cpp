@@ -1,0 +1,71 @@
+#include <charconv>
+
+#include "cli/cli.h"
+#include "labels/reprint_stream.h"
+#include "printer/send_to_printer.h"
+#include "startup/journaling_output.h"
+
+namespace tarnwick::cli {
+namespace {
+
+const char kHelp[] =
+    "Usage: tarnwick-cli reprint ID [--qty N]\n"
+    "\n"
+    "Sends job ID of the print journal (the first column of tarnwick-cli history) again,\n"
+    "byte for byte as it was recorded, to the printer or raw device that the folder's\n"
+    "settings name today. The reprint is recorded as a new job that points at ID.\n"
+    "\n"
+    "  --qty N          print N labels (1 to 32767) instead of the recorded quantity; only\n"
+    "                   the label's final quantity command changes\n"
+    "\n"
+    "Exit status: 0 the printer took the label, 1 refused or failed (message on standard\n"
+    "error), 2 usage error.\n";
+
+int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
+
+int RunReprint(const CliArgs& args, CliContext& ctx) {
+    if (args.positionals.size() != 1) return Usage(ctx, "reprint takes one job ID");
+    const std::string& idText = args.positionals.front();
+    std::int64_t id = 0;
+    const auto [end, error] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
+    if (error != std::errc() || end != idText.data() + idText.size() || id < 1)
+        return Usage(ctx, "the job ID is the number in the first column of tarnwick-cli history, not " + idText);
+    std::optional<int> quantity;
+    if (const auto qty = args.Get("--qty")) {
+        const auto parsed = ReprintQuantity(*qty);
+        if (!parsed) return Refuse(ctx, parsed.error());
+        quantity = *parsed;
+    }
+
+    auto plant = LoadPlant(args, ctx);
+    if (!plant) return kRefused;
+    const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
+                            plant->config.DeviceTimeout};
+    RoutedOutput printer([&route] { return route; });
+    PrintJournal journal(plant->databaseFile());
+    const auto reprint = ReprintJob(journal, id, quantity, printer, RouteOf(*plant));
+    if (!reprint) return Refuse(ctx, reprint.error());
+    if (reprint->warning) ctx.err << reprint->warning->text << '\n';
+    if (!reprint->sent) return Refuse(ctx, reprint->sent.error());
+    if (!reprint->sent->note.empty()) ctx.err << reprint->sent->note << '\n';
+
+    ctx.out << "Reprinted job " << id << " (layout " << reprint->original.layout << ", WIP " << reprint->original.wip
+            << "), quantity " << reprint->quantity << ", on ";
+    if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
+    else ctx.out << "device " << route.device.string() << "\n";
+    return kOk;
+}
+
+}  // namespace
+
+const Command& ReprintCommand() {
+    static const Command command{"reprint",
+                                 "send a job of the print journal again",
+                                 kHelp,
+                                 {"--qty"},
+                                 {},
+                                 RunReprint};
+    return command;
+}
+
+}  // namespace tarnwick::cli

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "startup/print_journal.h"
+#include "support/run_cli.h"
+#include "support/temp_plant.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::CliRun;
+using testing::ReadAll;
+using testing::RunProgram;
+using testing::TempPlant;
+
+const char kCuts[] =
+    "WIP,Style,Color,Waist,Length,Length Desc,Line 1,Line 2,Line 3,Barcode,Made In,Qty,Stock\r\n"
+    "40123,1234,7,32,30,REG,POLY COTTON WOVEN,65% POLYESTER,35% COTTON,,USA,24,WB1\r\n"
+    "40124,1234,12,34,32,LONG,POLY WOOL WOVEN,55% POLYESTER,45% WOOL,,USA,18,WB1\r\n";
+
+// A plant whose raw device is a file inside its folder and whose style 1234 prints C1.
+struct CliPlant {
+    CliPlant() : plant(testing::ConfigText() + "ParallelPort,labels.prn\r\n") {
+        plant.dir.Write("labels.prn", "");
+        plant.dir.Write("cuts.csv", kCuts);
+        plant.SetStyle("1234", "calh020");
+    }
+    std::string Folder() const { return plant.dir.path().string(); }
+    std::string Device() const { return ReadAll(plant.dir / "labels.prn"); }
+    std::string DevicePath() const { return (plant.dir / "labels.prn").string(); }
+    CliRun Run(std::vector<std::string> args, const std::string& prefix = "") const {
+        args.push_back("--folder=" + Folder());
+        return RunProgram(TARNWICK_CLI, args, "/dev/null", prefix);
+    }
+    CliRun Print(const std::string& style = "1234", const std::string& prefix = "") const {
+        return Run({"print", "--wip", "004512", "--style", style, "--color", "5", "--waist", "32", "--length-desc", "R",
+                    "--qty", "24"},
+                   prefix);
+    }
+    std::vector<std::vector<std::string>> History(const std::vector<std::string>& options = {}) const {
+        std::vector<std::string> args{"history"};
+        args.insert(args.end(), options.begin(), options.end());
+        const CliRun run = Run(args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::vector<std::vector<std::string>> lines;
+        std::size_t at = 0;
+        while (at < run.out.size()) {
+            const std::size_t end = run.out.find('\n', at);
+            std::vector<std::string> fields;
+            std::size_t field = at;
+            while (true) {
+                const std::size_t tab = run.out.find('\t', field);
+                if (tab == std::string::npos || tab > end) break;
+                fields.push_back(run.out.substr(field, tab - field));
+                field = tab + 1;
+            }
+            fields.push_back(run.out.substr(field, end - field));
+            lines.push_back(fields);
+            at = end + 1;
+        }
+        return lines;
+    }
+    TempPlant plant;
+};
+
+enum Column { kId, kTime, kStation, kSource, kLayout, kWip, kStyle, kQty, kSheet, kRow, kRoute, kPrinter,
+              kOutcome, kMessage, kBytes, kReprintOf, kColumns };
+
+int Labels(const std::string& device) {
+    int count = 0;
+    for (std::size_t at = device.find("\x1BZ"); at != std::string::npos; at = device.find("\x1BZ", at + 2)) ++count;
+    return count;
+}
+
+std::string WithQ(std::string stream, const std::string& from, const std::string& to) {
+    const std::size_t at = stream.rfind("\x1BQ" + from + "\x1BZ");
+    EXPECT_NE(at, std::string::npos);
+    return stream.replace(at + 2, from.size(), to);
+}
+
+TEST(HistoryCli, EveryLabelThatLeavesIsRecordedWithItsBytes) {
+    CliPlant p;
+    const struct {
+        std::vector<std::string> args;
+        std::string source, layout, wip, sheet, row, qty;
+    } cases[] = {
+        {{"print", "--wip", "004512", "--style", "1234", "--color", "5", "--qty", "12 boxes"}, "cli", "C1", "004512",
+         "", "", "12"},
+        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "3"}, "cli", "C1", "40124",
+         (p.plant.dir / "cuts.csv").string(), "3", "20"},
+        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "2", "--new-format"}, "cli", "A1", "40123",
+         (p.plant.dir / "cuts.csv").string(), "2", "26"},
+        {{"sample", "--route", "device"}, "sample", "sample", "", "", "", "1"},
+    };
+    for (const auto& c : cases) {
+        const std::string before = p.Device();
+        const CliRun run = p.Run(c.args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");
+        const auto lines = p.History({"--limit", "1"});
+        ASSERT_EQ(lines.size(), 1u);
+        const auto& job = lines[0];
+        ASSERT_EQ(job.size(), static_cast<std::size_t>(kColumns)) << c.source;
+        EXPECT_EQ(job[kSource], c.source);
+        EXPECT_EQ(job[kLayout], c.layout);
+        EXPECT_EQ(job[kWip], c.wip);
+        EXPECT_EQ(job[kSheet], c.sheet);
+        EXPECT_EQ(job[kRow], c.row);
+        EXPECT_EQ(job[kQty], c.qty);
+        EXPECT_EQ(job[kRoute], "device");
+        EXPECT_EQ(job[kPrinter], p.DevicePath());
+        EXPECT_EQ(job[kOutcome], "sent");
+        const auto recorded = ReadJournalJob(p.plant.plant->databaseFile(), std::stoll(job[kId]));
+        ASSERT_TRUE(recorded.has_value()) << recorded.error().text;
+        EXPECT_EQ(before + recorded->stream.value_or(""), p.Device()) << c.source;
+        EXPECT_EQ(job[kBytes], std::to_string(recorded->stream.value_or("").size()));
+    }
+    EXPECT_EQ(p.History().size(), std::size(cases));
+}
+
+TEST(HistoryCli, ReprintSendsTheRecordedBytesWithOnlyTheQuantityChanged) {
+    CliPlant p;
+    ASSERT_EQ(p.Print().status, 0);
+    const std::string original = p.Device();
+
+    const CliRun seven = p.Run({"reprint", "1", "--qty", "7"});
+    EXPECT_EQ(seven.status, 0) << seven.err;
+    EXPECT_EQ(seven.out, "Reprinted job 1 (layout C1, WIP 004512), quantity 7, on device " + p.DevicePath() + "\n");
+    const CliRun same = p.Run({"reprint", "1"});
+    EXPECT_EQ(same.status, 0) << same.err;
+
+    EXPECT_EQ(p.Device(), original + WithQ(original, "24", "7") + original);
+    const auto lines = p.History();
+    ASSERT_EQ(lines.size(), 3u);
+    const std::vector<std::string> ids{lines[0][kId], lines[1][kId], lines[2][kId]};
+    EXPECT_EQ(ids, (std::vector<std::string>{"3", "2", "1"}));
+    const std::vector<std::string> sources{lines[0][kSource], lines[1][kSource], lines[2][kSource]};
+    EXPECT_EQ(sources, (std::vector<std::string>{"reprint", "reprint", "cli"}));
+    EXPECT_EQ(lines[1][kQty], "7");
+    EXPECT_EQ(lines[1][kReprintOf], "1");
+    EXPECT_EQ(lines[1][kLayout], "C1");
+    EXPECT_EQ(lines[2][kReprintOf], "");
+
+    const CliRun csv = p.Run({"history", "--format", "csv", "--limit", "1", "--wip", "004512", "--style", "1234"});
+    EXPECT_EQ(csv.out.substr(0, 2), "3,");
+    EXPECT_NE(csv.out.find(",reprint,C1,004512,1234,24,,,device," + p.DevicePath() + ",sent,,"), std::string::npos)
+        << csv.out;
+}
+
+TEST(HistoryCli, RefusedPrintIsRecordedWithoutBytesAndCannotBeReprinted) {
+    CliPlant p;
+    const CliRun print = p.Print("NOPE");
+    EXPECT_EQ(print.status, 1);
+    const auto lines = p.History();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0][kOutcome], "refused");
+    EXPECT_EQ(lines[0][kMessage], "The selected style does not exist in the database.");
+    EXPECT_EQ(lines[0][kBytes], "0");
+
+    const CliRun reprint = p.Run({"reprint", "1"});
+    EXPECT_EQ(reprint.status, 1);
+    EXPECT_EQ(reprint.err,
+              "Job 1 cannot be reprinted: it was refused before a label was composed (The selected style does not "
+              "exist in the database.), so there are no recorded bytes to send. Print the label again instead.\n");
+    const CliRun missing = p.Run({"reprint", "9"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "There is no job 9 in the print journal of \"" + p.plant.plant->databaseFile().string() +
+                               "\". The history lists the jobs it holds.\n");
+    EXPECT_EQ(p.Device(), "");
+}
+
+// A second program holding data.mdb for writing, as another station's tool would.
+class WriterHoldingDatabase {
+public:
+    explicit WriterHoldingDatabase(const std::filesystem::path& file) {
+        sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr);
+        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~WriterHoldingDatabase() {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db_);
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+std::string JournalWarning(const std::filesystem::path& file, const std::string& why) {
+    return "The print journal in \"" + file.string() + "\" is not being kept: " + why +
+           ". Labels still print, but they are not recorded for History and Reprint until data.mdb can be written "
+           "again (check that it is not read-only, that the disk is not full and that no other program holds it).";
+}
+
+// Tests run as root, which writes any file: the read-only case drops the capability
+// that lets it, so the file's mode bits hold as for an operator.
+const char kWithoutOverride[] = "setpriv --bounding-set=-dac_override,-dac_read_search";
+
+TEST(HistoryCli, JournalThatCannotBeWrittenNeverStopsALabel) {
+    const struct {
+        const char* name;
+        bool lock;
+        bool readOnly;
+        std::string why;
+    } cases[] = {
+        {"locked", true, false, "database is locked"},
+        {"read-only", false, true, "attempt to write a readonly database"},
+    };
+    for (const auto& c : cases) {
+        CliPlant p;
+        const auto file = p.plant.plant->databaseFile();
+        std::optional<WriterHoldingDatabase> writer;
+        if (c.lock) writer.emplace(file);
+        if (c.readOnly) {
+            ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+        }
+        const std::string prefix = c.readOnly ? kWithoutOverride : "";
+
+        const CliRun one = p.Print("1234", prefix);
+        EXPECT_EQ(one.status, 0) << c.name << one.err;
+        EXPECT_EQ(one.err, JournalWarning(file, c.why) + "\n") << c.name;
+        EXPECT_NE(p.Device(), "") << c.name << ": the label was not printed";
+
+        // Two labels in one run: the operator is told once.
+        const CliRun all = p.Run({"print", (p.plant.dir / "cuts.csv").string(), "--all"}, prefix);
+        EXPECT_EQ(all.status, 0) << c.name << all.err;
+        EXPECT_EQ(all.err, JournalWarning(file, c.why) + "\n") << c.name;
+        EXPECT_EQ(Labels(p.Device()), 3) << c.name;
+
+        writer.reset();
+        ::chmod(file.c_str(), 0644);
+        EXPECT_TRUE(p.History().empty()) << c.name;
+    }
+}
+
+TEST(HistoryCli, PruneRemovesJobsOlderThanTheRetention) {
+    CliPlant p;
+    {
+        PrintJournal journal(p.plant.plant->databaseFile());
+        for (const int age : {200, 181, 2}) {
+            JournalEntry job;
+            job.wip = std::to_string(age);
+            job.time = JournalTime(std::chrono::system_clock::now() - std::chrono::days(age));
+            ASSERT_TRUE(journal.Record(job).has_value());
+        }
+    }
+    const CliRun prune = p.Run({"history", "--prune"});
+    EXPECT_EQ(prune.status, 0) << prune.err;
+    EXPECT_EQ(prune.out, "Removed 2 jobs from the print journal.\n");
+    const auto lines = p.History();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0][kWip], "2");
+}
+
+TEST(HistoryCli, UsageErrorsNameTheOption) {
+    CliPlant p;
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string message;
+    } cases[] = {
+        {{"history", "--since", "12/01/2026"},
+         2, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 12/01/2026"},
+        {{"history", "--limit", "0"}, 2, "--limit takes a number of jobs from 1 up, not 0"},
+        {{"history", "--format", "xml"}, 2, "--format must be tsv or csv, not xml"},
+        {{"history", "--prune", "--wip", "1"}, 2, "--prune lists nothing; leave out --wip"},
+        {{"reprint"}, 2, "reprint takes one job ID"},
+        {{"reprint", "x1"}, 2, "the job ID is the number in the first column of tarnwick-cli history, not x1"},
+        {{"reprint", "1", "--qty", "0"}, 1,
+         "The quantity to reprint, \"0\", is not a whole number from 1 to 32767. Give the number of labels to print."},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = p.Run(c.args);
+        EXPECT_EQ(run.status, c.status) << c.message;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick
