@@ -88,6 +88,10 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
     setWindowTitle("Tarnwick Main Menu 3.4");
     BuildControls();
     BuildMenu();
+    // The warning comes from the journal's thread; the box is shown on the window's.
+    journal_ = std::make_unique<JournalWriter>(deps_.plant.databaseFile(), [this](const Failure& warning) {
+        QMetaObject::invokeMethod(this, [this, warning] { deps_.dialogs.Show(warning); }, Qt::QueuedConnection);
+    });
     Form_Load();
     Drive1->setFocus();
 }
@@ -199,6 +203,9 @@ void frmMainMenu::BuildMenu() {
     mnuPreview = label->addAction(QString::fromUtf8("&Preview…"));
     mnuPreview->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
     connect(mnuPreview, &QAction::triggered, this, [this] { mnuPreview_Click(); });
+    mnuHistory = label->addAction(QString::fromUtf8("&History…"));
+    mnuHistory->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    connect(mnuHistory, &QAction::triggered, this, [this] { mnuHistory_Click(); });
 }
 
 void frmMainMenu::Form_Load() {

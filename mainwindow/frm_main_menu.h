@@ -8,12 +8,14 @@
 #include <QPushButton>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "labels/label_job.h"
 #include "labels/printer_output.h"
 #include "mainwindow/dialogs.h"
 #include "mainwindow/file_lists.h"
+#include "startup/print_journal.h"
 #include "startup/startup.h"
 
 class QAction;
@@ -69,6 +71,7 @@ public:
     QPushButton* btnPrint;
     QPushButton* btnExit;
     QAction* mnuPreview;
+    QAction* mnuHistory;
 
     // State the window owns.
     std::int16_t CurrentRow = 0;
@@ -90,13 +93,17 @@ public:
     void btnMoveToCut_Click();
     void btnPrint_Click();
     void mnuPreview_Click();
+    void mnuHistory_Click();
 
     MainMenuDeps& deps() { return deps_; }
+    // Where Print Labels records its jobs, off the window's thread.
+    JournalWriter& journal() { return *journal_; }
 
 private:
     void BuildControls();
     void BuildMenu();
     MainMenuDeps deps_;
+    std::unique_ptr<JournalWriter> journal_;
 };
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 #include "labels/label_job.h"
 #include "labels/sample_label.h"
 #include "mainwindow/toolkit.h"
+#include "startup/journaling_output.h"
 #include "startup/settings_entry.h"
 
 namespace tarnwick {
@@ -113,13 +114,18 @@ void frmSetup::btnPrint_Click() {
     // The route and name as they stand in the window, saved or not.
     const OutputRoute route{optUSB->isChecked(), S(txtPrinterName->text()), deps_.plant.rawDevice(),
                             deps_.plant.config.DeviceTimeout};
+    FunctionOutput output([this, &route](std::string_view bytes) { return deps_.send(route, bytes); });
+    JournalingOutput journaling(output, QueueOrDevice(route.queue, route.printerName, route.device));
     SendResult sent;
     {
         BusyCursor busy;
-        sent = deps_.send(route, *stream);
+        sent = journaling.SendToPrinter(*stream);
     }
+    PrintJournal journal(deps_.plant.databaseFile());
+    const auto warning = journaling.Record(journal, SampleFacts(), nullptr);
     if (!sent) deps_.dialogs.Show(sent.error());
     else if (!sent->note.empty()) deps_.dialogs.Show(sent->note, MessageButtons::Ok, MessageIcon::Information);
+    if (warning) deps_.dialogs.Show(*warning);
 }
 
 void frmSetup::btnSavePostion_Click() {

@@ -1,0 +1,249 @@
+#include "mainwindow/history_window.h"
+
+#include <QDateTime>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <charconv>
+
+#include "mainwindow/frm_main_menu.h"
+#include "mainwindow/preview_window.h"
+#include "mainwindow/toolkit.h"
+#include "preview/label_renderer.h"
+#include "startup/journaling_output.h"
+
+namespace tarnwick {
+namespace {
+
+QString Q(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// The journal keeps UTC; the operator reads the station's own clock.
+QString LocalTime(const std::string& utc) {
+    const QDateTime time = QDateTime::fromString(Q(utc), Qt::ISODateWithMs);
+    if (!time.isValid()) return Q(utc);
+    return time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss");
+}
+
+QString Outcome(const JournalEntry& job) {
+    QString text = Q(job.outcome);
+    if (job.reprintOf) text += QString(", reprint of %1").arg(*job.reprintOf);
+    if (job.outcome != "sent" && !job.message.empty()) text += ": " + Q(job.message);
+    return text;
+}
+
+// The quantity a reprint offers first: the recorded one when a reprint can take it.
+int OfferedQuantity(const std::string& recorded) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(recorded.data(), recorded.data() + recorded.size(), value);
+    if (error != std::errc() || end != recorded.data() + recorded.size() || value < 1 || value > 32767) return 1;
+    return value;
+}
+
+QPushButton* Button(const char* caption, QWidget* parent) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    // Enter in a filter box must not reprint.
+    button->setAutoDefault(false);
+    return button;
+}
+
+}  // namespace
+
+HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& printer, QWidget* parent)
+    : QDialog(parent), plant_(plant), dialogs_(dialogs), printer_(printer), journal_(plant.databaseFile()) {
+    setWindowTitle("Print History");
+    setModal(false);
+
+    txtWIP = new QLineEdit(this);
+    txtStyle = new QLineEdit(this);
+    auto* wipCaption = new QLabel("&WIP #:", this);
+    wipCaption->setBuddy(txtWIP);
+    auto* styleCaption = new QLabel("&Style:", this);
+    styleCaption->setBuddy(txtStyle);
+    lblCount = new QLabel(this);
+
+    lstJobs = new QTableWidget(0, 7, this);
+    lstJobs->setHorizontalHeaderLabels({"Time", "WIP", "Style", "Layout", "Qty", "Printer", "Outcome"});
+    lstJobs->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstJobs->setSelectionMode(QAbstractItemView::SingleSelection);
+    lstJobs->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lstJobs->setTabKeyNavigation(false);
+    lstJobs->verticalHeader()->setVisible(false);
+    lstJobs->verticalHeader()->setDefaultSectionSize(lstJobs->fontMetrics().height() + 6);
+    lstJobs->horizontalHeader()->setStretchLastSection(true);
+    lstJobs->setWordWrap(false);
+    const int columnWidths[] = {140, 80, 80, 55, 50, 130};
+    for (int i = 0; i < 6; ++i) lstJobs->setColumnWidth(i, columnWidths[i]);
+
+    btnReprint = Button("&Reprint\u2026", this);
+    btnPreview = Button("&Preview", this);
+    btnClose = Button("Close", this);
+
+    auto* filter = new QHBoxLayout;
+    filter->addWidget(wipCaption);
+    filter->addWidget(txtWIP);
+    filter->addSpacing(12);
+    filter->addWidget(styleCaption);
+    filter->addWidget(txtStyle);
+    filter->addStretch();
+    filter->addWidget(lblCount);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnReprint);
+    buttons->addWidget(btnPreview);
+    buttons->addStretch();
+    buttons->addWidget(btnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(filter);
+    layout->addWidget(lstJobs, 1);
+    layout->addLayout(buttons);
+    resize(860, 460);
+
+    setTabOrder(txtWIP, txtStyle);
+    setTabOrder(txtStyle, lstJobs);
+    setTabOrder(lstJobs, btnReprint);
+    setTabOrder(btnReprint, btnPreview);
+    setTabOrder(btnPreview, btnClose);
+
+    askQuantity = [this](int original) -> std::optional<int> {
+        bool ok = false;
+        const int quantity =
+            QInputDialog::getInt(this, "Reprint", "Number of labels to print:", original, 1, 32767, 1, &ok);
+        if (!ok) return std::nullopt;
+        return quantity;
+    };
+
+    connect(txtWIP, &QLineEdit::textChanged, this, [this] { Refresh(); });
+    connect(txtStyle, &QLineEdit::textChanged, this, [this] { Refresh(); });
+    connect(btnReprint, &QPushButton::clicked, this, [this] { btnReprint_Click(); });
+    connect(btnPreview, &QPushButton::clicked, this, [this] { btnPreview_Click(); });
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
+
+    Refresh();
+    txtWIP->setFocus();
+}
+
+HistoryWindow::~HistoryWindow() = default;
+
+void HistoryWindow::Refresh() {
+    JournalQuery query;
+    query.wip = txtWIP->text().toStdString();
+    query.style = txtStyle->text().toStdString();
+    query.prefix = true;
+    query.limit = kShown;
+    auto jobs = ReadJournal(plant_.databaseFile(), query);
+    if (!jobs) {
+        jobs_.clear();
+        lstJobs->setRowCount(0);
+        lblCount->setText("");
+        dialogs_.Show(jobs.error());
+        return;
+    }
+    jobs_ = std::move(*jobs);
+
+    lstJobs->setUpdatesEnabled(false);
+    lstJobs->clearContents();
+    lstJobs->setRowCount(static_cast<int>(jobs_.size()));
+    for (int row = 0; row < static_cast<int>(jobs_.size()); ++row) {
+        const JournalEntry& job = jobs_[static_cast<std::size_t>(row)];
+        const QString cells[] = {LocalTime(job.time), Q(job.wip),     Q(job.style),  Q(job.layout),
+                                 Q(job.quantity),     Q(job.printer), Outcome(job)};
+        for (int column = 0; column < 7; ++column)
+            lstJobs->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    lstJobs->setUpdatesEnabled(true);
+    if (!jobs_.empty()) lstJobs->selectRow(0);
+    lblCount->setText(jobs_.size() == 1 ? QString("1 job")
+                      : static_cast<int>(jobs_.size()) == kShown
+                          ? QString("the latest %1 jobs").arg(kShown)
+                          : QString("%1 jobs").arg(jobs_.size()));
+}
+
+std::optional<JournalEntry> HistoryWindow::SelectedJob() {
+    const int row = lstJobs->currentRow();
+    if (row < 0 || row >= static_cast<int>(jobs_.size()) || lstJobs->selectedItems().isEmpty()) {
+        dialogs_.Show("Choose a job in the list first.");
+        return std::nullopt;
+    }
+    auto job = ReadJournalJob(plant_.databaseFile(), jobs_[static_cast<std::size_t>(row)].id);
+    if (!job) {
+        dialogs_.Show(job.error());
+        return std::nullopt;
+    }
+    return std::move(*job);
+}
+
+void HistoryWindow::btnReprint_Click() {
+    const auto job = SelectedJob();
+    if (!job) return;
+    std::optional<int> quantity;
+    // A job without a stream is refused by the reprint itself, with the reason.
+    if (job->stream) {
+        const int offered = OfferedQuantity(job->quantity);
+        const auto asked = askQuantity(offered);
+        if (!asked) return;
+        // The recorded quantity again sends the recorded bytes untouched.
+        if (*asked != offered || job->quantity != std::to_string(offered)) quantity = *asked;
+    }
+    std::expected<Reprint, Failure> reprint;
+    {
+        BusyCursor busy;
+        reprint = ReprintJob(journal_, job->id, quantity, printer_, RouteOf(plant_));
+    }
+    if (!reprint) {
+        dialogs_.Show(reprint.error());
+        return;
+    }
+    if (!reprint->sent) dialogs_.Show(reprint->sent.error());
+    else if (!reprint->sent->note.empty()) dialogs_.Show(reprint->sent->note, MessageButtons::Ok, MessageIcon::Information);
+    if (reprint->warning) dialogs_.Show(*reprint->warning);
+    Refresh();
+}
+
+void HistoryWindow::btnPreview_Click() {
+    const auto job = SelectedJob();
+    if (!job) return;
+    if (!job->stream) {
+        dialogs_.Show("Job " + std::to_string(job->id) + " has no label to preview: it was refused before a label "
+                      "was composed (" + job->message + ").");
+        return;
+    }
+    auto rendering = RenderLabel(*job->stream);
+    if (!rendering) {
+        dialogs_.Show(rendering.error());
+        return;
+    }
+    if (preview_ == nullptr) {
+        preview_ = new PreviewWindow(this);
+        preview_->setObjectName("PreviewWindow");
+    }
+    preview_->ShowLabel(job->layout, job->stream->size(), std::move(*rendering));
+    preview_->show();
+    preview_->raise();
+    preview_->activateWindow();
+}
+
+}  // namespace tarnwick
+
+namespace tarnwick {
+
+// Label › History…: one history window, brought forward and read afresh when open.
+void frmMainMenu::mnuHistory_Click() {
+    // The last label's row is still on its way to the journal when the operator is quick.
+    journal_->Flush();
+    auto* window = findChild<HistoryWindow*>();
+    if (window == nullptr) {
+        window = new HistoryWindow(deps_.plant, deps_.dialogs, deps_.printer, this);
+        window->setObjectName("HistoryWindow");
+    } else {
+        window->Refresh();
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+}  // namespace tarnwick

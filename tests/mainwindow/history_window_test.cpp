@@ -1,0 +1,224 @@
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "mainwindow/frm_main_menu.h"
+#include "mainwindow/history_window.h"
+#include "mainwindow/preview_window.h"
+#include "printer/send_to_printer.h"
+#include "setupwindow/frm_setup.h"
+#include "support/run_cli.h"
+#include "support/scripted_dialogs.h"
+#include "support/temp_plant.h"
+#include "support/window_labels.h"
+
+namespace tarnwick {
+namespace {
+
+using testing::ScriptedDialogs;
+using testing::TempPlant;
+using testing::TypeLabel;
+
+// The real window on a scratch plant, printing to a device file inside it.
+struct Window {
+    Window() : plant(testing::ConfigText() + "ParallelPort,lp0.out\r\n") {
+        plant.dir.Write("lp0.out", "");
+        plant.SetStyle("1234", "calh020");
+        form = std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, output, {}, [] {}});
+    }
+    std::string Device() const { return testing::ReadAll(plant.dir / "lp0.out"); }
+    std::string DevicePath() const { return (plant.dir / "lp0.out").string(); }
+    std::filesystem::path Database() const { return plant.plant->databaseFile(); }
+    void Print() { QTest::mouseClick(form->btnPrint, Qt::LeftButton); }
+    HistoryWindow* History() const { return form->findChild<HistoryWindow*>("HistoryWindow"); }
+
+    TempPlant plant;
+    ScriptedDialogs dialogs;
+    RoutedOutput output{[this] {
+        const Plant& p = *plant.plant;
+        return OutputRoute{p.printer.USBPrinter, p.printer.USBPrinterName, p.rawDevice()};
+    }};
+    std::unique_ptr<frmMainMenu> form;
+};
+
+std::vector<std::string> Row(const QTableWidget* list, int row) {
+    std::vector<std::string> cells;
+    for (int column = 1; column < list->columnCount(); ++column)
+        cells.push_back(list->item(row, column)->text().toStdString());
+    return cells;
+}
+
+TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
+    Window w;
+    TypeLabel(*w.form);
+    w.Print();
+    ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+    const std::string original = w.Device();
+    ASSERT_FALSE(original.empty());
+
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    QTest::keyClick(w.form.get(), Qt::Key_H, Qt::ControlModifier);
+    HistoryWindow* history = w.History();
+    ASSERT_NE(history, nullptr) << "Ctrl+H opened no history";
+    ASSERT_TRUE(QTest::qWaitForWindowActive(history));
+    EXPECT_TRUE(QTest::qWaitFor([history] { return QApplication::activeWindow() == history; }));
+    EXPECT_EQ(QApplication::focusWidget(), history->txtWIP) << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none") << " active " << (QApplication::activeWindow() ? QApplication::activeWindow()->windowTitle().toStdString() : "none");
+    ASSERT_EQ(history->lstJobs->rowCount(), 1);
+    EXPECT_EQ(Row(history->lstJobs, 0),
+              (std::vector<std::string>{"004512", "1234", "C1", "24", w.DevicePath(), "sent"}));
+
+    // The list narrows as the WIP or the style is typed.
+    const struct {
+        QLineEdit* box;
+        const char* typed;
+        int rows;
+    } filters[] = {{history->txtWIP, "0045", 1}, {history->txtWIP, "00459", 0}, {history->txtWIP, "", 1},
+                   {history->txtStyle, "12", 1}, {history->txtStyle, "13", 0},  {history->txtStyle, "", 1}};
+    for (const auto& f : filters) {
+        f.box->setFocus();
+        QTest::keyClick(f.box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(f.box, Qt::Key_Delete);
+        QTest::keyClicks(f.box, f.typed);
+        EXPECT_EQ(history->lstJobs->rowCount(), f.rows) << f.typed;
+    }
+
+    int offered = 0;
+    history->askQuantity = [&offered](int original) -> std::optional<int> {
+        offered = original;
+        return 7;
+    };
+    // A mnemonic clicks the button the way a mouse would, a moment after the key.
+    QTest::keyClick(history, Qt::Key_R, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&offered] { return offered != 0; }));
+    EXPECT_EQ(offered, 24);
+    ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+    std::string seven = original;
+    seven.replace(seven.rfind("\x1BQ24"), 4, "\x1BQ7");
+    EXPECT_EQ(w.Device(), original + seven);
+    ASSERT_EQ(history->lstJobs->rowCount(), 2);
+    EXPECT_EQ(Row(history->lstJobs, 0),
+              (std::vector<std::string>{"004512", "1234", "C1", "7", w.DevicePath(), "sent, reprint of 1"}));
+
+    history->lstJobs->setFocus();
+    QTest::keyClick(history->lstJobs, Qt::Key_Down);
+    QTest::keyClick(history, Qt::Key_P, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([history] { return history->findChild<PreviewWindow*>() != nullptr; }));
+    const auto* preview = history->findChild<PreviewWindow*>();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_EQ(preview->LayoutName(), "C1");
+    EXPECT_EQ(preview->ByteCount(), original.size());
+    EXPECT_EQ(preview->Quantity(), 24);
+
+    QTest::keyClick(history, Qt::Key_Escape);
+    EXPECT_FALSE(history->isVisible());
+}
+
+TEST(HistoryWindow, RefusalsAndSamplesAreRecordedToo) {
+    Window w;
+    w.form->txtWIP_LostFocus();
+    w.Print();  // no WIP
+    ASSERT_EQ(w.dialogs.shown.size(), 1u);
+    w.form->journal().Flush();
+    SetupLauncher setup({*w.plant.plant, w.dialogs, SendRaw});
+    setup.Show();
+    QTest::mouseClick(setup.Window()->btnPrint, Qt::LeftButton);
+    ASSERT_EQ(w.dialogs.shown.size(), 1u) << w.dialogs.shown.back().text;
+
+    w.form->mnuHistory_Click();
+    HistoryWindow* history = w.History();
+    ASSERT_NE(history, nullptr);
+    ASSERT_EQ(history->lstJobs->rowCount(), 2);
+    EXPECT_EQ(Row(history->lstJobs, 0), (std::vector<std::string>{"", "", "sample", "1", w.DevicePath(), "sent"}));
+    EXPECT_EQ(Row(history->lstJobs, 1),
+              (std::vector<std::string>{"", "", "", "", w.DevicePath(),
+                                        "refused: You must select a file or manually enter the data."}));
+
+    history->lstJobs->selectRow(1);
+    history->btnReprint_Click();
+    ASSERT_EQ(w.dialogs.shown.size(), 2u);
+    EXPECT_EQ(w.dialogs.shown[1].text,
+              "Job 1 cannot be reprinted: it was refused before a label was composed (You must select a file or "
+              "manually enter the data.), so there are no recorded bytes to send. Print the label again instead.");
+    history->btnPreview_Click();
+    ASSERT_EQ(w.dialogs.shown.size(), 3u);
+    EXPECT_EQ(w.dialogs.shown[2].text,
+              "Job 1 has no label to preview: it was refused before a label was composed (You must select a file "
+              "or manually enter the data.).");
+}
+
+// Tests run as root, which writes any file. Dropping the capability that lets it, for
+// this thread and the threads it starts, makes the file's mode bits hold as they do
+// for an operator.
+class WithoutDacOverride {
+public:
+    WithoutDacOverride() {
+        syscall(SYS_capget, &header_, saved_);
+        __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        EXPECT_EQ(syscall(SYS_capset, &header_, reduced), 0);
+    }
+    ~WithoutDacOverride() { syscall(SYS_capset, &header_, saved_); }
+
+private:
+    __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved_[2]{};
+};
+
+TEST(HistoryWindow, LabelPrintsAndOperatorIsToldOnceWhenTheJournalCannotBeWritten) {
+    const struct {
+        const char* name;
+        bool lock;
+        std::string why;
+    } cases[] = {
+        {"locked", true, "database is locked"},
+        {"read-only", false, "attempt to write a readonly database"},
+    };
+    for (const auto& c : cases) {
+        // Before the window, so that its journal's thread is made without it too.
+        std::optional<WithoutDacOverride> dropped;
+        if (!c.lock) dropped.emplace();
+        Window w;
+        TypeLabel(*w.form);
+        sqlite3* writer = nullptr;
+        if (c.lock) {
+            sqlite3_open_v2(w.Database().c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr);
+            ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        } else {
+            ASSERT_EQ(::chmod(w.Database().c_str(), 0444), 0);
+        }
+
+        w.Print();
+        w.Print();
+        w.form->journal().Flush();
+        QApplication::processEvents();
+
+        sqlite3_close_v2(writer);
+        const std::string device = w.Device();
+        const std::string label = device.substr(0, device.size() / 2);
+        EXPECT_TRUE(label.ends_with("\x1BZ")) << c.name << ": the label was not printed";
+        EXPECT_EQ(device, label + label) << c.name;
+        ASSERT_EQ(w.dialogs.shown.size(), 1u) << c.name;
+        EXPECT_EQ(w.dialogs.shown[0].text,
+                  "The print journal in \"" + w.Database().string() + "\" is not being kept: " + c.why +
+                      ". Labels still print, but they are not recorded for History and Reprint until data.mdb can "
+                      "be written again (check that it is not read-only, that the disk is not full and that no "
+                      "other program holds it).")
+            << c.name;
+        EXPECT_EQ(w.dialogs.shown[0].icon, MessageIcon::Information);
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick
