@@ -131,6 +131,18 @@ def make_files(folder):
         for r in range(2, 400):
             f.write(b'<row r="%d">' % r + b"".join(b'<c t="inlineStr"><is><t>' + text + b"</t></is></c>" for _ in range(13)) + b"</row>")
     xlsx(path("long_cells.xlsx"), long_cells)
+    # xlsx: both of the above at once: long inline texts and long shared strings in every row.
+    long_text = b"F" * 30000
+    def mixed_sheet(f):
+        heading_row(f)
+        for r in range(2, 600):
+            inline = b"".join(b'<c t="inlineStr"><is><t>' + long_text + b"</t></is></c>" for _ in range(6))
+            shared = b"".join(b'<c t="s"><v>%d</v></c>' % ((r - 2) * 6 + i) for i in range(6))
+            f.write(b'<row r="%d">' % r + inline + shared + b"</row>")
+    def mixed_strings(f):
+        for _ in range(600 * 6):
+            f.write(b"<si><t>" + long_text + b"</t></si>")
+    xlsx(path("mixed_strings.xlsx"), mixed_sheet, mixed_strings)
     # xlsx: a shared-string table of 1 GB of strings, the cut naming the last one.
     def sst_sheet(f):
         heading_row(f)
@@ -145,6 +157,12 @@ def make_files(folder):
         f.write(b"WIP,Qty\r\n\"")
         repeat(f, b"D", 100 * MB)
         f.write(b"\",1\r\n")
+    # csv: rows of thirteen fields of 30,000 characters each.
+    with open(path("long_cells.csv"), "wb") as f:
+        f.write(b"WIP\r\n")
+        row = b",".join([b"E" * 30000] * 13) + b"\r\n"
+        for _ in range(400):
+            f.write(row)
     # csv: 600 MB of delimiters on one line.
     with open(path("commas_600mb.csv"), "wb") as f:
         f.write(b"WIP\r\n1")
