@@ -19,8 +19,8 @@ using namespace tarnwick;
 namespace {
 
 // With TARNWICK_SHOWN_EXIT set, the first paint of the main window prints the wall
-// clock (seconds.nanoseconds) and ends the program: bench/app_start.sh measures the
-// time from launch to a drawn window with it.
+// clock (seconds.nanoseconds) and the current folder, and ends the program:
+// bench/app_start.sh measures the time from launch to a drawn window with it.
 class ShownReporter : public QObject {
 public:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -28,7 +28,9 @@ public:
             reported_ = true;
             timespec now{};
             clock_gettime(CLOCK_REALTIME, &now);
-            std::printf("shown %lld.%09ld\n", static_cast<long long>(now.tv_sec), now.tv_nsec);
+            std::error_code ec;
+            std::printf("shown %lld.%09ld %s\n", static_cast<long long>(now.tv_sec), now.tv_nsec,
+                        std::filesystem::current_path(ec).c_str());
             std::fflush(stdout);
             QTimer::singleShot(0, [] { QApplication::exit(0); });
         }

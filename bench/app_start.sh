@@ -24,7 +24,7 @@ cat >"$work/measure.sh" <<'SH'
 set -euo pipefail
 for _ in $(seq "$RUNS"); do
     start=$(date +%s.%N)
-    shown=$(TARNWICK_PLANT=$PLANT TARNWICK_SHOWN_EXIT=1 "$PROGRAM" 2>/dev/null | sed -n 's/^shown //p')
+    shown=$(TARNWICK_PLANT=$PLANT TARNWICK_SHOWN_EXIT=1 "$PROGRAM" 2>/dev/null | sed -n 's/^shown \([^ ]*\).*/\1/p')
     echo "$start $shown"
 done
 SH

@@ -88,6 +88,13 @@ TARNWICK_PLANT=$work/none "$cli" print --wip 1 --style 12345 --qty 1 >/dev/null 
 expected="The settings file \"$work/none/config.txt\" is missing. Put the plant's config.txt in that folder, then try again. Tarnwick looked there because the program's folder \"$root/usr/bin\" holds no config.txt and TARNWICK_PLANT names that folder."
 [[ $(cat "$work/missing.err") == "$expected" ]] || fail "missing config.txt: $(cat "$work/missing.err")"
 
+# The window finds its plant through TARNWICK_PLANT, starts in it (pictures are read
+# below the current folder) and draws its main window.
+shown=$(cd / && TARNWICK_PLANT=$plant TARNWICK_SHOWN_EXIT=1 QT_QPA_PLATFORM=offscreen timeout 60 \
+    "$root/usr/bin/tarnwick" 2>/dev/null)
+[[ $shown =~ ^shown\ [0-9.]+\ (.*)$ && ${BASH_REMATCH[1]} == "$plant" ]] ||
+    fail "tarnwick from the package did not show its window in $plant: $shown"
+
 # Preview runs the drawing program from libexec.
 "$cli" compose --layout C1 --wip 40123 --style 12345 --qty 1 --folder "$plant" -o "$work/label.bin" ||
     fail "compose from the package"
