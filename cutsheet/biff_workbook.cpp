@@ -259,25 +259,34 @@ private:
                 sheetAt = U32(r.data, 0);
             if (r.type == kSst && biff8_) {
                 std::vector<std::string_view> blocks{r.data};
-                for (auto block : records.Continues()) blocks.push_back(block);
-                if (!ReadSharedStrings(Pieces(std::move(blocks)))) {
-                    if (Held() > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
-                    return Damaged("its shared strings are damaged");
+                std::size_t bytes = r.data.size();
+                for (auto block : records.Continues()) {
+                    blocks.push_back(block);
+                    bytes += block.size();
                 }
+                if (auto read = ReadSharedStrings(Pieces(std::move(blocks)), bytes); !read)
+                    return std::unexpected(read.error());
             }
         }
         if (!sheetAt) return std::unexpected(BiffProblem{BiffProblem::Kind::NoWorksheet, {}});
         return *sheetAt;
     }
 
-    bool ReadSharedStrings(Pieces in) {
-        if (!in.Skip(8)) return false;
+    // Room for the most the strings can take (a string has at least three bytes, and a
+    // byte becomes at most two of UTF-8), so the tables never grow by doubling past the bound.
+    std::expected<void, BiffProblem> ReadSharedStrings(Pieces in, std::size_t bytes) {
+        sheet_.shared_.reserve(std::min(2 * bytes, kHeldBytes));
+        sheet_.sharedEnds_.reserve(std::min(bytes / 3 + 1, kHeldBytes / 4));
+        if (!in.Skip(8)) return Damaged("its shared strings are damaged");
+        std::string item;
         while (!in.AtEnd()) {
-            if (!UnicodeString(in, sheet_.shared_)) return false;
-            if (Held() > kHeldBytes) return false;
+            item.clear();
+            if (!UnicodeString(in, item)) return Damaged("its shared strings are damaged");
+            if (Held() + item.size() + 4 > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
+            sheet_.shared_ += item;
             sheet_.sharedEnds_.push_back(static_cast<std::uint32_t>(sheet_.shared_.size()));
         }
-        return true;
+        return {};
     }
 
     // Excel 5/95 text: 8 bits in the workbook's code page.

@@ -111,7 +111,7 @@ std::expected<std::unique_ptr<CutSheet>, Failure> OpenXlsSheetFromBytes(std::str
             auto found = ReadOleStream(bytes, {"Workbook", "Book"});
             if (!found) return std::unexpected(ContainerFailure(file, found.error()));
             stream = std::move(found->bytes);
-            bytes = std::string();
+            std::string().swap(bytes);  // the file's bytes are not needed past here (assigning keeps them)
         }
         auto sheet = ReadBiffWorkbook(stream);
         if (!sheet) return std::unexpected(WorkbookFailure(file, sheet.error()));
