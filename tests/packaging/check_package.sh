@@ -55,6 +55,9 @@ commands=$(sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z0-9-]*\) .*/\1/p' "$work/hel
 LC_ALL=C.UTF-8 MANWIDTH=200 man --warnings -l "$root/usr/share/man/man1/tarnwick-cli.1.gz" \
     >"$work/page" 2>"$work/man.err" || fail "man cannot show tarnwick-cli.1"
 [[ ! -s $work/man.err ]] || fail "man warns about tarnwick-cli.1: $(cat "$work/man.err")"
+LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/tarnwick.1.gz" >/dev/null 2>"$work/man.err" ||
+    fail "man cannot show tarnwick.1"
+[[ ! -s $work/man.err ]] || fail "man warns about tarnwick.1: $(cat "$work/man.err")"
 squeeze() { tr -s ' \t' ' ' | sed 's/^ //; s/ $//'; }
 squeeze <"$work/page" >"$work/page.squeezed"
 for command in $commands; do
