@@ -388,6 +388,8 @@ TEST(Spreadsheets, HostileSheetsAreRefusedNamingWhatIsWrong) {
         {"xfd_every_row.xlsx", Xlsx(inlineRow(1, "a") + "<row r=\"2\"><c r=\"A2\"><v>7</v></c><c r=\"XFD2\"><v>1</v></c></row>"),
          2, 1, {"7", ""}},
         {"rows_backwards.xlsx", Xlsx(inlineRow(3, "a") + inlineRow(2, "b")), 3, 1, {"", "row 2 after row 3"}},
+        {"huge_tag.xlsx", Xlsx("<row r=\"1\"><c r=\"A1\" t=\"" + std::string(5 << 20, 't') + "\"><v>1</v></c></row>"), 1, 1,
+         {"", "a piece of XML longer than 4 MB"}},
         {"spaces.ods", Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"2000000000\"/></text:p>") +
                            "</table:table-row>"),
          1, 1, {"", "cell A1 holds more than 32,767 characters"}},
