@@ -122,8 +122,10 @@ std::expected<std::unique_ptr<CutSheet>, Failure> OpenCutSheet(const std::filesy
     } else if (got >= kOle.size() && std::equal(kOle.begin(), kOle.end(), bytes.begin())) {
         format = Format::Xls;
     } else if (got >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
-        return std::unexpected(ReadFailure(file, "it is UTF-16 text (\"Unicode Text\"), which Tarnwick does not read; "
-                                                 "save it as CSV or xlsx and choose that file"));
+        return std::unexpected(Failure{"The cut sheet " + file.string() +
+                                           " is UTF-16 text (Excel's \"Unicode Text\"), which Tarnwick does not read. "
+                                           "Save it as CSV or xlsx and choose that file.",
+                                       "Tarnwick", MessageIcon::Critical});
     } else if (!LooksLikeText(bytes)) {
         return std::unexpected(Failure{"The file " + file.string() +
                                            " is not a cut sheet (CSV, xlsx, ods or xls): it holds neither text nor a "

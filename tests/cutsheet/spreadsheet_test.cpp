@@ -263,7 +263,7 @@ TEST(Spreadsheets, UnreadableFilesAreRefusedNamingTheFile) {
         {"plain.zip", StoredZip({{"readme.txt", "hello"}}), "not a spreadsheet"},
         {"photo.xlsx", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "is not a cut sheet (CSV, xlsx, ods or xls)"},
         {"report.csv", std::string("%PDF-1.4\n\x01\x02stream", 17), "is not a cut sheet (CSV, xlsx, ods or xls)"},
-        {"unicode.txt", std::string("\xFF\xFEW\0I\0P\0", 8), "it is UTF-16 text"},
+        {"unicode.txt", std::string("\xFF\xFEW\0I\0P\0", 8), "is UTF-16 text (Excel's \"Unicode Text\"), which Tarnwick does not read. Save it as CSV or xlsx"},
         {"damaged.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "xls"},
     };
     for (const auto& c : cases) {
