@@ -55,7 +55,8 @@ Failure StalledFailure(const std::filesystem::path& device, std::chrono::millise
                              "ribbon, then print the label again.");
     return DeviceFailure("The printer device " + device.string() + " stopped taking the label: it took " +
                          std::to_string(taken) + " of the label's " + std::to_string(total) +
-                         " bytes, then nothing for " + during + ". The label may be partly printed. Check that the printer is online and has labels and "
+                         " bytes, then nothing for " + during +
+                         ". The label may be partly printed. Check that the printer is online and has labels and "
                          "ribbon, then print the label again if it did not come out.");
 }
 
