@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <memory>
@@ -9,8 +10,8 @@
 
 namespace tarnwick {
 
-// Largest xls file read: a cut sheet is a few megabytes, and the whole file is held
-// in memory while its workbook is read.
+// Largest xls file read: a full cut sheet (32,767 rows) is about 7 MB, and the whole
+// file is held in memory while its workbook is taken out of it.
 inline constexpr std::uintmax_t kLargestXlsFile = 64u << 20;
 
 // An xls workbook (Excel 5 to 2003) given as its bytes; `file` names it in messages.
