@@ -121,6 +121,9 @@ std::expected<std::unique_ptr<CutSheet>, Failure> OpenCutSheet(const std::filesy
         format = *zipped;
     } else if (got >= kOle.size() && std::equal(kOle.begin(), kOle.end(), bytes.begin())) {
         format = Format::Xls;
+    } else if (got >= 4 && bytes[0] == 0x09 && (bytes[1] == 0x00 || bytes[1] == 0x02 || bytes[1] == 0x04 || bytes[1] == 0x08)) {
+        // A bare record stream, as Excel 2 to 4 saved it: the xls reader names what it is.
+        format = Format::Xls;
     } else if (got >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {
         return std::unexpected(Failure{"The cut sheet " + file.string() +
                                            " is UTF-16 text (Excel's \"Unicode Text\"), which Tarnwick does not read. "

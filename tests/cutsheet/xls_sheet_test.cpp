@@ -247,6 +247,9 @@ TEST(XlsSheet, DamagedAndUnreadableWorkbooksAreRefused) {
         auto fromBytes = OpenXlsSheetFromBytes(c.bytes, file);
         ASSERT_FALSE(fromBytes.has_value());
         EXPECT_EQ(fromBytes.error().text, sheet.error().text);
+        auto sniffed = OpenCutSheet(file);  // a wrong signature is no xls, so it is no cut sheet at all
+        ASSERT_FALSE(sniffed.has_value());
+        if (std::string_view(c.name) != "no container") EXPECT_EQ(sniffed.error().text, sheet.error().text);
     }
 }
 
