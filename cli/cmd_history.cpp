@@ -9,7 +9,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: tarnwick-cli history [--wip W] [--style S] [--since DATE] [--limit N] [--format tsv|csv]\n"
-    "       tarnwick-cli history --prune\n"
+    "       tarnwick-cli history [--keep-days N] [--prune]\n"
     "\n"
     "Lists the print journal of data.mdb: every label job the window, the CLI or the\n"
     "Settings window's sample handed to the printer, and every refused one, newest first,\n"
@@ -26,6 +26,7 @@ const char kHelp[] =
     "  --prune          remove the jobs older than the retention now, as start-up does: the\n"
     "                   JournalDays column of the Settings row when there is one, else 180\n"
     "                   days (0 keeps every job)\n"
+    "  --keep-days N    keep jobs N days from now on (0: every job), in the Settings row\n"
     "\n"
     "Exit status: 0 done, 1 the journal could not be read or pruned, 2 usage error.\n";
 
@@ -95,14 +96,28 @@ int RunHistory(const CliArgs& args, CliContext& ctx) {
     if (!args.positionals.empty()) return Usage(ctx, "history takes no argument " + args.positionals.front());
     const std::filesystem::path database = PlantFolder(args) / "data.mdb";
 
-    if (args.Has("--prune")) {
+    const auto keepDays = args.Get("--keep-days");
+    if (keepDays || args.Has("--prune")) {
+        const std::string what = keepDays ? "--keep-days" : "--prune";
         for (const char* option : {"--wip", "--style", "--since", "--limit", "--format"})
-            if (args.Has(option)) return Usage(ctx, std::string("--prune lists nothing; leave out ") + option);
+            if (args.Has(option)) return Usage(ctx, what + " lists nothing; leave out " + option);
+    }
+    if (keepDays) {
+        int days = -1;
+        const auto [end, error] = std::from_chars(keepDays->data(), keepDays->data() + keepDays->size(), days);
+        if (keepDays->empty() || error != std::errc() || end != keepDays->data() + keepDays->size() || days < 0 ||
+            days > 100000)
+            return Usage(ctx, "--keep-days takes a number of days from 0 (every job) to 100000, not " + *keepDays);
+        if (const auto set = SetJournalDays(database, days); !set) return Refuse(ctx, set.error());
+        if (days == 0) ctx.out << "The print journal keeps every job.\n";
+        else ctx.out << "The print journal keeps jobs for " << days << (days == 1 ? " day.\n" : " days.\n");
+    }
+    if (args.Has("--prune")) {
         const auto removed = PruneJournal(database, std::chrono::system_clock::now());
         if (!removed) return Refuse(ctx, removed.error());
         ctx.out << "Removed " << *removed << (*removed == 1 ? " job" : " jobs") << " from the print journal.\n";
-        return kOk;
     }
+    if (keepDays || args.Has("--prune")) return kOk;
 
     JournalQuery query;
     query.wip = args.GetOr("--wip", "");
@@ -132,7 +147,7 @@ const Command& HistoryCommand() {
     static const Command command{"history",
                                  "list the labels printed, newest first",
                                  kHelp,
-                                 {"--wip", "--style", "--since", "--limit", "--format"},
+                                 {"--wip", "--style", "--since", "--limit", "--format", "--keep-days"},
                                  {"--prune"},
                                  RunHistory};
     return command;

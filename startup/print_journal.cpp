@@ -301,6 +301,34 @@ int JournalDays(sqlite3* db) {
     return static_cast<int>(days);
 }
 
+std::expected<void, Failure> SetJournalDays(const std::filesystem::path& databaseFile, int days) {
+    auto opened = OpenExistingDatabase(databaseFile, false);
+    if (!opened) return std::unexpected(opened.error());
+    Connection db(*opened);
+    const auto failure = [&] {
+        Failure f = DatabaseFailure(databaseFile, db.get(), "be written");
+        f.text += " The retention is unchanged.";
+        Exec(db.get(), "ROLLBACK");
+        return std::unexpected(std::move(f));
+    };
+    if (!Exec(db.get(), "BEGIN IMMEDIATE")) return failure();
+    if (Statement probe(db.get(), "SELECT JournalDays FROM Settings LIMIT 0"); !probe.ok()) {
+        if (!Exec(db.get(), "ALTER TABLE Settings ADD COLUMN JournalDays INTEGER")) return failure();
+    }
+    Statement update(db.get(), "UPDATE Settings SET JournalDays = ?1 WHERE ID = 1");
+    if (!update.ok()) return failure();
+    sqlite3_bind_int(update.get(), 1, days);
+    if (sqlite3_step(update.get()) != SQLITE_DONE) return failure();
+    if (sqlite3_changes(db.get()) == 0) {
+        Exec(db.get(), "ROLLBACK");
+        return std::unexpected(Failure{"The settings database " + Quoted(databaseFile) +
+                                       " has no Settings row with ID 1, where the retention is kept, so jobs "
+                                       "are kept for the default 180 days."});
+    }
+    if (!Exec(db.get(), "COMMIT")) return failure();
+    return {};
+}
+
 std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFile,
                                          std::chrono::system_clock::time_point now) {
     auto opened = OpenExistingDatabase(databaseFile, false);

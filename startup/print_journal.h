@@ -118,6 +118,10 @@ std::expected<JournalEntry, Failure> ReadJournalJob(const std::filesystem::path&
 // and holds a whole number; 180 otherwise. 0 keeps every job.
 int JournalDays(sqlite3* db);
 
+// Sets the retention in column JournalDays of the Settings row, adding the column to
+// an older data.mdb; 0 keeps every job.
+std::expected<void, Failure> SetJournalDays(const std::filesystem::path& databaseFile, int days);
+
 // Removes, in one transaction, the jobs older than the retention before `now`. The
 // number of jobs removed; 0 when there is no journal.
 std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFile,

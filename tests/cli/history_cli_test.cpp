@@ -201,7 +201,7 @@ TEST(HistoryCli, PruneRemovesJobsOlderThanTheRetention) {
     CliPlant p;
     {
         PrintJournal journal(p.plant.plant->databaseFile());
-        for (const int age : {200, 181, 2}) {
+        for (const int age : {181, 31, 2}) {
             JournalEntry job;
             job.wip = std::to_string(age);
             job.time = JournalTime(std::chrono::system_clock::now() - std::chrono::days(age));
@@ -210,7 +210,10 @@ TEST(HistoryCli, PruneRemovesJobsOlderThanTheRetention) {
     }
     const CliRun prune = p.Run({"history", "--prune"});
     EXPECT_EQ(prune.status, 0) << prune.err;
-    EXPECT_EQ(prune.out, "Removed 2 jobs from the print journal.\n");
+    EXPECT_EQ(prune.out, "Removed 1 job from the print journal.\n");
+    const CliRun shorter = p.Run({"history", "--keep-days", "30", "--prune"});
+    EXPECT_EQ(shorter.status, 0) << shorter.err;
+    EXPECT_EQ(shorter.out, "The print journal keeps jobs for 30 days.\nRemoved 1 job from the print journal.\n");
     const auto lines = p.History();
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0][kWip], "2");
@@ -228,6 +231,7 @@ TEST(HistoryCli, UsageErrorsNameTheOption) {
         {{"history", "--limit", "0"}, 2, "--limit takes a number of jobs from 1 up, not 0"},
         {{"history", "--format", "xml"}, 2, "--format must be tsv or csv, not xml"},
         {{"history", "--prune", "--wip", "1"}, 2, "--prune lists nothing; leave out --wip"},
+        {{"history", "--keep-days", "-1"}, 2, "--keep-days takes a number of days from 0 (every job) to 100000, not -1"},
         {{"reprint"}, 2, "reprint takes one job ID"},
         {{"reprint", "x1"}, 2, "the job ID is the number in the first column of tarnwick-cli history, not x1"},
         {{"reprint", "1", "--qty", "0"}, 1,
