@@ -64,6 +64,7 @@ std::vector<Field> SplitFields(std::string_view text, std::size_t wanted) {
 }
 
 constexpr std::string_view kTimeoutLabel = "devicetimeout";
+constexpr std::string_view kDeviceLabel = "parallelport";
 constexpr int kLongestTimeout = 3600;
 
 std::string Lower(std::string text) {
@@ -169,7 +170,7 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
             ") on line " + std::to_string(control->line) +
             ", so it is not a plain text file. Replace it with the plant's config.txt, or save it again as text "
             "(ANSI, UTF-8 or Unicode), then try again."));
-    const std::vector<Field> fields = SplitFields(text, 17);
+    const std::vector<Field> fields = SplitFields(text, 15);
     if (fields.size() < 11)
         return std::unexpected(StartUpFailure(
             "The settings file \"" + fileName + "\" holds " + std::to_string(fields.size()) +
@@ -183,16 +184,21 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
     config.SpareValue = fields[6].text;
     config.BaseH = BaseHValue(fields[8]);
     config.BaseV = fields[10].text;
-    // Pairs after the eleven fields: DeviceTimeout by its label; the first other one is the
-    // device, whatever its label, as files before DeviceTimeout have it.
-    bool deviceGiven = false;
-    for (std::size_t i = 11; i + 1 < fields.size(); i += 2) {
-        if (Lower(fields[i].text) != kTimeoutLabel) {
-            if (!deviceGiven) config.ParallelPort = fields[i + 1].text;
-            deviceGiven = true;
-            continue;
+    // At most two pairs after the eleven fields, and notes below them are never read. The
+    // first pair is the device whatever its label, as files before DeviceTimeout have it,
+    // unless it is labelled DeviceTimeout; the second counts only under its own label.
+    const Field* timeout = nullptr;
+    if (fields.size() >= 13) {
+        if (Lower(fields[11].text) == kTimeoutLabel) {
+            timeout = &fields[12];
+            if (fields.size() >= 15 && Lower(fields[13].text) == kDeviceLabel) config.ParallelPort = fields[14].text;
+        } else {
+            config.ParallelPort = fields[12].text;
+            if (fields.size() >= 15 && Lower(fields[13].text) == kTimeoutLabel) timeout = &fields[14];
         }
-        const std::string& value = fields[i + 1].text;
+    }
+    if (timeout != nullptr) {
+        const std::string& value = timeout->text;
         const double seconds = IsWholeNumberText(value) ? LeadingNumber(value) : 0;
         if (seconds < 1 || seconds > kLongestTimeout || seconds != static_cast<int>(seconds))
             return std::unexpected(StartUpFailure(

@@ -21,8 +21,8 @@ struct ConfigValues {
     // Optional twelfth and thirteenth fields: label, then the raw printer device
     // path. Empty when the file has only the eleven fields.
     std::string ParallelPort;
-    // Optional pair after the eleven fields, labelled DeviceTimeout: how long the raw
-    // device may take nothing before a label is given up, in whole seconds.
+    // Optional pair labelled DeviceTimeout, before or after the device pair: how long
+    // the raw device may take nothing before a label is given up, in whole seconds.
     std::chrono::seconds DeviceTimeout{10};
 };
 

@@ -107,7 +107,14 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigCase{"DeviceTimeoutAloneLabelAnyCase", kSixLines + "devicetimeout, 3600 \n", "2", "3", "x", 50.0,
                    "0050", "", 3600},
         ConfigCase{"DeviceTimeoutFirstThenTheDevice", kSixLines + "DeviceTimeout,25\nParallelPort,lp0\n", "2", "3",
-                   "x", 50.0, "0050", "lp0", 25}),
+                   "x", 50.0, "0050", "lp0", 25},
+        // Notes below the settings are not read as a device or a deadline.
+        ConfigCase{"NotesAfterTheDeadlineAreNoDevice",
+                   kSixLines + "DeviceTimeout,25\n\nSee the manual, page 4\nDeviceTimeout,1\n", "2", "3", "x", 50.0,
+                   "0050", "", 25},
+        ConfigCase{"NotesAfterTheDeviceAreNoDeadline",
+                   kSixLines + "ParallelPort,lp0\n\nDeviceTimeout means the printer's deadline\nDeviceTimeout,1\n",
+                   "2", "3", "x", 50.0, "0050", "lp0", 10}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
