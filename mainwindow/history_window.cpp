@@ -151,8 +151,12 @@ void HistoryWindow::Refresh() {
         const JournalEntry& job = jobs_[static_cast<std::size_t>(row)];
         const QString cells[] = {LocalTime(job.time), Q(job.wip),     Q(job.style),  Q(job.layout),
                                  Q(job.quantity),     Q(job.printer), Outcome(job)};
-        for (int column = 0; column < 7; ++column)
-            lstJobs->setItem(row, column, new QTableWidgetItem(cells[column]));
+        for (int column = 0; column < 7; ++column) {
+            auto* item = new QTableWidgetItem(cells[column]);
+            // The printer's path and a refusal's message are often wider than their column.
+            if (column >= 5) item->setToolTip(cells[column]);
+            lstJobs->setItem(row, column, item);
+        }
     }
     lstJobs->setUpdatesEnabled(true);
     if (!jobs_.empty()) lstJobs->selectRow(0);
