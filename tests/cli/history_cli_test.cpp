@@ -134,6 +134,26 @@ TEST(HistoryCli, ReprintSendsTheRecordedBytesWithOnlyTheQuantityChanged) {
         << csv.out;
 }
 
+// The printer was off: the label failed after it was composed, and goes once it is back.
+TEST(HistoryCli, FailedLabelIsRecordedWithItsBytesAndReprintedLater) {
+    CliPlant p;
+    std::filesystem::remove(p.plant.dir / "labels.prn");
+    const CliRun failed = p.Print();
+    EXPECT_EQ(failed.status, 1);
+    const auto lines = p.History();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0][kOutcome], "failed");
+    EXPECT_EQ(lines[0][kMessage] + "\n", failed.err);
+
+    p.plant.dir.Write("labels.prn", "");
+    const CliRun reprint = p.Run({"reprint", "1"});
+    EXPECT_EQ(reprint.status, 0) << reprint.err;
+    const auto recorded = ReadJournalJob(p.plant.plant->databaseFile(), 1);
+    ASSERT_TRUE(recorded.has_value() && recorded->stream.has_value());
+    EXPECT_EQ(p.Device(), *recorded->stream);
+    EXPECT_EQ(lines[0][kBytes], std::to_string(recorded->stream->size()));
+}
+
 // A second program holding data.mdb for writing, as another station's tool would.
 class WriterHoldingDatabase {
 public:
