@@ -132,6 +132,8 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     if (entry.stream) entry.byteCount = static_cast<std::int64_t>(entry.stream->size());
 
     const auto fail = [this](std::string_view why) {
+        // A start-up message is a whole sentence already.
+        if (why.ends_with('.')) why.remove_suffix(1);
         Failure failure{"The print journal in " + Quoted(file_) + " is not being kept: " + std::string(why) +
                             ". Labels still print, but they are not recorded for History and Reprint until "
                             "data.mdb can be written again (check that it is not read-only, that the disk is "
