@@ -1,7 +1,7 @@
 // The print journal's cost: what recording adds to one Print Labels (the style lookup and
 // the request into a printer that takes the bytes at once, with and without the journal
-// row handed on), what the journal's thread then spends on the row, and the History window opening on, and filtering, a journal of 100,000
-// jobs. Per-request medians are reported as counters (median_us), since a mean hides
+// row handed on), what the journal's thread then spends on the row, and the History
+// window opening on, and filtering, a journal of 100,000 jobs. Per-request medians are reported as counters (median_us), since a mean hides
 // the disk's occasional slow sync.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>

@@ -202,7 +202,8 @@ void HistoryWindow::btnReprint_Click() {
         return;
     }
     if (!reprint->sent) dialogs_.Show(reprint->sent.error());
-    else if (!reprint->sent->note.empty()) dialogs_.Show(reprint->sent->note, MessageButtons::Ok, MessageIcon::Information);
+    else if (!reprint->sent->note.empty())
+        dialogs_.Show(reprint->sent->note, MessageButtons::Ok, MessageIcon::Information);
     if (reprint->warning) dialogs_.Show(*reprint->warning);
     Refresh();
 }

@@ -69,7 +69,8 @@ Failure ReadFailure(const std::filesystem::path& file, sqlite3* db) {
 // Texts come back exactly as they were written, whatever their bytes.
 std::string RawText(sqlite3_stmt* row, int column) {
     const auto* text = static_cast<const char*>(sqlite3_column_blob(row, column));
-    return text == nullptr ? std::string() : std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
+    if (text == nullptr) return {};
+    return std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(row, column)));
 }
 
 JournalEntry EntryFromRow(sqlite3_stmt* row) {

@@ -101,7 +101,8 @@ TEST(PrintJournal, EveryValueComesBackAsWritten) {
         const auto out = ReadJournalJob(plant.plant->databaseFile(), id);
         ASSERT_TRUE(out.has_value()) << out.error().text;
         const auto fields = [](const JournalEntry& e) {
-            return std::tuple(e.wip, e.style, e.cutSheet, e.cutRow, e.printer, e.message, e.outcome, e.stream, e.reprintOf);
+            return std::tuple(e.wip, e.style, e.cutSheet, e.cutRow, e.printer, e.message, e.outcome, e.stream,
+                              e.reprintOf);
         };
         EXPECT_EQ(fields(*out), fields(in));
         EXPECT_EQ(out->byteCount, in.stream ? static_cast<std::int64_t>(in.stream->size()) : 0);
@@ -113,8 +114,9 @@ TEST(PrintJournal, EveryValueComesBackAsWritten) {
 TEST(PrintJournal, HistoryNewestFirstFilteredByWipStyleAndTime) {
     TempPlant plant;
     PrintJournal journal(plant.plant->databaseFile());
-    for (const auto& job : {Job("4012", "ABC1", "2026-11-30T23:59:59.999Z"), Job("4013", "abc2", "2026-12-01T00:00:00.000Z"),
-                            Job("5012", "XYZ", "2026-12-01T08:00:00.000Z"), Job("40123", "ABC1", "2026-12-02T10:00:00.000Z")})
+    for (const auto& job :
+         {Job("4012", "ABC1", "2026-11-30T23:59:59.999Z"), Job("4013", "abc2", "2026-12-01T00:00:00.000Z"),
+          Job("5012", "XYZ", "2026-12-01T08:00:00.000Z"), Job("40123", "ABC1", "2026-12-02T10:00:00.000Z")})
         ASSERT_TRUE(journal.Record(job).has_value());
 
     const struct {
