@@ -78,18 +78,20 @@ TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
     EXPECT_EQ(Row(history->lstJobs, 0),
               (std::vector<std::string>{"004512", "1234", "C1", "24", w.DevicePath(), "sent"}));
 
-    // The list narrows as the WIP or the style is typed.
+    // The list narrows as the WIP (Alt+W) or the style (Alt+S) is typed.
     const struct {
-        QLineEdit* box;
+        Qt::Key box;
         const char* typed;
         int rows;
-    } filters[] = {{history->txtWIP, "0045", 1}, {history->txtWIP, "00459", 0}, {history->txtWIP, "", 1},
-                   {history->txtStyle, "12", 1}, {history->txtStyle, "13", 0},  {history->txtStyle, "", 1}};
+    } filters[] = {{Qt::Key_W, "0045", 1}, {Qt::Key_W, "00459", 0}, {Qt::Key_W, "", 1},
+                   {Qt::Key_S, "12", 1},   {Qt::Key_S, "13", 0},    {Qt::Key_S, "", 1}};
     for (const auto& f : filters) {
-        f.box->setFocus();
-        QTest::keyClick(f.box, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(f.box, Qt::Key_Delete);
-        QTest::keyClicks(f.box, f.typed);
+        QTest::keyClick(history, f.box, Qt::AltModifier);
+        QWidget* box = QApplication::focusWidget();
+        ASSERT_EQ(box, f.box == Qt::Key_W ? history->txtWIP : history->txtStyle);
+        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(box, Qt::Key_Delete);
+        QTest::keyClicks(box, f.typed);
         EXPECT_EQ(history->lstJobs->rowCount(), f.rows) << f.typed;
     }
 
@@ -110,7 +112,9 @@ TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
     EXPECT_EQ(Row(history->lstJobs, 0),
               (std::vector<std::string>{"004512", "1234", "C1", "7", w.DevicePath(), "sent, reprint of 1"}));
 
-    history->lstJobs->setFocus();
+    QTest::keyClick(history, Qt::Key_S, Qt::AltModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), history->lstJobs);
     QTest::keyClick(history->lstJobs, Qt::Key_Down);
     QTest::keyClick(history, Qt::Key_P, Qt::AltModifier);
     EXPECT_TRUE(QTest::qWaitFor([history] { return history->findChild<PreviewWindow*>() != nullptr; }));
