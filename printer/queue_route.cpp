@@ -240,8 +240,16 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
     if (!stream.empty() &&
         cupsWriteRequestData(http, stream.data(), stream.size()) != HTTP_STATUS_CONTINUE)
         return failAndCancel(httpReason("sending the label failed"));
-    const ipp_status_t finished = cupsFinishDocument(http, printerName.c_str());
-    if (finished > IPP_STATUS_OK_CONFLICTING) return failAndCancel(StatusText(nullptr));
+    // Not cupsFinishDocument: when the connection is lost before the server answers, it
+    // returns the status of the last answer there was, and the label would pass as printed.
+    Ipp finished(cupsGetResponse(http, resource.c_str()));
+    if (!finished) {
+        const int error = httpError(http);
+        return failAndCancel("the print server did not confirm the label (" +
+                             std::string(error != 0 ? std::strerror(error) : "the connection was closed") + ")");
+    }
+    if (ippGetStatusCode(finished.get()) > IPP_STATUS_OK_CONFLICTING)
+        return failAndCancel(StatusText(finished.get()));
     if (const PrinterState printer = QueryPrinterState(http, printerName); printer.state == IPP_PSTATE_STOPPED)
         return SendReceipt{PausedNote(printerName, printer.message)};
     return {};

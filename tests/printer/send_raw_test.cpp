@@ -2,11 +2,17 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <fstream>
 #include <iterator>
 
@@ -56,10 +62,100 @@ public:
     }
     ~SilentServer() { ::close(fd_); }
     int port() const { return port_; }
+    int fd() const { return fd_; }
 
 private:
     int fd_ = -1;
     int port_ = 0;
+};
+
+// A print server that creates job 42 and then drops every connection on which the label's
+// bytes come: the job exists on the server, but the label never reached it.
+class DroppingServer {
+public:
+    DroppingServer() {
+        listening_.emplace();
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~DroppingServer() {
+        stop_ = true;
+        thread_.join();
+    }
+    int port() const { return listening_->port(); }
+    std::vector<int> Cancelled() {
+        const std::lock_guard lock(mutex_);
+        return cancelled_;
+    }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            pollfd entry{listening_->fd(), POLLIN, 0};
+            if (::poll(&entry, 1, 100) <= 0) continue;
+            const int connection = ::accept4(listening_->fd(), nullptr, nullptr, SOCK_CLOEXEC);
+            if (connection < 0) continue;
+            Answer(connection);
+            ::close(connection);
+        }
+    }
+    static std::string Read(int fd, std::size_t count) {
+        std::string bytes(count, '\0');
+        std::size_t got = 0;
+        for (ssize_t n; got < count && (n = ::recv(fd, bytes.data() + got, count - got, 0)) > 0;) got += n;
+        bytes.resize(got);
+        return bytes;
+    }
+    static void Write(int fd, const std::string& bytes) { ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+
+    // IPP requests with a length are answered; the document (chunked) ends the connection.
+    void Answer(int fd) {
+        for (;;) {
+            std::string head;
+            while (!head.ends_with("\r\n\r\n")) {
+                const std::string byte = Read(fd, 1);
+                if (byte.empty()) return;
+                head += byte;
+            }
+            if (head.find("Expect: 100-continue") != std::string::npos) Write(fd, "HTTP/1.1 100 Continue\r\n\r\n");
+            const std::size_t at = head.find("Content-Length: ");
+            if (at == std::string::npos) return;
+            std::string_view body;
+            const std::string bytes = Read(fd, std::stoul(head.substr(at + 16)));
+            body = bytes;
+            Ipp request(ippNew());
+            ippReadIO(&body, [](void* context, ipp_uchar_t* buffer, size_t wanted) -> ssize_t {
+                auto& rest = *static_cast<std::string_view*>(context);
+                const std::size_t n = std::min(wanted, rest.size());
+                std::memcpy(buffer, rest.data(), n);
+                rest.remove_prefix(n);
+                return static_cast<ssize_t>(n);
+            }, 1, nullptr, request.get());
+            Ipp response(ippNewResponse(request.get()));
+            if (ippGetOperation(request.get()) == IPP_OP_CREATE_JOB)
+                ippAddInteger(response.get(), IPP_TAG_JOB, IPP_TAG_INTEGER, "job-id", 42);
+            if (ippGetOperation(request.get()) == IPP_OP_CANCEL_JOB) {
+                const std::lock_guard lock(mutex_);
+                cancelled_.push_back(ippGetInteger(ippFindAttribute(request.get(), "job-id", IPP_TAG_INTEGER), 0));
+            }
+            std::string out;
+            ippWriteIO(&out, [](void* context, ipp_uchar_t* buffer, size_t n) -> ssize_t {
+                static_cast<std::string*>(context)->append(reinterpret_cast<char*>(buffer), n);
+                return static_cast<ssize_t>(n);
+            }, 1, nullptr, response.get());
+            Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: " +
+                          std::to_string(out.size()) + "\r\n\r\n" + out);
+        }
+    }
+
+    struct IppDelete {
+        void operator()(ipp_t* ipp) const { ippDelete(ipp); }
+    };
+    using Ipp = std::unique_ptr<ipp_t, IppDelete>;
+    std::optional<SilentServer> listening_;
+    std::atomic<bool> stop_ = false;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<int> cancelled_;
 };
 
 // A port that was free a moment ago and that nothing listens on.
@@ -159,6 +255,21 @@ TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
         EXPECT_EQ(sent.error().text.substr(0, message.size()), message);
         EXPECT_EQ(sent.error().icon, MessageIcon::Critical);
     }
+}
+
+// The job was made but the label did not reach it: report it and cancel the job, so the
+// server does not keep an empty job waiting.
+TEST(SendRawQueue, ConnectionLostAfterTheJobWasMadeCancelsTheJob) {
+    DroppingServer dropping;
+    const ServerOverride override("127.0.0.1:" + std::to_string(dropping.port()));
+
+    const auto sent = SendRaw(Queue("tarnwick-raw"), UniqueStream("dropped"));
+
+    ASSERT_FALSE(sent.has_value());
+    const std::string start = "The printer \"tarnwick-raw\" did not take the label: ";
+    EXPECT_EQ(sent.error().text.substr(0, start.size()), start);
+    EXPECT_NE(sent.error().text.find(". The label was not printed."), std::string::npos) << sent.error().text;
+    EXPECT_EQ(dropping.Cancelled(), std::vector<int>{42});
 }
 
 TEST(SendRawDevice, WholeStreamArrivesOnAFileAndNothingFollowsTheEndOfJob) {
