@@ -26,11 +26,14 @@ const char kHelp[] =
     "  --text1 --text2 --text3 --barcode --qty --made-in --rn\n"
     "  --headers           print headers and images\n"
     "\n"
-    "Base point, each as config.txt or the Settings row would give it: an unquoted\n"
-    "number is a number (--base-h 0050 prints 50), a quoted field is text\n"
-    "(--base-h '\"0050\"' prints 0050). A value left out comes from --folder.\n"
-    "  --base-x X --base-y Y   layouts A1 and A2 (the Settings row of data.mdb)\n"
-    "  --base-h H --base-v V   the other layouts (config.txt)\n"
+    "Base point, each as the Settings row or config.txt would give it. A value left\n"
+    "out comes from --folder.\n"
+    "  --base-x X --base-y Y   layouts A1 and A2 (the Settings row of data.mdb), as\n"
+    "                          settings set takes them: X is text kept as typed\n"
+    "                          (--base-x 0050 prints 0050), Y a whole number\n"
+    "  --base-h H --base-v V   the other layouts (config.txt): an unquoted number is\n"
+    "                          a number (--base-h 0050 prints 50), a quoted field is\n"
+    "                          text (--base-h '\"0050\"' prints 0050)\n"
     "\n"
     "Pictures are read from images/ below the current directory.\n"
     "Exit status: 0 written, 1 refused (message on standard error), 2 usage error.\n";
@@ -64,7 +67,7 @@ std::pair<std::string, bool> ConfigField(const std::string& text) {
     return {text.substr(1, close == std::string::npos ? std::string::npos : close - 1), true};
 }
 
-// Number or text, as config.txt's BaseH and the Settings row's BaseX keep it.
+// Number or text, as config.txt's BaseH keeps it.
 BaseValue NumberOrText(const std::string& option) {
     auto [text, quoted] = ConfigField(option);
     if (!quoted && IsWholeNumberText(text)) return LeadingNumber(text);
@@ -87,7 +90,8 @@ std::expected<BasePoint, int> BaseFor(const Layout& layout, const CliArgs& args,
     if (layout.usesPrinterSettingsBase) {
         BaseValue baseX;
         if (const auto x = args.Get("--base-x")) {
-            baseX = NumberOrText(*x);
+            // The text settings set would store, so both give the same label.
+            baseX = *x;
         } else if (const Plant* p = plant.Get()) {
             baseX = p->printer.BaseX;
         } else {
@@ -95,8 +99,7 @@ std::expected<BasePoint, int> BaseFor(const Layout& layout, const CliArgs& args,
         }
         std::int16_t baseY = 0;
         if (const auto y = args.Get("--base-y")) {
-            const std::string text = ConfigField(*y).first;
-            const auto rounded = IsWholeNumberText(text) ? RoundToInt16(LeadingNumber(text)) : std::nullopt;
+            const auto rounded = IsWholeNumberText(*y) ? RoundToInt16(LeadingNumber(*y)) : std::nullopt;
             if (!rounded) return std::unexpected(Usage(ctx, "--base-y must be a number from -32768 to 32767"));
             baseY = *rounded;
         } else if (const Plant* p = plant.Get()) {

@@ -92,6 +92,38 @@ TEST_F(StartUpCli, SettingsShowAndSet) {
     EXPECT_EQ(set.out, "BaseX=0050\nBaseY=-14\nParallelPrinter=True\nUSBPrinter=False\nUSBPrinterName=Zebra 1\n");
 }
 
+// compose --base-x/--base-y and the Settings row that settings set stores from the same
+// texts give the same label.
+TEST_F(StartUpCli, ComposeTakesTheBasePointAsSettingsSetStoresIt) {
+    ASSERT_EQ(RunIn({"db", "init"}).status, 0);
+    plant.Write("config.txt", "Plant\nStartRow,2\nExtraQty,0\nSpareValue,0\nBaseH,0010\nBaseV,005\n");
+    const std::vector<std::string> label = {"compose", "--layout", "A1", "--wip", "1", "--style", "2", "--qty", "1"};
+    const struct {
+        std::string x, y, printed;
+    } bases[] = {
+        {"0050", "0", "\x1b" "A3H0050V0\x1b"},
+        {"50", "7", "\x1b" "A3H50V7\x1b"},
+        {"50.5", "-13.5", "\x1b" "A3H50.5V-14\x1b"},
+        {"-3", "0050", "\x1b" "A3H-3V50\x1b"},
+        {"text", "1", "\x1b" "A3HtextV1\x1b"},
+        {"\"0050\"", "2", "\x1b" "A3H\"0050\"V2\x1b"},
+    };
+    for (const auto& [x, y, printed] : bases) {
+        auto given = label;
+        given.insert(given.end(), {"--base-x", x, "--base-y", y});
+        const Outcome direct = RunIn(given);
+        EXPECT_EQ(direct.status, 0) << direct.err;
+        EXPECT_NE(direct.out.find(printed), std::string::npos) << x << " " << y;
+        ASSERT_EQ(RunIn({"settings", "set", "--base-x", x, "--base-y", y}).status, 0) << x << " " << y;
+        EXPECT_EQ(RunIn(label).out, direct.out) << x << " " << y;
+    }
+    // Quotes make no number of Y for either.
+    EXPECT_EQ(RunIn({"settings", "set", "--base-y", "\"5\""}).status, 1);
+    auto quotedY = label;
+    quotedY.insert(quotedY.end(), {"--base-x", "1", "--base-y", "\"5\""});
+    EXPECT_EQ(RunIn(quotedY).status, 2);
+}
+
 TEST_F(StartUpCli, SettingsSetRepairsAnUnreadableRowOnlyWhenGivenEverything) {
     ASSERT_EQ(RunIn({"db", "init"}).status, 0);
     testing::ExecSql(plant / "data.mdb", "UPDATE Settings SET BaseY=NULL");
