@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "mainwindow/dialogs.h"
 #include "mainwindow/frm_main_menu.h"
 #include "printer/send_to_printer.h"
 #include "setupwindow/frm_setup.h"
 #include "startup/plant_folder.h"
+#include "toolkit/dialogs.h"
 
 using namespace tarnwick;
 

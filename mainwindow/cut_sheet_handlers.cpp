@@ -8,7 +8,7 @@
 #include "cutsheet/cut_sheet.h"
 #include "labels/numbers.h"
 #include "mainwindow/frm_main_menu.h"
-#include "mainwindow/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tarnwick {
 namespace {

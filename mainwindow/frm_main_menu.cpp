@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "labels/numbers.h"
-#include "mainwindow/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tarnwick {
 
@@ -99,11 +99,7 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
 void frmMainMenu::BuildControls() {
     auto* client = new QWidget(this);
     client->setFixedSize(Twips(kClientWidth), Twips(kClientHeight));
-    // The captions were sized for the classic 8-point dialog font; Arial (Liberation
-    // Sans here) at 8 points fits them as they were meant to.
-    QFont dialogFont("Arial");
-    dialogFont.setPointSize(8);
-    client->setFont(dialogFont);
+    client->setFont(DialogFont());
     setCentralWidget(client);
 
     Drive1 = Place(new DriveList(deps_.drives, client), 120, 120, 3255, 405);

@@ -13,10 +13,10 @@
 
 #include "labels/label_job.h"
 #include "labels/printer_output.h"
-#include "mainwindow/dialogs.h"
-#include "mainwindow/file_lists.h"
 #include "startup/print_journal.h"
 #include "startup/startup.h"
+#include "toolkit/dialogs.h"
+#include "toolkit/file_lists.h"
 
 class QAction;
 

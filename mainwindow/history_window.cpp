@@ -13,9 +13,9 @@
 
 #include "mainwindow/frm_main_menu.h"
 #include "mainwindow/preview_window.h"
-#include "mainwindow/toolkit.h"
 #include "preview/label_renderer.h"
 #include "startup/journaling_output.h"
+#include "toolkit/toolkit.h"
 
 namespace tarnwick {
 namespace {

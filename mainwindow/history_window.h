@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "labels/printer_output.h"
-#include "mainwindow/dialogs.h"
 #include "startup/print_journal.h"
 #include "startup/startup.h"
+#include "toolkit/dialogs.h"
 
 class QLabel;
 class QLineEdit;

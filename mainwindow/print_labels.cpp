@@ -2,8 +2,8 @@
 
 #include "labels/base_point.h"
 #include "mainwindow/frm_main_menu.h"
-#include "mainwindow/toolkit.h"
 #include "startup/journaling_output.h"
+#include "toolkit/toolkit.h"
 
 namespace tarnwick {
 

@@ -1,12 +1,10 @@
 #include "setupwindow/frm_setup.h"
 
-#include <QFont>
-
 #include "labels/label_job.h"
 #include "labels/sample_label.h"
-#include "mainwindow/toolkit.h"
 #include "startup/journaling_output.h"
 #include "startup/settings_entry.h"
+#include "toolkit/toolkit.h"
 
 namespace tarnwick {
 namespace {
@@ -39,11 +37,8 @@ frmSetup::frmSetup(SetupDeps deps, QWidget* parent) : QWidget(parent), deps_(std
 void frmSetup::BuildControls() {
     setWindowTitle("Settings");
     setFixedSize(Twips(5865), Twips(2535));
-    // The main window's font: the captions were sized for the 8-point dialog font, and
-    // the toolkit's larger default clips "Parallel Printer".
-    QFont dialogFont("Arial");
-    dialogFont.setPointSize(8);
-    setFont(dialogFont);
+    // The main window's font, or "Parallel Printer" is clipped.
+    setFont(DialogFont());
 
     Frame1 = new QGroupBox("Layout Settings", this);
     PlaceTwips(Frame1, 120, 120, 5655, 1815);

@@ -7,9 +7,9 @@
 #include <string_view>
 
 #include "labels/failure.h"
-#include "mainwindow/dialogs.h"
 #include "printer/send_to_printer.h"
 #include "startup/startup.h"
+#include "toolkit/dialogs.h"
 
 namespace tarnwick {
 

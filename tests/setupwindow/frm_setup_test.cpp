@@ -3,9 +3,9 @@
 #include <QPointer>
 #include <memory>
 
-#include "mainwindow/toolkit.h"
 #include "setup_fixture.h"
 #include "setupwindow/frm_setup.h"
+#include "toolkit/toolkit.h"
 
 namespace tarnwick::testing {
 namespace {

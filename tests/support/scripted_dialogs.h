@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwindow/dialogs.h"
+#include "toolkit/dialogs.h"
 
 namespace tarnwick::testing {
 

@@ -1,4 +1,4 @@
-#include "mainwindow/file_lists.h"
+#include "toolkit/file_lists.h"
 
 #include <QApplication>
 #include <QSignalBlocker>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <functional>
 
 class QWidget;
@@ -14,6 +15,10 @@ public:
     BusyCursor(const BusyCursor&) = delete;
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
+
+// The font both windows' captions were sized for: the classic 8-point dialog font,
+// Arial (Liberation Sans here). The toolkit's larger default clips them.
+QFont DialogFont();
 
 // Twips to device-independent pixels: 15 twips a pixel at 96 dpi, scaled by the
 // screen's logical dpi.

@@ -1,4 +1,4 @@
-#include "mainwindow/dialogs.h"
+#include "toolkit/dialogs.h"
 
 #include <QMessageBox>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "mainwindow/toolkit.h"
+#include "toolkit/toolkit.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -11,6 +11,12 @@ namespace tarnwick {
 
 BusyCursor::BusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
 BusyCursor::~BusyCursor() { QApplication::restoreOverrideCursor(); }
+
+QFont DialogFont() {
+    QFont font("Arial");
+    font.setPointSize(8);
+    return font;
+}
 
 int Twips(int twips) {
     double dpi = 96.0;
