@@ -1,8 +1,11 @@
 #include "toolkit/file_lists.h"
 
 #include <QApplication>
+#include <QFileSystemWatcher>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -38,6 +41,29 @@ fs::path Normal(const std::string& path) {
     std::string s = p.string();
     while (s.size() > 1 && s.back() == '/') s.pop_back();
     return s;
+}
+
+// A watcher of one folder at a time that runs refresh once a burst of changes has
+// settled: saving a sheet is often several steps (a temporary file, a rename).
+QFileSystemWatcher* FolderWatcher(QWidget* owner, std::function<void()> refresh) {
+    auto* watcher = new QFileSystemWatcher(owner);
+    auto* settle = new QTimer(watcher);
+    settle->setSingleShot(true);
+    settle->setInterval(150);
+    QObject::connect(settle, &QTimer::timeout, owner, std::move(refresh));
+    QObject::connect(watcher, &QFileSystemWatcher::directoryChanged, settle, [settle] { settle->start(); });
+    return watcher;
+}
+
+// Watches folder alone. A folder removed drops out of the watch; one made again under
+// the same name is taken back in by the next call.
+void Watch(QFileSystemWatcher* watcher, const std::string& folder) {
+    const QString wanted = QString::fromStdString(folder);
+    const QStringList watched = watcher->directories();
+    if (watched.size() == 1 && watched.front() == wanted) return;
+    if (!watched.isEmpty()) watcher->removePaths(watched);
+    std::error_code ec;
+    if (!folder.empty() && fs::is_directory(folder, ec)) watcher->addPath(wanted);
 }
 
 bool IsUnder(const fs::path& path, const fs::path& root) {
@@ -124,7 +150,7 @@ std::string DriveList::DriveOf(const fs::path& path) const {
     return best;
 }
 
-DirList::DirList(QWidget* parent) : QListWidget(parent) {
+DirList::DirList(QWidget* parent) : QListWidget(parent), watcher_(FolderWatcher(this, [this] { Refresh(); })) {
     connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
         SetPath(item->data(Qt::UserRole).toString().toStdString());
     });
@@ -134,8 +160,22 @@ void DirList::SetPath(const std::string& path) {
     const std::string normal = Normal(path).string();
     if (normal == path_) return;
     path_ = normal;
+    Watch(watcher_, path_);
     Refill();
     if (onChange) onChange();
+}
+
+void DirList::Refresh() {
+    Watch(watcher_, path_);
+    if (NamesIn(fs::path(path_), true) == subfolders_) return;
+    const QListWidgetItem* current = currentItem();
+    const QVariant highlighted = current ? current->data(Qt::UserRole) : QVariant();
+    const int scrolled = verticalScrollBar()->value();
+    Refill();
+    for (int row = 0; row < count(); ++row) {
+        if (item(row)->data(Qt::UserRole) == highlighted) setCurrentRow(row);
+    }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 void DirList::Refill() {
@@ -157,13 +197,14 @@ void DirList::Refill() {
         ++depth;
     }
     setCurrentRow(count() - 1);
-    for (const auto& name : NamesIn(here, true)) {
+    subfolders_ = NamesIn(here, true);
+    for (const auto& name : subfolders_) {
         auto* item = new QListWidgetItem(closed, QString(depth * 2, ' ') + QString::fromStdString(name), this);
         item->setData(Qt::UserRole, QString::fromStdString((here / name).string()));
     }
 }
 
-FileList::FileList(QWidget* parent) : QListWidget(parent) {
+FileList::FileList(QWidget* parent) : QListWidget(parent), watcher_(FolderWatcher(this, [this] { Refresh(); })) {
     connect(this, &QListWidget::itemClicked, this, [this] {
         if (onClick) onClick();
     });
@@ -174,13 +215,29 @@ FileList::FileList(QWidget* parent) : QListWidget(parent) {
 
 void FileList::SetPath(const std::string& path) {
     path_ = path;
-    Refresh();
-}
-
-void FileList::Refresh() {
+    Watch(watcher_, path_);
     clear();
     for (const auto& name : NamesIn(fs::path(path_), false)) addItem(QString::fromStdString(name));
     setCurrentRow(-1);
+}
+
+void FileList::Refresh() {
+    Watch(watcher_, path_);
+    const auto names = NamesIn(fs::path(path_), false);
+    bool same = static_cast<int>(names.size()) == count();
+    for (int row = 0; same && row < count(); ++row)
+        same = item(row)->text().toStdString() == names[static_cast<std::size_t>(row)];
+    if (same) return;
+    // The choice is kept without a click, so SelectedFile keeps its text too.
+    const QString chosen = QString::fromStdString(FileName());
+    const int scrolled = verticalScrollBar()->value();
+    clear();
+    for (const auto& name : names) addItem(QString::fromStdString(name));
+    setCurrentRow(-1);
+    if (!chosen.isEmpty()) {
+        if (const auto found = findItems(chosen, Qt::MatchExactly); !found.isEmpty()) setCurrentItem(found.front());
+    }
+    verticalScrollBar()->setValue(scrolled);
 }
 
 std::string FileList::FileName() const {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+class QFileSystemWatcher;
+
 namespace tarnwick {
 
 // One entry of the drive list: the text the list shows and reports as Drive, and the
@@ -46,33 +48,41 @@ private:
 
 // Directory list: the folders from the root down to Path, then Path's subfolders.
 // Opening an entry (double-click or Enter) makes it the Path. Setting Path from
-// code raises onChange at once, only on a real change.
+// code raises onChange at once, only on a real change. Subfolders made or removed
+// while it shows Path appear or go without one; the highlighted entry stays.
 class DirList final : public QListWidget {
 public:
     explicit DirList(QWidget* parent);
     std::string Path() const { return path_; }
     void SetPath(const std::string& path);
+    // Reads Path's subfolders again, keeping the highlighted entry if it is still there.
+    void Refresh();
     std::function<void()> onChange;
 
 private:
     void Refill();
     std::string path_;
+    std::vector<std::string> subfolders_;
+    QFileSystemWatcher* watcher_;
 };
 
 // File list: the files of Path, no name filter. Click and DblClick report the
-// chosen name; setting Path clears the choice.
+// chosen name; setting Path clears the choice. Files saved or removed while it
+// shows Path appear or go without a click; the choice stays while its file does.
 class FileList final : public QListWidget {
 public:
     explicit FileList(QWidget* parent);
     std::string Path() const { return path_; }
     void SetPath(const std::string& path);
     std::string FileName() const;
+    // Reads Path's files again, keeping the chosen one if it is still there.
     void Refresh();
     std::function<void()> onClick;
     std::function<void()> onDblClick;
 
 private:
     std::string path_;
+    QFileSystemWatcher* watcher_;
 };
 
 }  // namespace tarnwick

@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <functional>
 
 #include "mainwindow/frm_main_menu.h"
 #include "support/scripted_dialogs.h"
@@ -190,6 +191,62 @@ TEST(FileChooser, ClickingAFileNamesItsFullPath) {
     QTest::mouseClick(f.File1->viewport(), Qt::LeftButton, {}, at);
     QTest::mouseDClick(f.File1->viewport(), Qt::LeftButton, {}, at);
     EXPECT_EQ(f.SelectedFile->text().toStdString(), (c / "data" / "cuts.csv").string());
+    EXPECT_TRUE(w.dialogs.shown.empty());
+}
+
+QStringList Items(const QListWidget* list) {
+    QStringList items;
+    for (int i = 0; i < list->count(); ++i) items << list->item(i)->text();
+    return items;
+}
+
+// Sheets saved or removed while the window runs: the lists follow the folder, and the
+// choice, with SelectedFile's text, stays while its file does.
+TEST(FileChooser, ListsFollowTheShownFolderKeepingTheChoice) {
+    Window w;
+    frmMainMenu& f = *w.form;
+    const auto c = w.drives / "c";
+    std::ofstream(c / "cuts.csv") << "x";
+    f.File1->Refresh();
+    f.show();
+    const auto items = f.File1->findItems("cuts.csv", Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1);
+    QTest::mouseClick(f.File1->viewport(), Qt::LeftButton, {}, f.File1->visualItemRect(items[0]).center());
+    const QString chosen = QString::fromStdString((c / "cuts.csv").string());
+    ASSERT_EQ(f.SelectedFile->text(), chosen);
+
+    auto subfolders = [&] {
+        QStringList names;
+        for (int i = f.Dir1->currentRow() + 1; i < f.Dir1->count(); ++i) names << f.Dir1->item(i)->text().trimmed();
+        return names;
+    };
+    const struct {
+        const char* change;
+        std::function<void()> make;
+        QStringList files, folders;
+        std::string choice;
+    } steps[] = {
+        {"a sheet saved beside it", [&] { std::ofstream(c / "new.xlsx") << "x"; },
+         {"cuts.csv", "new.xlsx"}, {"data"}, "cuts.csv"},
+        {"a sheet saved before it, ü in its name", [&] { std::ofstream(c / "a\u00FC.csv") << "x"; },
+         {"a\u00FC.csv", "cuts.csv", "new.xlsx"}, {"data"}, "cuts.csv"},
+        {"a sheet removed", [&] { std::filesystem::remove(c / "new.xlsx"); },
+         {"a\u00FC.csv", "cuts.csv"}, {"data"}, "cuts.csv"},
+        {"a subfolder made", [&] { std::filesystem::create_directory(c / "later"); },
+         {"a\u00FC.csv", "cuts.csv"}, {"data", "later"}, "cuts.csv"},
+        {"the chosen sheet removed", [&] { std::filesystem::remove(c / "cuts.csv"); },
+         {"a\u00FC.csv"}, {"data", "later"}, ""},
+    };
+    for (const auto& step : steps) {
+        step.make();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return Items(f.File1) == step.files && subfolders() == step.folders; }))
+            << step.change << ": " << Items(f.File1).join(", ").toStdString() << " / "
+            << subfolders().join(", ").toStdString();
+        EXPECT_EQ(f.File1->FileName(), step.choice) << step.change;
+        // Nothing but a click writes SelectedFile; a vanished sheet is refused at import.
+        EXPECT_EQ(f.SelectedFile->text(), chosen) << step.change;
+        EXPECT_EQ(f.Dir1->Path(), c.string()) << step.change;
+    }
     EXPECT_TRUE(w.dialogs.shown.empty());
 }
 
