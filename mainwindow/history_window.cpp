@@ -222,7 +222,7 @@ void HistoryWindow::btnPreview_Click() {
         return;
     }
     if (preview_ == nullptr) {
-        preview_ = new PreviewWindow(this);
+        preview_ = new PreviewWindow(PreviewOf::RecordedJob, this);
         preview_->setObjectName("PreviewWindow");
     }
     preview_->ShowLabel(job->layout, job->stream->size(), std::move(*rendering));

@@ -27,7 +27,7 @@ void frmMainMenu::mnuPreview_Click() {
 
     auto* window = findChild<PreviewWindow*>();
     if (window == nullptr) {
-        window = new PreviewWindow(this);
+        window = new PreviewWindow(PreviewOf::NextLabel, this);
         window->setObjectName("PreviewWindow");
     }
     window->ShowLabel(std::string(printed->layout), stream.size(), std::move(*rendering));

@@ -20,7 +20,7 @@ constexpr int kDefaultZoomIndex = 0;
 
 }  // namespace
 
-PreviewWindow::PreviewWindow(QWidget* parent) : QDialog(parent) {
+PreviewWindow::PreviewWindow(PreviewOf what, QWidget* parent) : QDialog(parent) {
     setWindowTitle("Label Preview");
     setModal(false);
 
@@ -56,7 +56,12 @@ PreviewWindow::PreviewWindow(QWidget* parent) : QDialog(parent) {
     top->addWidget(new QLabel("Zoom", this));
     top->addWidget(cmbZoom);
     auto* bottom = bottom_ = new QHBoxLayout;
-    bottom->addWidget(new QLabel("The printer repeats this one label for the quantity; nothing has been printed.", this));
+    lblNote = new QLabel(what == PreviewOf::RecordedJob
+                             ? "This shows the bytes recorded for the job; the printer repeats this one label for "
+                               "the quantity. Nothing is printed from here."
+                             : "The printer repeats this one label for the quantity; nothing has been printed.",
+                         this);
+    bottom->addWidget(lblNote);
     bottom->addStretch();
     bottom->addWidget(close);
     auto* layout = new QVBoxLayout(this);

@@ -14,12 +14,16 @@ class QScrollArea;
 
 namespace tarnwick {
 
+// What a preview draws: the label Print Labels would send now, or a job's bytes as the
+// print history recorded them. The note under the label says which.
+enum class PreviewOf { NextLabel, RecordedJob };
+
 // "Label Preview": the label as it will print, with its layout, the stream's byte count
 // and the quantity. Modeless, so it can stay open beside the main window; each new
 // preview replaces what it shows.
 class PreviewWindow final : public QDialog {
 public:
-    explicit PreviewWindow(QWidget* parent = nullptr);
+    PreviewWindow(PreviewOf what, QWidget* parent);
 
     void ShowLabel(std::string layout, std::size_t byteCount, Rendering rendering);
 
@@ -32,6 +36,7 @@ public:
     QLabel* lblSize;      // the label's size in dots and millimetres
     QComboBox* cmbZoom;   // 100 % is one dot a pixel
     QLabel* picLabel;
+    QLabel* lblNote;      // where the bytes come from; nothing is printed
 
 private:
     void ShowZoomed();

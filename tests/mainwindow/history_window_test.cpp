@@ -124,6 +124,9 @@ TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
     EXPECT_EQ(preview->LayoutName(), "C1");
     EXPECT_EQ(preview->ByteCount(), original.size());
     EXPECT_EQ(preview->Quantity(), 24);
+    EXPECT_EQ(preview->lblNote->text().toStdString(),
+              "This shows the bytes recorded for the job; the printer repeats this one label for the quantity. "
+              "Nothing is printed from here.");
 
     QTest::keyClick(history, Qt::Key_Escape);
     EXPECT_FALSE(history->isVisible());

@@ -124,6 +124,8 @@ TEST_F(LabelPreview, RunsPrintLabelsRequestButShowsInsteadOfPrinting) {
         EXPECT_EQ(preview->LayoutName(), s.layout);
         EXPECT_EQ(preview->ByteCount(), stream.size());
         EXPECT_EQ(preview->Quantity(), s.quantity);
+        EXPECT_EQ(preview->lblNote->text().toStdString(),
+                  "The printer repeats this one label for the quantity; nothing has been printed.");
         const QString summary = preview->lblSummary->text();
         EXPECT_TRUE(summary.contains(QString::fromStdString(s.layout))) << summary.toStdString();
         EXPECT_TRUE(summary.contains(QString("%1 bytes").arg(stream.size()))) << summary.toStdString();
