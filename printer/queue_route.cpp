@@ -112,11 +112,11 @@ std::string ConnectRefusal(const std::string& libraryReason) {
 }
 
 // Our own connection, so that every wait on the server is bounded; the hidden one
-// that cupsCreateJob uses can wait for minutes.
+// that libcups keeps can wait for minutes.
 std::expected<Http, std::string> Connect() {
     Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, kServerTimeoutMs,
                            nullptr));
-        if (!http) {
+    if (!http) {
         const char* reason = cupsLastErrorString();
         return std::unexpected(ConnectRefusal(reason && *reason ? reason : "no connection"));
     }
@@ -171,21 +171,24 @@ std::string PausedNote(const std::string& printerName, const std::string& why) {
            printerName + ") to print it.";
 }
 
-// A job that was created but did not get its document would wait on the server; drop it.
-void CancelJob(const std::string& printerName, int jobId) {
-    auto http = Connect();
-    if (!http) return;
-    Ipp request(ippNewRequest(IPP_OP_CANCEL_JOB));
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 PrinterUri(printerName).c_str());
-    ippAddInteger(request.get(), IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId);
-    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    Ipp response(cupsDoRequest(http->get(), request.release(), "/jobs/"));
+// Every byte of the label went out but no answer came: the server may have queued the
+// job, and nothing tells its number, so only the operator can tell whether it printed.
+Failure MayHavePrinted(const std::string& printerName, const std::string& reason) {
+    return {"The print server " + ServerName() + " did not confirm the label sent to printer \"" + printerName +
+                "\" (" + reason + "). The label may have been printed: check the printer and its queue before "
+                "printing it again.",
+            "Tarnwick", MessageIcon::Critical};
 }
 
 bool ServerDidNotAnswer(http_t* http, ipp_t* response) {
-    return !response && (httpError(http) != 0 || cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
+    return !response && (httpError(http) != 0 || httpGetStatus(http) == HTTP_STATUS_ERROR ||
+                         cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
                          cupsLastError() == IPP_STATUS_ERROR_INTERNAL);
+}
+
+std::string ErrnoOr(http_t* http, const std::string& otherwise) {
+    const int error = httpError(http);
+    return error != 0 ? std::strerror(error) : otherwise;
 }
 
 }  // namespace
@@ -200,56 +203,52 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
     if (!connected) return std::unexpected(NotRunning(connected.error()));
     http_t* http = connected->get();
 
+    // One Print-Job carries the label: a server that fails before the last byte has no
+    // job, so there is never one to cancel.
     const std::string uri = PrinterUri(printerName);
-    Ipp request(ippNewRequest(IPP_OP_CREATE_JOB));
+    Ipp request(ippNewRequest(IPP_OP_PRINT_JOB));
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, kJobName);
+    ippAddString(request.get(), IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_RAW);
     const std::string resource = uri.substr(uri.find("/printers/"));  // escaped as in the URI
-    Ipp created(cupsDoRequest(http, request.release(), resource.c_str()));
 
-    if (ServerDidNotAnswer(http, created.get())) {
-        const int error = httpError(http);
-        return std::unexpected(Unreachable(error != 0 ? std::strerror(error) : StatusText(nullptr)));
+    // The length covers the IPP message as well as the label.
+    http_status_t sending =
+        cupsSendRequest(http, request.get(), resource.c_str(), ippLength(request.get()) + stream.size());
+    if (sending == HTTP_STATUS_ERROR || sending == HTTP_STATUS_SERVICE_UNAVAILABLE)
+        return std::unexpected(Unreachable(ErrnoOr(http, StatusText(nullptr))));
+    if (sending == HTTP_STATUS_CONTINUE && !stream.empty()) {
+        // A connection that breaks here leaves the server short of the announced length: no job.
+        sending = cupsWriteRequestData(http, stream.data(), stream.size());
+        if (sending == HTTP_STATUS_ERROR)
+            return std::unexpected(
+                JobFailed(printerName, "sending the label failed: " + ErrnoOr(http, StatusText(nullptr))));
     }
-    const ipp_status_t status = created ? ippGetStatusCode(created.get()) : cupsLastError();
+    Ipp answer;
+    if (sending == HTTP_STATUS_CONTINUE || sending == HTTP_STATUS_OK) {
+        answer.reset(cupsGetResponse(http, resource.c_str()));
+        if (ServerDidNotAnswer(http, answer.get()))
+            // libcups reports a connection closed by the server as a broken pipe.
+            return std::unexpected(MayHavePrinted(
+                printerName, httpError(http) == EPIPE ? "the connection was closed"
+                                                      : ErrnoOr(http, "the connection was closed")));
+    }
+    if (!answer) {  // an HTTP refusal (not found, unauthorised) before any job
+        if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND) return std::unexpected(UnknownPrinter());
+        return std::unexpected(JobFailed(printerName, StatusText(nullptr)));
+    }
+
+    const ipp_status_t status = ippGetStatusCode(answer.get());
     if (status == IPP_STATUS_ERROR_NOT_FOUND) return std::unexpected(UnknownPrinter());
     if (status > IPP_STATUS_OK_CONFLICTING) {
-        std::string reason = StatusText(created.get());
+        std::string reason = StatusText(answer.get());
         if (status == IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS) {
             if (const std::string why = QueryPrinterState(http, printerName).message; !why.empty())
                 reason += " (" + why + ")";
         }
         return std::unexpected(JobFailed(printerName, reason));
     }
-    ipp_attribute_t* jobIdAttr = ippFindAttribute(created.get(), "job-id", IPP_TAG_INTEGER);
-    if (!jobIdAttr) return std::unexpected(JobFailed(printerName, "the print server gave the job no number"));
-    const int jobId = ippGetInteger(jobIdAttr, 0);
-
-    auto failAndCancel = [&](const std::string& reason) {
-        CancelJob(printerName, jobId);
-        return std::unexpected(JobFailed(printerName, reason));
-    };
-    auto httpReason = [&](const char* step) {
-        const int error = httpError(http);
-        return std::string(step) + ": " + (error != 0 ? std::strerror(error) : StatusText(nullptr));
-    };
-
-    if (cupsStartDocument(http, printerName.c_str(), jobId, kJobName, CUPS_FORMAT_RAW, 1) != HTTP_STATUS_CONTINUE)
-        return failAndCancel(httpReason("the server would not start the document"));
-    if (!stream.empty() &&
-        cupsWriteRequestData(http, stream.data(), stream.size()) != HTTP_STATUS_CONTINUE)
-        return failAndCancel(httpReason("sending the label failed"));
-    // Not cupsFinishDocument: when the connection is lost before the server answers, it
-    // returns the status of the last answer there was, and the label would pass as printed.
-    Ipp finished(cupsGetResponse(http, resource.c_str()));
-    if (!finished) {
-        const int error = httpError(http);
-        return failAndCancel("the print server did not confirm the label (" +
-                             std::string(error != 0 ? std::strerror(error) : "the connection was closed") + ")");
-    }
-    if (ippGetStatusCode(finished.get()) > IPP_STATUS_OK_CONFLICTING)
-        return failAndCancel(StatusText(finished.get()));
     if (const PrinterState printer = QueryPrinterState(http, printerName); printer.state == IPP_PSTATE_STOPPED)
         return SendReceipt{PausedNote(printerName, printer.message)};
     return {};
