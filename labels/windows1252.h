@@ -9,6 +9,9 @@ namespace tarnwick {
 
 bool IsValidUtf8(std::string_view bytes);
 
+// One code point appended to UTF-8 text.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // Windows-1252 bytes to UTF-8. The five unassigned bytes (0x81, 0x8D, 0x8F, 0x90,
 // 0x9D) map to the C1 controls of the same value, as Windows does.
 std::string Windows1252ToUtf8(std::string_view bytes);
