@@ -69,12 +69,14 @@ private:
     int port_ = 0;
 };
 
-// A print server of our own that reads each request whole and then either drops the
-// connection without a word or answers with `status`; it keeps what it was sent.
+// A print server of our own: it asks for a password before the request's body, or reads
+// each request whole and then drops the connection without a word or answers with
+// `status`. It keeps what it was sent.
 class ScriptedServer {
 public:
-    ScriptedServer(bool drop, ipp_status_t status, std::string message)
-        : drop_(drop), status_(status), message_(std::move(message)) {
+    enum class Reply { Password, Drop, Status };
+    ScriptedServer(Reply reply, ipp_status_t status, std::string message)
+        : reply_(reply), status_(status), message_(std::move(message)) {
         listening_.emplace();
         thread_ = std::thread([this] { Serve(); });
     }
@@ -120,6 +122,11 @@ private:
                 if (byte.empty()) return;
                 head += byte;
             }
+            if (reply_ == Reply::Password) {
+                Write(fd, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"CUPS\"\r\n"
+                          "Content-Length: 0\r\n\r\n");
+                return;
+            }
             if (head.find("Expect: 100-continue") != std::string::npos) Write(fd, "HTTP/1.1 100 Continue\r\n\r\n");
             const std::size_t at = head.find("Content-Length: ");
             if (at == std::string::npos) return;
@@ -141,7 +148,7 @@ private:
             }
             Ipp response(ippNewResponse(request.get()));
             if (operation == IPP_OP_PRINT_JOB) {
-                if (drop_) return;
+                if (reply_ == Reply::Drop) return;
                 ippSetStatusCode(response.get(), status_);
                 ippAddString(response.get(), IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr,
                              message_.c_str());
@@ -160,7 +167,7 @@ private:
         void operator()(ipp_t* ipp) const { ippDelete(ipp); }
     };
     using Ipp = std::unique_ptr<ipp_t, IppDelete>;
-    const bool drop_;
+    const Reply reply_;
     const ipp_status_t status_;
     const std::string message_;
     std::optional<SilentServer> listening_;
@@ -273,29 +280,34 @@ TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
     }
 }
 
-// The label went out whole in one request; what the server does next decides the words.
+// The label goes whole in one request; what the server does with it decides the words.
 // A server that answers nothing may still have queued it: the operator must look, and no
 // second request (a retry, a cancel) may follow.
-TEST(SendRawQueue, ServerThatFailsAfterTheLabelWentOutSaysWhetherItMayHavePrinted) {
+TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted) {
     struct Case {
         const char* what;
-        bool drop;
+        ScriptedServer::Reply reply;
         ipp_status_t status;
         std::string statusMessage;
         std::string expected;  // SERVER stands for the server's address
     };
     const Case cases[] = {
-        {"drops the connection", true, IPP_STATUS_OK, "",
+        {"drops the connection", ScriptedServer::Reply::Drop, IPP_STATUS_OK, "",
          "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (the connection was "
          "closed). The label may have been printed: check the printer and its queue before printing it again."},
-        {"fails the job", false, IPP_STATUS_ERROR_INTERNAL, "Disk full",
+        {"fails the job", ScriptedServer::Reply::Status, IPP_STATUS_ERROR_INTERNAL, "Disk full",
          "The printer \"tarnwick-raw\" did not take the label: Disk full. The label was not printed. Check the "
          "printer's queue, then print the label again."},
-        {"does not know the printer", false, IPP_STATUS_ERROR_NOT_FOUND, "No such printer", kUnknownPrinter},
+        {"does not know the printer", ScriptedServer::Reply::Status, IPP_STATUS_ERROR_NOT_FOUND, "No such printer",
+         kUnknownPrinter},
+        // Never a prompt on the terminal, and the label is not sent to a server that refused it.
+        {"wants a password", ScriptedServer::Reply::Password, IPP_STATUS_OK, "",
+         "The printer \"tarnwick-raw\" did not take the label: Unauthorized. The label was not printed. Check the "
+         "printer's queue, then print the label again."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ScriptedServer server(c.drop, c.status, c.statusMessage);
+        ScriptedServer server(c.reply, c.status, c.statusMessage);
         const std::string address = "127.0.0.1:" + std::to_string(server.port());
         const ServerOverride override(address);
         const std::string stream = UniqueStream(c.what);
@@ -306,8 +318,9 @@ TEST(SendRawQueue, ServerThatFailsAfterTheLabelWentOutSaysWhetherItMayHavePrinte
         std::string expected = c.expected;
         if (const auto at = expected.find("SERVER"); at != std::string::npos) expected.replace(at, 6, address);
         EXPECT_EQ(sent.error().text, expected);
-        EXPECT_EQ(server.Operations(), std::vector<ipp_op_t>{IPP_OP_PRINT_JOB});
-        EXPECT_EQ(server.Document(), stream);
+        const bool readsTheJob = c.reply != ScriptedServer::Reply::Password;
+        EXPECT_EQ(server.Operations(), readsTheJob ? std::vector<ipp_op_t>{IPP_OP_PRINT_JOB} : std::vector<ipp_op_t>{});
+        EXPECT_EQ(server.Document(), readsTheJob ? stream : "");
     }
 }
 
