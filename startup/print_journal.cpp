@@ -35,22 +35,6 @@ constexpr const char* kColumns =
 
 std::string Quoted(const std::filesystem::path& file) { return "\"" + file.string() + "\""; }
 
-class Connection {
-public:
-    explicit Connection(sqlite3* db) : db_(db) {}
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection() { sqlite3_close_v2(db_); }
-    sqlite3* get() const { return db_; }
-
-private:
-    sqlite3* db_;
-};
-
-void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
-    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
 bool HasJournal(sqlite3* db) {
     Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PrintJournal'");
     return query.ok() && sqlite3_step(query.get()) == SQLITE_ROW;

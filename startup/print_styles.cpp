@@ -10,22 +10,6 @@ namespace {
 // The old engine compared text ignoring case; NOCASE folds ASCII letters only.
 constexpr const char* kMatchStyle = "Style = ?1 COLLATE NOCASE";
 
-class Connection {
-public:
-    explicit Connection(sqlite3* db) : db_(db) {}
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
-    ~Connection() { sqlite3_close_v2(db_); }
-    sqlite3* get() const { return db_; }
-
-private:
-    sqlite3* db_;
-};
-
-void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
-
 enum class Change { Added, Changed, Unchanged, Failed };
 
 // Changes the code of every row the lookup could find for the style, or adds a row.

@@ -113,6 +113,12 @@ Statement::Statement(sqlite3* db, std::string_view sql) {
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
+Connection::~Connection() { sqlite3_close_v2(db_); }
+
+void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
+    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
 std::string ColumnText(sqlite3_stmt* stmt, int column) {
     const auto* text = static_cast<const char*>(sqlite3_column_blob(stmt, column));
     if (text == nullptr) return {};

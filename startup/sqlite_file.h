@@ -35,6 +35,22 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// A database connection that closes itself.
+class Connection {
+public:
+    explicit Connection(sqlite3* db) : db_(db) {}
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+    sqlite3* get() const { return db_; }
+
+private:
+    sqlite3* db_;
+};
+
+// Binds a text parameter (1-based), copied, so the text may go before the statement runs.
+void BindText(sqlite3_stmt* stmt, int index, std::string_view text);
+
 // The text of a column, NULL as "", undecodable bytes read as Windows-1252.
 std::string ColumnText(sqlite3_stmt* stmt, int column);
 
