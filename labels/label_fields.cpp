@@ -15,17 +15,7 @@ std::string CodePointName(char32_t cp) {
 
 std::string Utf8Of(char32_t cp) {
     std::string out;
-    if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    }
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    AppendUtf8(out, cp);
     return out;
 }
 

@@ -1,5 +1,7 @@
 #include "labels/prepared_label.h"
 
+#include <string>
+
 #include "labels/label_fields.h"
 #include "labels/stream_rules.h"
 
@@ -36,6 +38,15 @@ std::expected<PreparedLabel, Failure> PrepareLabel(const LabelArgs& args, const 
         auto encoded = EncodeLabelText(field.what, field.utf8);
         if (!encoded) return std::unexpected(std::move(encoded.error()));
         field.target = std::move(*encoded);
+    }
+
+    // The printer reads ">" in bar-code data as a code-set command: it would print a
+    // different bar code from the one on the label's text and still say it printed.
+    if (const auto at = barcode.find('>'); at != std::string::npos) {
+        return std::unexpected(Failure{"The bar-code value holds \">\" at character " + std::to_string(at + 1) +
+                                           ", which the printer would take as a bar-code command and so print a "
+                                           "wrong bar code. Remove it and print again.",
+                                       "Tarnwick", MessageIcon::Critical});
     }
 
     auto quantity = QuantityText(args.Qty);

@@ -208,7 +208,7 @@ TEST_F(Layouts, FieldsThePrinterCannotTakeAreRefusedByName) {
         {&LabelArgs::Color, "\x7F", "Color"},           {&LabelArgs::Waist, "32\r\n", "Waist"},
         {&LabelArgs::LengthDesc, "3\x01", "Length Desc"}, {&LabelArgs::Text1, "WOOL ✓", "Line 1"},
         {&LabelArgs::Text2, "棉", "Line 2"},             {&LabelArgs::Text3, "\xFF\xFE", "Line 3"},
-        {&LabelArgs::Barcode, "12345\x1B" "Z", "bar-code"},
+        {&LabelArgs::Barcode, "12345\x1B" "Z", "bar-code"},    {&LabelArgs::Barcode, "12345>C00", "bar-code"},
     };
     for (const Named& layout : kAll) {
         for (const Case& c : cases) {
@@ -228,6 +228,11 @@ TEST_F(Layouts, FieldsThePrinterCannotTakeAreRefusedByName) {
 
     EXPECT_NE(Refusal(PrintLayoutA1, test::Job4012(), {"1\x1B", "5"}).find("BaseX"), std::string::npos);
     EXPECT_NE(Refusal(PrintLayoutC1, test::Job004512(), {"5", "10\x1BZ"}).find("BaseV"), std::string::npos);
+    job = test::Job4012();
+    job.Barcode = "4012>H";
+    EXPECT_EQ(Refusal(PrintLayoutD1, job),
+              "The bar-code value holds \">\" at character 5, which the printer would take as a bar-code command and "
+              "so print a wrong bar code. Remove it and print again.");
 }
 
 TEST_F(Layouts, FieldsTheLayoutDoesNotPrintAreNotChecked) {
