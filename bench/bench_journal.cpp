@@ -20,6 +20,7 @@
 
 #include "labels/base_point.h"
 #include "labels/print_request.h"
+#include "support/worked_jobs.h"
 #include "mainwindow/history_window.h"
 #include "startup/journaling_output.h"
 #include "startup/startup.h"
@@ -52,22 +53,6 @@ std::filesystem::path MakePlant(const std::string& name) {
     return folder;
 }
 
-PrintControls TypedLabel() {
-    PrintControls c;
-    c.txtWIP = "004512";
-    c.txtStyle = "1234";
-    c.txtColor = "5";
-    c.txtWaist = "32";
-    c.txtLength = "30";
-    c.txtLDesc = "R";
-    c.cmbText1 = "65% POLYESTER";
-    c.cmbText2 = "35% COTTON";
-    c.cmbText3 = "MACHINE WASH";
-    c.txtQty = "24";
-    c.chkPrintHeaders = 1;
-    return c;
-}
-
 double MedianMicroseconds(std::vector<double>& samples) {
     if (samples.empty()) return 0;
     std::nth_element(samples.begin(), samples.begin() + samples.size() / 2, samples.end());
@@ -79,7 +64,7 @@ double MedianMicroseconds(std::vector<double>& samples) {
 void PrintRequest(benchmark::State& state, bool journal) {
     const auto folder = MakePlant(journal ? "journal" : "plain");
     const auto database = folder / "data.mdb";
-    const PrintControls controls = TypedLabel();
+    const PrintControls controls = test::TypedLabel();
     const PrintBases bases{FamilyABase(10.0, 5), OtherFamiliesBase(7.0, "003")};
     NullOutput printer;
     bool failed = false;

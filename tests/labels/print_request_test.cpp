@@ -8,6 +8,7 @@
 
 #include "labels/layouts.h"
 #include "labels/print_request.h"
+#include "support/worked_jobs.h"
 
 namespace tarnwick {
 namespace {
@@ -15,24 +16,6 @@ namespace {
 const PrintBases kBases{{"10", "5"}, {"7", "003"}};
 const std::string kInvalideData = "You must select a file or manually enter the data.";
 const std::string kStyleNotFound = "The selected style does not exist in the database.";
-
-PrintControls TypedLabel() {
-    PrintControls c;
-    c.txtWIP = "004512";
-    c.txtStyle = "1234";
-    c.txtColor = "5";
-    c.txtWaist = "32";
-    c.txtLength = "30";
-    c.txtLDesc = "R";
-    c.cmbText1 = "65% POLYESTER";
-    c.cmbText2 = "35% COTTON";
-    c.cmbText3 = "MACHINE WASH";
-    c.txtQty = "24";
-    c.txtMadeIn = "MADE IN MEXICO";
-    c.txtRN = "30417";
-    c.chkPrintHeaders = 1;
-    return c;
-}
 
 // The record as an import of a cut-sheet row leaves it.
 LabelJob ImportedJob() {
@@ -125,7 +108,7 @@ TEST(PrintRequest, DecisionTableRowByRow) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        PrintControls controls = row.fileMode ? FileModeControls() : TypedLabel();
+        PrintControls controls = row.fileMode ? FileModeControls() : test::TypedLabel();
         controls.txtWIP = row.wip;
         controls.chkNew = row.chkNew;
         controls.chkQuenby = row.chkQuenby;
@@ -167,7 +150,7 @@ TEST(PrintRequest, ComposedBarcodes) {
 }
 
 TEST(PrintRequest, ManualModeCopiesTheBoxesAndBuildsFromTheRecord) {
-    const PrintControls controls = TypedLabel();
+    const PrintControls controls = test::TypedLabel();
     LabelJob job = ImportedJob();
 
     const auto outcome = Print(controls, "calh020", job);
@@ -194,14 +177,14 @@ TEST(PrintRequest, ManualModeCopiesTheBoxesAndBuildsFromTheRecord) {
 
 TEST(PrintRequest, ManualModeUpdatesTheRecordEvenWhenTheStyleIsNotFound) {
     LabelJob job;
-    const auto outcome = Print(TypedLabel(), "NA", job);
+    const auto outcome = Print(test::TypedLabel(), "NA", job);
     ASSERT_FALSE(outcome.result.has_value());
     EXPECT_EQ(job.WIP, "004512");
     EXPECT_EQ(job.Barcode, "1234 O05 32  R   ");
 }
 
 TEST(PrintRequest, EmptyWipChangesNothing) {
-    PrintControls controls = TypedLabel();
+    PrintControls controls = test::TypedLabel();
     controls.txtWIP.clear();
     LabelJob job = ImportedJob();
     ASSERT_FALSE(Print(controls, "calh020", job).result.has_value());
@@ -267,7 +250,7 @@ TEST(PrintRequest, NewFormatFillsBlankLengthDescriptionAndMadeInFromTheWindow) {
 TEST(PrintRequest, PrintHeadersCountsAnyValueButZero) {
     std::string streams[3];
     for (int value = 0; value < 3; ++value) {
-        PrintControls controls = TypedLabel();
+        PrintControls controls = test::TypedLabel();
         controls.chkPrintHeaders = value;
         LabelJob job;
         auto outcome = Print(controls, "calh020", job);
@@ -303,7 +286,7 @@ public:
 
 TEST(PrintRequest, RefusalsOfTheBuilderAndOfTheOutputComeBack) {
     {
-        PrintControls controls = TypedLabel();
+        PrintControls controls = test::TypedLabel();
         controls.txtQty = "40000";
         LabelJob job;
         const auto outcome = Print(controls, "calh020", job);
@@ -312,7 +295,7 @@ TEST(PrintRequest, RefusalsOfTheBuilderAndOfTheOutputComeBack) {
         EXPECT_TRUE(outcome.streams.empty());
     }
     {
-        PrintControls controls = TypedLabel();
+        PrintControls controls = test::TypedLabel();
         controls.txtStyle = "12\x1b" "34";
         LabelJob job;
         const auto outcome = Print(controls, "calh020", job);
@@ -326,7 +309,7 @@ TEST(PrintRequest, RefusalsOfTheBuilderAndOfTheOutputComeBack) {
         std::filesystem::create_directories(empty);
         std::filesystem::current_path(empty);
         LabelJob job;
-        const auto outcome = Print(TypedLabel(), "calh021", job);
+        const auto outcome = Print(test::TypedLabel(), "calh021", job);
         std::filesystem::current_path(here);
         std::filesystem::remove_all(empty);
         ASSERT_FALSE(outcome.result.has_value());
@@ -336,7 +319,7 @@ TEST(PrintRequest, RefusalsOfTheBuilderAndOfTheOutputComeBack) {
     {
         RefusingOutput out;
         LabelJob job;
-        const auto result = PrintLabels(TypedLabel(), "calh020", job, kBases, out);
+        const auto result = PrintLabels(test::TypedLabel(), "calh020", job, kBases, out);
         ASSERT_FALSE(result.has_value());
         EXPECT_EQ(result.error().text, "The Printer Name you typed wasn't recognized.");
         EXPECT_EQ(out.calls, 1);

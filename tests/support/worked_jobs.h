@@ -1,8 +1,28 @@
 #pragma once
 
 #include "labels/label_job.h"
+#include "labels/print_request.h"
 
 namespace tarnwick::test {
+
+// A label typed into the main window (manual mode), style 1234.
+inline PrintControls TypedLabel() {
+    PrintControls c;
+    c.txtWIP = "004512";
+    c.txtStyle = "1234";
+    c.txtColor = "5";
+    c.txtWaist = "32";
+    c.txtLength = "30";
+    c.txtLDesc = "R";
+    c.cmbText1 = "65% POLYESTER";
+    c.cmbText2 = "35% COTTON";
+    c.cmbText3 = "MACHINE WASH";
+    c.txtQty = "24";
+    c.txtMadeIn = "MADE IN MEXICO";
+    c.txtRN = "30417";
+    c.chkPrintHeaders = 1;
+    return c;
+}
 
 // The job of the new-format and lot-heading worked examples.
 inline LabelArgs Job4012() {
