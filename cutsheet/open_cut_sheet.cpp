@@ -36,17 +36,19 @@ std::expected<Format, Failure> ZipFormat(const std::filesystem::path& file) {
     if (const auto parts = ZipPartCount(file.string()); parts && *parts > kZipParts)
         return std::unexpected(ReadFailure(file, "its zip directory lists " + std::to_string(*parts) +
                                                      " parts, far more than a spreadsheet has"));
+    if (const std::string& missing = Zip().error; !missing.empty())
+        return std::unexpected(ReadFailure(file, "reading xlsx and ods files needs the zip library (libzip4), which "
+                                                 "could not be loaded: " + missing));
     ZipPtr archive = OpenZip(file.string());
     if (!archive) return std::unexpected(ReadFailure(file, "it looks like a zip archive but is damaged"));
-    if (zip_file_t* entry = zip_fopen(archive.get(), "mimetype", 0)) {
+    if (EntryPtr entry{Zip().fopen(archive.get(), "mimetype", 0)}) {
         std::array<char, 128> text{};
-        const zip_int64_t got = zip_fread(entry, text.data(), text.size() - 1);
-        zip_fclose(entry);
+        const zip_int64_t got = Zip().fread(entry.get(), text.data(), text.size() - 1);
         const std::string mime(text.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
         if (mime.starts_with("application/vnd.oasis.opendocument.spreadsheet")) return Format::Ods;
         return std::unexpected(ReadFailure(file, "it is a " + mime + " document, not a spreadsheet"));
     }
-    if (zip_name_locate(archive.get(), "[Content_Types].xml", 0) >= 0) return Format::Xlsx;
+    if (Zip().name_locate(archive.get(), "[Content_Types].xml", 0) >= 0) return Format::Xlsx;
     return std::unexpected(ReadFailure(file, "it is a zip archive, not a spreadsheet"));
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cutsheet/sheet_limits.h"
+#include "labels/loaded_library.h"
 
 namespace tarnwick {
 namespace {
@@ -14,6 +15,22 @@ constexpr std::size_t kChunk = 64 * 1024;
 constexpr std::size_t kSmallPartBytes = 16u << 20;
 
 }  // namespace
+
+const Libzip& Zip() {
+    static const Libzip zip = [] {
+        Libzip loaded;
+        LoadedLibrary library("libzip.so.4");
+        library.Bind(loaded.open, "zip_open");
+        library.Bind(loaded.discard, "zip_discard");
+        library.Bind(loaded.fopen, "zip_fopen");
+        library.Bind(loaded.fread, "zip_fread");
+        library.Bind(loaded.fclose, "zip_fclose");
+        library.Bind(loaded.name_locate, "zip_name_locate");
+        loaded.error = library.error();
+        return loaded;
+    }();
+    return zip;
+}
 
 std::optional<std::uint64_t> ZipPartCount(const std::string& file) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(file.c_str(), "rb"), &std::fclose);
@@ -45,14 +62,15 @@ std::optional<std::uint64_t> ZipPartCount(const std::string& file) {
 }
 
 ZipPtr OpenZip(const std::string& file) {
+    if (!Zip().error.empty()) return nullptr;
     if (const auto parts = ZipPartCount(file); parts && *parts > kZipParts) return nullptr;
     int error = 0;
-    return ZipPtr(zip_open(file.c_str(), ZIP_RDONLY, &error));
+    return ZipPtr(Zip().open(file.c_str(), ZIP_RDONLY, &error));
 }
 
 EntryPtr OpenEntry(zip_t* archive, const std::string& name) {
-    if (zip_file_t* f = zip_fopen(archive, name.c_str(), 0)) return EntryPtr(f);
-    return EntryPtr(zip_fopen(archive, name.c_str(), ZIP_FL_NOCASE));
+    if (zip_file_t* f = Zip().fopen(archive, name.c_str(), 0)) return EntryPtr(f);
+    return EntryPtr(Zip().fopen(archive, name.c_str(), ZIP_FL_NOCASE));
 }
 
 std::optional<std::string> ReadEntry(zip_t* archive, const std::string& name) {
@@ -61,7 +79,7 @@ std::optional<std::string> ReadEntry(zip_t* archive, const std::string& name) {
     std::string bytes;
     std::array<char, kChunk> chunk;
     for (;;) {
-        const zip_int64_t got = zip_fread(entry.get(), chunk.data(), chunk.size());
+        const zip_int64_t got = Zip().fread(entry.get(), chunk.data(), chunk.size());
         if (got < 0) return std::nullopt;
         if (got == 0) break;
         if (bytes.size() + static_cast<std::size_t>(got) > kSmallPartBytes) return std::nullopt;
@@ -77,7 +95,7 @@ std::optional<FeedProblem> EntryFeed::Step() {
 
 std::optional<FeedProblem> EntryFeed::Feed() {
     std::array<char, kChunk> chunk;
-    const zip_int64_t got = zip_fread(entry_.get(), chunk.data(), chunk.size());
+    const zip_int64_t got = Zip().fread(entry_.get(), chunk.data(), chunk.size());
     if (got < 0) return FeedProblem{true, "its zip data is damaged"};
     const bool last = got == 0;
     if (!xml_.Feed(std::string_view(chunk.data(), static_cast<std::size_t>(got)), last)) {

@@ -11,17 +11,30 @@
 
 namespace tarnwick {
 
+// libzip, loaded when the first zip-packaged sheet is read: linked, it and the
+// libraries it links would load at the start of every command.
+struct Libzip {
+    decltype(&::zip_open) open = nullptr;
+    decltype(&::zip_discard) discard = nullptr;
+    decltype(&::zip_fopen) fopen = nullptr;
+    decltype(&::zip_fread) fread = nullptr;
+    decltype(&::zip_fclose) fclose = nullptr;
+    decltype(&::zip_name_locate) name_locate = nullptr;
+    std::string error;  // why it could not be loaded; empty when it was
+};
+const Libzip& Zip();
+
 // The parts of a zip-packaged spreadsheet (xlsx, ods), read-only.
 struct ZipCloser {
-    void operator()(zip_t* z) const { zip_discard(z); }
+    void operator()(zip_t* z) const { Zip().discard(z); }
 };
 struct EntryCloser {
-    void operator()(zip_file_t* f) const { zip_fclose(f); }
+    void operator()(zip_file_t* f) const { Zip().fclose(f); }
 };
 using ZipPtr = std::unique_ptr<zip_t, ZipCloser>;
 using EntryPtr = std::unique_ptr<zip_file_t, EntryCloser>;
 
-// Null when the file is no readable zip, or its directory lists more than kZipParts
+// Null when libzip is missing (see Zip().error), the file is no readable zip, or its directory lists more than kZipParts
 // parts (the directory is read whole, and a hostile one lists millions).
 ZipPtr OpenZip(const std::string& file);
 

@@ -27,8 +27,8 @@ root=$work/root
 dpkg-deb -x "$deb" "$root" || exit 1
 dpkg-deb -e "$deb" "$work/control" || exit 1
 
-# Depends comes from the binaries.
-grep -Eq '^Depends:.*libcups2.*libqt6widgets6.*libsqlite3' "$work/control/control" ||
+# Depends comes from the binaries, and names the libraries they load when needed.
+grep -Eq '^Depends:.*libcups2.*libzip4.*libqt6widgets6.*libsqlite3' "$work/control/control" ||
     fail "Depends lacks libraries the programs link: $(grep '^Depends' "$work/control/control")"
 for file in usr/bin/tarnwick usr/bin/tarnwick-cli usr/libexec/tarnwick/tarnwick-preview \
     usr/share/applications/tarnwick.desktop usr/share/icons/hicolor/scalable/apps/tarnwick.svg \

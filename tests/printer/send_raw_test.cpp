@@ -5,10 +5,13 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -36,14 +39,20 @@ std::string ReadAll(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Points libcups of this thread at another server for the length of a test.
+// Points the print route at another server for the length of a test.
 class ServerOverride {
 public:
-    explicit ServerOverride(const std::string& server) : saved_(cupsServer()) { cupsSetServer(server.c_str()); }
-    ~ServerOverride() { cupsSetServer(std::getenv("CUPS_SERVER") ? nullptr : saved_.c_str()); }
+    explicit ServerOverride(const std::string& server) {
+        if (const char* saved = std::getenv("CUPS_SERVER")) saved_ = saved;
+        ::setenv("CUPS_SERVER", server.c_str(), 1);
+    }
+    ~ServerOverride() {
+        if (saved_) ::setenv("CUPS_SERVER", saved_->c_str(), 1);
+        else ::unsetenv("CUPS_SERVER");
+    }
 
 private:
-    std::string saved_;
+    std::optional<std::string> saved_;
 };
 
 // A TCP port on 127.0.0.1 that is bound and listening but never accepts or answers.
@@ -71,10 +80,11 @@ private:
 
 // A print server of our own: it asks for a password before the request's body, or reads
 // each request whole and then drops the connection without a word or answers with
-// `status`. It keeps what it was sent.
+// `status`, plainly, in chunks, or closing the connection after each answer; its
+// printer is stopped, "Out of labels". It keeps what it was sent.
 class ScriptedServer {
 public:
-    enum class Reply { Password, Drop, Status };
+    enum class Reply { Password, Drop, Status, Chunked, Closing };
     ScriptedServer(Reply reply, ipp_status_t status, std::string message)
         : reply_(reply), status_(status), message_(std::move(message)) {
         listening_.emplace();
@@ -83,6 +93,7 @@ public:
     ~ScriptedServer() {
         stop_ = true;
         thread_.join();
+        for (std::thread& connection : connections_) connection.join();
     }
     int port() const { return listening_->port(); }
     std::vector<ipp_op_t> Operations() {
@@ -101,8 +112,13 @@ private:
             if (::poll(&entry, 1, 100) <= 0) continue;
             const int connection = ::accept4(listening_->fd(), nullptr, nullptr, SOCK_CLOEXEC);
             if (connection < 0) continue;
-            Answer(connection);
-            ::close(connection);
+            // Each connection served at once, as a real server does; none outlives the test.
+            const timeval patience{5, 0};
+            ::setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+            connections_.emplace_back([this, connection] {
+                Answer(connection);
+                ::close(connection);
+            });
         }
     }
     static std::string Read(int fd, std::size_t count) {
@@ -152,15 +168,33 @@ private:
                 ippSetStatusCode(response.get(), status_);
                 ippAddString(response.get(), IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr,
                              message_.c_str());
+            } else {
+                ippAddInteger(response.get(), IPP_TAG_PRINTER, IPP_TAG_ENUM, "printer-state", IPP_PSTATE_STOPPED);
+                ippAddString(response.get(), IPP_TAG_PRINTER, IPP_TAG_TEXT, "printer-state-message", nullptr,
+                             "Out of labels");
             }
             std::string out;
             ippWriteIO(&out, [](void* context, ipp_uchar_t* buffer, size_t n) -> ssize_t {
                 static_cast<std::string*>(context)->append(reinterpret_cast<char*>(buffer), n);
                 return static_cast<ssize_t>(n);
             }, 1, nullptr, response.get());
+            if (reply_ == Reply::Chunked) {
+                const std::size_t half = out.size() / 2;
+                Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                              Hex(half) + "\r\n" + out.substr(0, half) + "\r\n" + Hex(out.size() - half) + "\r\n" +
+                              out.substr(half) + "\r\n0\r\n\r\n");
+                continue;
+            }
             Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: " +
-                          std::to_string(out.size()) + "\r\n\r\n" + out);
+                          std::to_string(out.size()) + (reply_ == Reply::Closing ? "\r\nConnection: close" : "") +
+                          "\r\n\r\n" + out);
+            if (reply_ == Reply::Closing) return;
         }
+    }
+    static std::string Hex(std::size_t n) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%zx", n);
+        return text;
     }
 
     struct IppDelete {
@@ -173,10 +207,20 @@ private:
     std::optional<SilentServer> listening_;
     std::atomic<bool> stop_ = false;
     std::thread thread_;
+    std::vector<std::thread> connections_;
     std::mutex mutex_;
     std::vector<ipp_op_t> operations_;
     std::string document_;
 };
+
+// How many Print-Job requests came, with no request but the queue's state beside them:
+// never a retry or a cancel.
+int PrintJobs(const std::vector<ipp_op_t>& operations) {
+    for (const ipp_op_t operation : operations)
+        EXPECT_TRUE(operation == IPP_OP_PRINT_JOB || operation == IPP_OP_GET_PRINTER_ATTRIBUTES)
+            << ippOpString(operation);
+    return static_cast<int>(std::count(operations.begin(), operations.end(), IPP_OP_PRINT_JOB));
+}
 
 // A port that was free a moment ago and that nothing listens on.
 int DeadPort() {
@@ -319,8 +363,27 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
         if (const auto at = expected.find("SERVER"); at != std::string::npos) expected.replace(at, 6, address);
         EXPECT_EQ(sent.error().text, expected);
         const bool readsTheJob = c.reply != ScriptedServer::Reply::Password;
-        EXPECT_EQ(server.Operations(), readsTheJob ? std::vector<ipp_op_t>{IPP_OP_PRINT_JOB} : std::vector<ipp_op_t>{});
+        EXPECT_EQ(PrintJobs(server.Operations()), readsTheJob ? 1 : 0);
         EXPECT_EQ(server.Document(), readsTheJob ? stream : "");
+    }
+}
+
+// However the server frames its answers, the job is taken and the stopped printer said.
+TEST(SendRawQueue, AnswersInChunksOrOnClosingConnectionsAreReadWhole) {
+    for (const auto reply : {ScriptedServer::Reply::Chunked, ScriptedServer::Reply::Closing}) {
+        SCOPED_TRACE(reply == ScriptedServer::Reply::Chunked ? "chunked" : "closing");
+        ScriptedServer server(reply, IPP_STATUS_OK, "");
+        const ServerOverride override("localhost:" + std::to_string(server.port()));
+        const std::string stream = UniqueStream("framed");
+
+        const auto sent = SendRaw(Queue("tarnwick-raw"), stream);
+
+        ASSERT_TRUE(sent.has_value()) << sent.error().text;
+        EXPECT_EQ(sent->note, "The queue of printer \"tarnwick-raw\" is paused (Out of labels): it holds the label "
+                              "until the queue is resumed. Resume the queue (for example with cupsenable "
+                              "tarnwick-raw) to print it.");
+        EXPECT_EQ(PrintJobs(server.Operations()), 1);
+        EXPECT_EQ(server.Document(), stream);
     }
 }
 

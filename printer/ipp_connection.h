@@ -1,0 +1,57 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+#include "printer/print_server_address.h"
+
+namespace tarnwick {
+
+// One HTTP/1.1 connection to a print server, carrying IPP requests without TLS. Every
+// wait on the server is bounded, so a server that stops answering fails the label
+// instead of leaving the program hanging.
+class IppConnection {
+public:
+    struct Answer {
+        int httpStatus = 0;
+        std::string reason;  // the status line's words, e.g. "Unauthorized"
+        std::string body;
+    };
+    struct Fault {
+        enum class Stage { Sending, Answering } stage;
+        int error = 0;  // errno; 0 when the server closed the connection
+    };
+
+    // Connects to the first address of the server that takes the connection; the
+    // system's reason otherwise, e.g. "Connection refused".
+    static std::expected<IppConnection, std::string> Open(const PrintServerAddress& server, int timeoutMs);
+
+    IppConnection(IppConnection&& other) noexcept;
+    IppConnection& operator=(IppConnection&&) = delete;
+    ~IppConnection();
+
+    // Posts one IPP message with the document after it and waits for the whole answer.
+    std::expected<Answer, Fault> Post(std::string_view resource, std::string_view message,
+                                      std::string_view document = {});
+    // Post in two halves, so that requests on several connections can be under way
+    // together. AnswerTo takes what Send returned: a server that refuses a request may
+    // answer and close before taking it all, and that answer is the one to read.
+    std::expected<void, Fault> Send(std::string_view resource, std::string_view message,
+                                    std::string_view document = {});
+    std::expected<Answer, Fault> AnswerTo(const std::expected<void, Fault>& sent);
+    // The answer to a request that Send sent whole.
+    std::expected<Answer, Fault> Receive();
+
+private:
+    IppConnection(int fd, std::string hostHeader, int timeoutMs);
+    // Appends what arrives to buffer_; 0 on success, else errno (or 0 with closed set).
+    int Fill(bool& closed);
+
+    int fd_ = -1;
+    std::string host_;
+    int timeoutMs_ = 0;
+    std::string buffer_;  // received and not yet used
+};
+
+}  // namespace tarnwick
