@@ -59,7 +59,7 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     auto plant = LoadPlant(args, ctx);
     if (!plant) return kRefused;
     const PrintControls controls = TypedControls(args);
-    const auto code = LookupPrintStyle(plant->databaseFile(), controls.txtStyle);
+    const auto code = LookupPrintStyle(plant->db, controls.txtStyle);
     if (!code) return Refuse(ctx, code.error());
 
     const PrintBases bases{FamilyABase(plant->printer.BaseX, plant->printer.BaseY),
@@ -70,7 +70,7 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     JournalingOutput journaling(printer, QueueOrDevice(route.queue, route.printerName, route.device));
     LabelJob job;
     const auto printed = PrintLabels(controls, *code, job, bases, journaling);
-    PrintJournal journal(plant->databaseFile());
+    PrintJournal journal(plant->databaseFile(), plant->db.handle());
     JournalEntry facts = RequestFacts("cli", controls, RequestLayout(controls, *code), job);
     if (const auto warning = journaling.Record(journal, std::move(facts), printed ? nullptr : &printed.error()))
         ctx.err << warning->text << '\n';

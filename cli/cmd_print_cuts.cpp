@@ -49,10 +49,10 @@ struct CutPrinter {
     PrintBases bases;
     OutputRoute route;
     RoutedOutput printer{[this] { return route; }};
-    PrintJournal journal{plant.databaseFile()};
+    PrintJournal journal{plant.databaseFile(), plant.db.handle()};
 
     std::expected<PrintedLabel, Failure> Print(const CutRow& cut) {
-        const auto code = LookupPrintStyle(plant.databaseFile(), cut.Style);
+        const auto code = LookupPrintStyle(plant.db, cut.Style);
         if (!code) return std::unexpected(code.error());
         LabelJob job;
         ApplyCutRow(cut, job);

@@ -42,7 +42,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
                             plant->config.DeviceTimeout};
     RoutedOutput printer([&route] { return route; });
-    PrintJournal journal(plant->databaseFile());
+    PrintJournal journal(plant->databaseFile(), plant->db.handle());
     const auto reprint = ReprintJob(journal, id, quantity, printer, RouteOf(*plant));
     if (!reprint) return Refuse(ctx, reprint.error());
     if (reprint->warning) ctx.err << reprint->warning->text << '\n';

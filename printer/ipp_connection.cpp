@@ -116,12 +116,9 @@ IppConnection::~IppConnection() {
 std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Post(std::string_view resource,
                                                                               std::string_view message,
                                                                               std::string_view document) {
-    return AnswerTo(Send(resource, message, document));
-}
-
-std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::AnswerTo(
-    const std::expected<void, Fault>& sent) {
+    const auto sent = Send(resource, message, document);
     if (sent) return Receive();
+    // A server that refuses a request may answer and close before taking it all.
     if (sent.error().error != ETIMEDOUT) {
         if (auto early = Receive()) return early;
     }

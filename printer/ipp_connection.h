@@ -34,17 +34,11 @@ public:
     // Posts one IPP message with the document after it and waits for the whole answer.
     std::expected<Answer, Fault> Post(std::string_view resource, std::string_view message,
                                       std::string_view document = {});
-    // Post in two halves, so that requests on several connections can be under way
-    // together. AnswerTo takes what Send returned: a server that refuses a request may
-    // answer and close before taking it all, and that answer is the one to read.
-    std::expected<void, Fault> Send(std::string_view resource, std::string_view message,
-                                    std::string_view document = {});
-    std::expected<Answer, Fault> AnswerTo(const std::expected<void, Fault>& sent);
-    // The answer to a request that Send sent whole.
-    std::expected<Answer, Fault> Receive();
 
 private:
     IppConnection(int fd, std::string hostHeader, int timeoutMs);
+    std::expected<void, Fault> Send(std::string_view resource, std::string_view message, std::string_view document);
+    std::expected<Answer, Fault> Receive();
     // Appends what arrives to buffer_; 0 on success, else errno (or 0 with closed set).
     int Fill(bool& closed);
 

@@ -36,37 +36,20 @@ std::optional<IppAnswer> Decoded(const std::expected<IppConnection::Answer, IppC
     return std::move(*answer);
 }
 
-// The queue's state is asked on a second connection while the label goes out on the
-// first, so that the server's two turn-arounds overlap.
-class StateQuery {
-public:
-    StateQuery(const PrintServerAddress& server, const std::string& printerName)
-        : server_(server), request_(StateRequest(printerName)) {
-        if (auto opened = IppConnection::Open(server, kServerTimeoutMs); opened && opened->Send("/", request_))
-            connection_.emplace(std::move(*opened));
+// Unknown (all defaults) when the server does not say.
+PrinterState QueryPrinterState(IppConnection& connection, const PrintServerAddress& server,
+                               const std::string& printerName) {
+    const std::string request = StateRequest(printerName);
+    std::optional<IppAnswer> answer = Decoded(connection.Post("/", request));
+    if (!answer) {  // a server that closes after each request: once more on a new connection
+        if (auto again = IppConnection::Open(server, kServerTimeoutMs)) answer = Decoded(again->Post("/", request));
     }
-
-    // Unknown (all defaults) when the server does not say.
-    PrinterState Result(IppConnection& labelConnection) {
-        std::optional<IppAnswer> answer;
-        if (connection_) answer = Decoded(connection_->Receive());
-        // Asked again, in turn, on the label's connection or a new one.
-        if (!answer) answer = Decoded(labelConnection.Post("/", request_));
-        if (!answer) {
-            if (auto again = IppConnection::Open(server_, kServerTimeoutMs)) answer = Decoded(again->Post("/", request_));
-        }
-        PrinterState result;
-        if (!answer) return result;
-        result.state = answer->Integer("printer-state").value_or(0);
-        result.message = answer->Text("printer-state-message").value_or("");
-        return result;
-    }
-
-private:
-    const PrintServerAddress& server_;
-    const std::string request_;
-    std::optional<IppConnection> connection_;
-};
+    PrinterState result;
+    if (!answer) return result;
+    result.state = answer->Integer("printer-state").value_or(0);
+    result.message = answer->Text("printer-state-message").value_or("");
+    return result;
+}
 
 }  // namespace
 
@@ -86,15 +69,7 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
                                     .Add(IppTag::Name, "job-name", kJobName)
                                     .Add(IppTag::MimeType, "document-format", "application/vnd.cups-raw")
                                     .Encoded();
-    const std::string resource = PrinterResource(printerName);
-    const auto sent = connection->Send(resource, message, stream);
-    std::optional<StateQuery> state;
-    if (sent) state.emplace(server, printerName);
-    const auto printerState = [&] {
-        if (!state) state.emplace(server, printerName);
-        return state->Result(*connection);
-    };
-    auto posted = connection->AnswerTo(sent);
+    auto posted = connection->Post(PrinterResource(printerName), message, stream);
     if (!posted) {
         const IppConnection::Fault fault = posted.error();
         // A connection that breaks while sending leaves the server short of the announced length: no job.
@@ -118,12 +93,12 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
         const std::optional<std::string> said = answer->Text("status-message");
         std::string reason = said && !said->empty() ? *said : IppStatusName(answer->status);
         if (answer->status == ipp::kNotAcceptingJobs) {
-            if (const std::string why = printerState().message; !why.empty())
+            if (const std::string why = QueryPrinterState(*connection, server, printerName).message; !why.empty())
                 reason += " (" + why + ")";
         }
         return std::unexpected(JobFailed(printerName, reason));
     }
-    if (const PrinterState printer = printerState(); printer.state == ipp::kPrinterStopped)
+    if (const PrinterState printer = QueryPrinterState(*connection, server, printerName); printer.state == ipp::kPrinterStopped)
         return SendReceipt{PausedNote(printerName, printer.message)};
     return {};
 }

@@ -109,7 +109,12 @@ std::string JournalTime(std::chrono::system_clock::time_point when) {
 
 PrintJournal::PrintJournal(std::filesystem::path databaseFile) : file_(std::move(databaseFile)) {}
 
-PrintJournal::~PrintJournal() { sqlite3_close_v2(db_); }
+PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed)
+    : file_(std::move(databaseFile)), db_(borrowed), owned_(false) {}
+
+PrintJournal::~PrintJournal() {
+    if (owned_) sqlite3_close_v2(db_);
+}
 
 std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     if (entry.time.empty()) entry.time = JournalTime(std::chrono::system_clock::now());
@@ -124,10 +129,12 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
                             "data.mdb can be written again (check that it is not read-only, that the disk is "
                             "not full and that no other program holds it).",
                         "Tarnwick", MessageIcon::Information};
-        // A fresh connection next time: this one may be in any state.
         if (db_ != nullptr) Exec(db_, "ROLLBACK");
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
+        // A fresh connection next time: this one may be in any state.
+        if (owned_) {
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+        }
         return std::unexpected(std::move(failure));
     };
 
@@ -322,35 +329,40 @@ std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFi
     if (!opened) return std::unexpected(opened.error());
     Connection db(*opened);
     sqlite3_busy_timeout(db.get(), kJournalBusyMs);
-    if (!HasJournal(db.get())) return 0;
-    const int days = JournalDays(db.get());
+    return PruneJournal(db.get(), databaseFile, now);
+}
+
+std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::path& databaseFile,
+                                         std::chrono::system_clock::time_point now) {
+    if (!HasJournal(db)) return 0;
+    const int days = JournalDays(db);
     if (days == 0) return 0;
     const std::string cutoff = JournalTime(now - std::chrono::days(days));
     const auto failure = [&] {
         Failure f{"Old jobs could not be removed from the print journal in " + Quoted(databaseFile) + ": " +
-                  sqlite3_errmsg(db.get()) + ". Nothing was removed; try again when no other program holds data.mdb."};
-        Exec(db.get(), "ROLLBACK");
+                  sqlite3_errmsg(db) + ". Nothing was removed; try again when no other program holds data.mdb."};
+        Exec(db, "ROLLBACK");
         return std::unexpected(std::move(f));
     };
     // Most starts find nothing to remove, and then take no write lock at all.
     {
-        Statement any(db.get(), "SELECT 1 FROM PrintJournal WHERE Time < ?1 LIMIT 1");
+        Statement any(db, "SELECT 1 FROM PrintJournal WHERE Time < ?1 LIMIT 1");
         if (!any.ok()) return failure();
         BindText(any.get(), 1, cutoff);
         const int rc = sqlite3_step(any.get());
         if (rc == SQLITE_DONE) return 0;
         if (rc != SQLITE_ROW) return failure();
     }
-    if (!Exec(db.get(), "BEGIN IMMEDIATE")) return failure();
+    if (!Exec(db, "BEGIN IMMEDIATE")) return failure();
     int removed = 0;
     {
-        Statement remove(db.get(), "DELETE FROM PrintJournal WHERE Time < ?1");
+        Statement remove(db, "DELETE FROM PrintJournal WHERE Time < ?1");
         if (!remove.ok()) return failure();
         BindText(remove.get(), 1, cutoff);
         if (sqlite3_step(remove.get()) != SQLITE_DONE) return failure();
-        removed = sqlite3_changes(db.get());
+        removed = sqlite3_changes(db);
     }
-    if (!Exec(db.get(), "COMMIT")) return failure();
+    if (!Exec(db, "COMMIT")) return failure();
     return removed;
 }
 

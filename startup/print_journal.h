@@ -48,6 +48,9 @@ inline constexpr int kDefaultJournalDays = 180;
 class PrintJournal {
 public:
     explicit PrintJournal(std::filesystem::path databaseFile);
+    // Writes through a connection the caller keeps open (a command's settings handle),
+    // which spares a one-shot command a second open and schema read of data.mdb.
+    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed);
     PrintJournal(const PrintJournal&) = delete;
     PrintJournal& operator=(const PrintJournal&) = delete;
     ~PrintJournal();
@@ -64,6 +67,7 @@ public:
 private:
     std::filesystem::path file_;
     sqlite3* db_ = nullptr;
+    bool owned_ = true;
 };
 
 // Writes journal rows on a thread of its own, so that Print Labels never waits for the
@@ -125,6 +129,9 @@ std::expected<void, Failure> SetJournalDays(const std::filesystem::path& databas
 // Removes, in one transaction, the jobs older than the retention before `now`. The
 // number of jobs removed; 0 when there is no journal.
 std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFile,
+                                         std::chrono::system_clock::time_point now);
+// The same through an open connection to it.
+std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::path& databaseFile,
                                          std::chrono::system_clock::time_point now);
 
 // UTC ISO 8601 with milliseconds, as the journal writes times.

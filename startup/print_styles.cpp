@@ -55,20 +55,33 @@ std::string KnownStyleCodes() {
     return list + "NA or an empty code";
 }
 
+namespace {
+
+std::expected<std::string, Failure> LookupPrintStyle(sqlite3* db, const std::filesystem::path& databaseFile,
+                                                     const std::string& style) {
+    Statement query(db, std::string("SELECT PrintStyle FROM PrintStyle WHERE ") + kMatchStyle +
+                            " ORDER BY rowid LIMIT 1");
+    if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
+    BindText(query.get(), 1, style);
+    const int rc = sqlite3_step(query.get());
+    if (rc == SQLITE_DONE) return std::string();
+    if (rc != SQLITE_ROW) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
+    std::string code = ColumnText(query.get(), 0);
+    return code.empty() ? std::string("NA") : code;
+}
+
+}  // namespace
+
 std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path& databaseFile,
                                                      const std::string& style) {
     auto opened = OpenExistingDatabase(databaseFile, true);
     if (!opened) return std::unexpected(opened.error());
     Connection db(*opened);
-    Statement query(db.get(), std::string("SELECT PrintStyle FROM PrintStyle WHERE ") + kMatchStyle +
-                                  " ORDER BY rowid LIMIT 1");
-    if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db.get(), "be read"));
-    BindText(query.get(), 1, style);
-    const int rc = sqlite3_step(query.get());
-    if (rc == SQLITE_DONE) return std::string();
-    if (rc != SQLITE_ROW) return std::unexpected(DatabaseFailure(databaseFile, db.get(), "be read"));
-    std::string code = ColumnText(query.get(), 0);
-    return code.empty() ? std::string("NA") : code;
+    return LookupPrintStyle(db.get(), databaseFile, style);
+}
+
+std::expected<std::string, Failure> LookupPrintStyle(const SettingsDb& db, const std::string& style) {
+    return LookupPrintStyle(db.handle(), db.file(), style);
 }
 
 std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesystem::path& databaseFile) {

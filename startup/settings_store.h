@@ -58,6 +58,8 @@ private:
 // The style is compared ignoring ASCII case and bound as a parameter.
 std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path& databaseFile,
                                                      const std::string& style);
+// The same through the settings handle, for a one-shot command.
+std::expected<std::string, Failure> LookupPrintStyle(const SettingsDb& db, const std::string& style);
 
 // Whether a style may be given this code: one the print request knows (exact case), "NA"
 // or the empty code. Anything else would only fail later, at the printer.
