@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -27,6 +28,10 @@ constexpr std::size_t kMaxBody = 1024 * 1024;
 int ConnectTo(const sockaddr* address, socklen_t length, int timeoutMs, int& fd) {
     fd = ::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return errno;
+    if (address->sa_family != AF_UNIX) {  // each request goes out whole at once: never hold a part back
+        const int on = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
     int error = 0;
     if (::connect(fd, address, length) != 0) {
         error = errno;
@@ -107,7 +112,7 @@ IppConnection::IppConnection(int fd, std::string hostHeader, int timeoutMs)
 
 IppConnection::IppConnection(IppConnection&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), host_(std::move(other.host_)), timeoutMs_(other.timeoutMs_),
-      buffer_(std::move(other.buffer_)) {}
+      buffer_(std::move(other.buffer_)), reusable_(other.reusable_) {}
 
 IppConnection::~IppConnection() {
     if (fd_ >= 0) ::close(fd_);
@@ -116,6 +121,15 @@ IppConnection::~IppConnection() {
 std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Post(std::string_view resource,
                                                                               std::string_view message,
                                                                               std::string_view document) {
+    auto answer = Exchange(resource, message, document);
+    if (!answer) reusable_ = false;
+    return answer;
+}
+
+std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Exchange(std::string_view resource,
+                                                                                  std::string_view message,
+                                                                                  std::string_view document) {
+    if (!reusable_) return std::unexpected(Fault{Fault::Stage::Sending, EPIPE});
     const auto sent = Send(resource, message, document);
     if (sent) return Receive();
     // A server that refuses a request may answer and close before taking it all.
@@ -220,6 +234,8 @@ std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receiv
                 length = size;
             } else if (HeaderIs(line, "Transfer-Encoding", value)) {
                 chunked = value.find("chunked") != std::string_view::npos;
+            } else if (HeaderIs(line, "Connection", value)) {
+                if (value.find("close") != std::string_view::npos) reusable_ = false;
             }
         }
         if (answer.httpStatus >= 100 && answer.httpStatus < 200) continue;  // e.g. 100 Continue
@@ -257,6 +273,7 @@ std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receiv
             return answer;
         }
         // Neither: the body runs to the end of the connection.
+        reusable_ = false;
         while (!closed) {
             if (buffer_.size() > kMaxBody) return fault(EBADMSG);
             if (const int error = Fill(closed)) return fault(error);

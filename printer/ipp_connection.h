@@ -34,9 +34,14 @@ public:
     // Posts one IPP message with the document after it and waits for the whole answer.
     std::expected<Answer, Fault> Post(std::string_view resource, std::string_view message,
                                       std::string_view document = {});
+    // Whether another request may follow on this connection: not after a fault, nor
+    // after an answer that closes it.
+    bool Reusable() const { return reusable_; }
 
 private:
     IppConnection(int fd, std::string hostHeader, int timeoutMs);
+    std::expected<Answer, Fault> Exchange(std::string_view resource, std::string_view message,
+                                          std::string_view document);
     std::expected<void, Fault> Send(std::string_view resource, std::string_view message, std::string_view document);
     std::expected<Answer, Fault> Receive();
     // Appends what arrives to buffer_; 0 on success, else errno (or 0 with closed set).
@@ -46,6 +51,7 @@ private:
     std::string host_;
     int timeoutMs_ = 0;
     std::string buffer_;  // received and not yet used
+    bool reusable_ = true;
 };
 
 }  // namespace tarnwick

@@ -40,7 +40,8 @@ std::optional<IppAnswer> Decoded(const std::expected<IppConnection::Answer, IppC
 PrinterState QueryPrinterState(IppConnection& connection, const PrintServerAddress& server,
                                const std::string& printerName) {
     const std::string request = StateRequest(printerName);
-    std::optional<IppAnswer> answer = Decoded(connection.Post("/", request));
+    std::optional<IppAnswer> answer;
+    if (connection.Reusable()) answer = Decoded(connection.Post("/", request));
     if (!answer) {  // a server that closes after each request: once more on a new connection
         if (auto again = IppConnection::Open(server, kServerTimeoutMs)) answer = Decoded(again->Post("/", request));
     }
