@@ -103,32 +103,32 @@ std::optional<int> IppAnswer::Integer(std::string_view name) const {
 
 std::expected<IppAnswer, std::string> DecodeIppAnswer(std::string_view message) {
     Reader reader(message);
-    if (!reader.Has(8)) return std::unexpected("the answer is shorter than an IPP message");
+    if (!reader.Has(8)) return std::unexpected("shorter than an IPP message");
     IppAnswer answer;
     reader.Take(2);  // version
     answer.status = static_cast<int>(reader.Short());
     reader.Take(4);  // request id
     bool sawName = false;
     for (;;) {
-        if (!reader.Has(1)) return std::unexpected("the answer ends before its end tag");
+        if (!reader.Has(1)) return std::unexpected("cut short before its end tag");
         const std::uint8_t tag = reader.Byte();
         if (tag == 0x03) return answer;
         if (tag < 0x10) {  // the start of another group
             sawName = false;
             continue;
         }
-        if (!reader.Has(2)) return std::unexpected("the answer ends inside an attribute");
+        if (!reader.Has(2)) return std::unexpected("cut short inside an attribute");
         const std::size_t nameLength = reader.Short();
-        if (!reader.Has(nameLength + 2)) return std::unexpected("the answer ends inside an attribute");
+        if (!reader.Has(nameLength + 2)) return std::unexpected("cut short inside an attribute");
         const std::string_view name = reader.Take(nameLength);
         const std::size_t valueLength = reader.Short();
-        if (!reader.Has(valueLength)) return std::unexpected("the answer ends inside an attribute");
+        if (!reader.Has(valueLength)) return std::unexpected("cut short inside an attribute");
         const std::string_view value = reader.Take(valueLength);
         if (!name.empty()) {
             answer.attributes.push_back({std::string(name), tag, std::string(value)});
             sawName = true;
         } else if (!sawName) {
-            return std::unexpected("the answer holds a value without an attribute");
+            return std::unexpected("a value with no attribute");
         }
     }
 }

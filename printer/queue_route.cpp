@@ -88,7 +88,7 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream) 
 
     const auto answer = DecodeIppAnswer(posted->body);
     if (!answer)  // the job may exist: nothing readable says whether it does
-        return std::unexpected(MayHavePrinted(server, printerName, answer.error()));
+        return std::unexpected(MayHavePrinted(server, printerName, "its answer could not be read: " + answer.error()));
     if (answer->status == ipp::kNotFound) return std::unexpected(UnknownPrinter());
     if (!answer->Succeeded()) {
         const std::optional<std::string> said = answer->Text("status-message");

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <optional>
 #include <string>
 
 #include "printer/ipp_message.h"
 #include "printer/print_server_address.h"
+#include "printer/queue_messages.h"
+#include "support/environment.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick {
@@ -48,23 +49,10 @@ TEST(IppAnswer, StatusWithoutWordsIsNamed) {
     EXPECT_EQ(IppStatusName(0x04ff), "IPP status 0x04ff");
 }
 
-// Sets (or, for nullopt, unsets) an environment variable for the length of a test.
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) saved_ = old;
-        Set(value);
-    }
-    ~EnvironmentVariable() { Set(saved_); }
-
-private:
-    void Set(const std::optional<std::string>& value) {
-        if (value) ::setenv(name_, value->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-    const char* name_;
-    std::optional<std::string> saved_;
-};
+TEST(PrinterUri, NameIsEscapedAsOnePathSegment) {
+    EXPECT_EQ(PrinterUri("tarnwick-raw_2.x~"), "ipp://localhost/printers/tarnwick-raw_2.x~");
+    EXPECT_EQ(PrinterResource("a b/c%\xC3\xA9"), "/printers/a%20b%2Fc%25%C3%A9");
+}
 
 TEST(PrintServerAddress, FoundAsLibcupsFindsIt) {
     struct Case {
@@ -91,7 +79,7 @@ TEST(PrintServerAddress, FoundAsLibcupsFindsIt) {
         std::filesystem::create_directories(dir / "home" / ".cups");
         if (c.systemConf) dir.Write("client.conf", *c.systemConf);
         if (c.userConf) dir.Write("home/.cups/client.conf", *c.userConf);
-        const EnvironmentVariable server("CUPS_SERVER", c.cupsServer), encryption("CUPS_ENCRYPTION", c.encryption),
+        const testing::EnvironmentVariable server("CUPS_SERVER", c.cupsServer), encryption("CUPS_ENCRYPTION", c.encryption),
             root("CUPS_SERVERROOT", dir.path().string()), home("HOME", (dir / "home").string()),
             port("IPP_PORT", std::nullopt), user("CUPS_USER", "labeler");
 

@@ -18,7 +18,9 @@
 #include <iterator>
 
 #include "printer/print_server.h"
+#include "printer/print_server_address.h"
 #include "printer/send_to_printer.h"
+#include "support/environment.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick {
@@ -38,19 +40,8 @@ std::string ReadAll(const std::filesystem::path& file) {
 }
 
 // Points the print route at another server for the length of a test.
-class ServerOverride {
-public:
-    explicit ServerOverride(const std::string& server) {
-        if (const char* saved = std::getenv("CUPS_SERVER")) saved_ = saved;
-        ::setenv("CUPS_SERVER", server.c_str(), 1);
-    }
-    ~ServerOverride() {
-        if (saved_) ::setenv("CUPS_SERVER", saved_->c_str(), 1);
-        else ::unsetenv("CUPS_SERVER");
-    }
-
-private:
-    std::optional<std::string> saved_;
+struct ServerOverride : testing::EnvironmentVariable {
+    explicit ServerOverride(const std::string& server) : EnvironmentVariable("CUPS_SERVER", server) {}
 };
 
 // A TCP port on 127.0.0.1 that is bound and listening but never accepts or answers.
@@ -77,12 +68,14 @@ private:
 };
 
 // A print server of our own: it asks for a password before the request's body, or reads
-// each request whole and then drops the connection without a word or answers with
-// `status`, plainly, in chunks, or closing the connection after each answer; its
-// printer is stopped, "Out of labels". It keeps what it was sent.
+// each request whole and then drops the connection without a word, refuses the label
+// with the HTTP status line `message`, answers it with what is no IPP, or answers with
+// `status`: plainly, in chunks, closing the connection after each answer, or after a
+// "100 Continue" with no length, up to the close. Its printer is stopped, "Out of
+// labels". It keeps what it was sent.
 class ScriptedServer {
 public:
-    enum class Reply { Password, Drop, Status, Chunked, Closing };
+    enum class Reply { Password, Drop, Refuse, Garbled, Status, Chunked, Closing, UntilClose };
     ScriptedServer(Reply reply, ipp_status_t status, std::string message)
         : reply_(reply), status_(status), message_(std::move(message)) {
         listening_.emplace();
@@ -157,6 +150,14 @@ private:
             Ipp response(ippNewResponse(request.get()));
             if (operation == IPP_OP_PRINT_JOB) {
                 if (reply_ == Reply::Drop) return;
+                if (reply_ == Reply::Refuse) {
+                    Write(fd, "HTTP/1.1 " + message_ + "\r\nContent-Length: 0\r\n\r\n");
+                    continue;
+                }
+                if (reply_ == Reply::Garbled) {
+                    Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 4\r\n\r\njunk");
+                    continue;
+                }
                 ippSetStatusCode(response.get(), status_);
                 ippAddString(response.get(), IPP_TAG_OPERATION, IPP_TAG_TEXT, "status-message", nullptr,
                              message_.c_str());
@@ -170,6 +171,10 @@ private:
                 static_cast<std::string*>(context)->append(reinterpret_cast<char*>(buffer), n);
                 return static_cast<ssize_t>(n);
             }, 1, nullptr, response.get());
+            if (reply_ == Reply::UntilClose) {
+                Write(fd, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\n\r\n" + out);
+                return;
+            }
             if (reply_ == Reply::Chunked) {
                 const std::size_t half = out.size() / 2;
                 Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n" +
@@ -306,6 +311,25 @@ TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
     }
 }
 
+// A station whose client.conf requires encryption prints through libcups; a server
+// without TLS is named as out of reach, and nothing is queued.
+TEST(SendRawQueue, EncryptionTheServerCannotGiveIsReportedAndNothingIsQueued) {
+    TARNWICK_PRINT_SERVER(server);
+    const int before = testing::JobCount(server.queue);
+    const testing::EnvironmentVariable required("CUPS_ENCRYPTION", "Required");
+
+    const auto sent = SendRaw(Queue(server.queue), UniqueStream("encrypted"));
+
+    ASSERT_FALSE(sent.has_value());
+    const std::string& text = sent.error().text;
+    EXPECT_TRUE(text.starts_with("The print server " + FindPrintServer().Name() + " could not be reached (")) << text;
+    EXPECT_TRUE(text.ends_with("). The label was not printed. Check that the print service is running, then print "
+                               "the label again."))
+        << text;
+    EXPECT_EQ(sent.error().icon, MessageIcon::Critical);
+    EXPECT_EQ(testing::JobCount(server.queue), before);
+}
+
 // The label goes whole in one request; what the server does with it decides the words.
 // A server that answers nothing may still have queued it: the operator must look, and no
 // second request (a retry, a cancel) may follow.
@@ -326,6 +350,14 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
          "printer's queue, then print the label again."},
         {"does not know the printer", ScriptedServer::Reply::Status, IPP_STATUS_ERROR_NOT_FOUND, "No such printer",
          kUnknownPrinter},
+        {"has no such resource", ScriptedServer::Reply::Refuse, IPP_STATUS_OK, "404 Not Found", kUnknownPrinter},
+        {"refuses the request", ScriptedServer::Reply::Refuse, IPP_STATUS_OK, "413 Request Entity Too Large",
+         "The printer \"tarnwick-raw\" did not take the label: Request Entity Too Large. The label was not printed. "
+         "Check the printer's queue, then print the label again."},
+        {"answers what is no IPP", ScriptedServer::Reply::Garbled, IPP_STATUS_OK, "",
+         "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (its answer could not be "
+         "read: shorter than an IPP message). The label may have been printed: check the printer and its queue "
+         "before printing it again."},
         // Never a prompt on the terminal, and the label is not sent to a server that refused it.
         {"wants a password", ScriptedServer::Reply::Password, IPP_STATUS_OK, "",
          "The printer \"tarnwick-raw\" did not take the label: Unauthorized. The label was not printed. Check the "
@@ -351,9 +383,10 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
 }
 
 // However the server frames its answers, the job is taken and the stopped printer said.
-TEST(SendRawQueue, AnswersInChunksOrOnClosingConnectionsAreReadWhole) {
-    for (const auto reply : {ScriptedServer::Reply::Chunked, ScriptedServer::Reply::Closing}) {
-        SCOPED_TRACE(reply == ScriptedServer::Reply::Chunked ? "chunked" : "closing");
+TEST(SendRawQueue, AnswersInChunksOrUpToTheCloseAreReadWhole) {
+    for (const auto reply :
+         {ScriptedServer::Reply::Chunked, ScriptedServer::Reply::Closing, ScriptedServer::Reply::UntilClose}) {
+        SCOPED_TRACE(static_cast<int>(reply));
         ScriptedServer server(reply, IPP_STATUS_OK, "");
         const ServerOverride override("localhost:" + std::to_string(server.port()));
         const std::string stream = UniqueStream("framed");
