@@ -55,23 +55,28 @@ TEST(PrinterUri, NameIsEscapedAsOnePathSegment) {
 }
 
 TEST(PrintServerAddress, FoundAsLibcupsFindsIt) {
+    // With nothing configured: the scheduler's local socket where there is one.
+    const std::string standard = std::filesystem::exists("/run/cups/cups.sock") ? "/run/cups/cups.sock"
+                                                                                : "localhost:8631";
     struct Case {
         std::optional<std::string> cupsServer, encryption, systemConf, userConf;
         std::string name;
         bool encrypted;
     };
     const Case cases[] = {
-        {"printhost:8631", {}, {}, {}, "printhost:8631", false},
-        {"printhost", {}, {}, {}, "printhost:631", false},
-        {"[::1]:8631", {}, {}, {}, "[::1]:8631", false},
-        {"::1", {}, {}, {}, "[::1]:631", false},
+        {{}, {}, {}, {}, standard, false},
+        {{}, {}, "ServerName printhost\n", {}, "printhost:8631", false},  // the port from IPP_PORT
+        {"printhost:9100", {}, {}, {}, "printhost:9100", false},
+        {"printhost", {}, {}, {}, "printhost:8631", false},
+        {"[::1]:9100", {}, {}, {}, "[::1]:9100", false},
+        {"::1", {}, {}, {}, "[::1]:8631", false},
         {"/run/spool/cups.sock", {}, {}, {}, "/run/spool/cups.sock", false},
-        {"printhost:8631/version=1.1", {}, {}, {}, "printhost:8631", false},
-        {"printhost", "Required", {}, {}, "printhost:631", true},
+        {"printhost:9100/version=1.1", {}, {}, {}, "printhost:9100", false},
+        {"printhost", "Required", {}, {}, "printhost:8631", true},
         {{}, {}, "# station\nServerName sysprinthost:9631\nEncryption Always\n", {}, "sysprinthost:9631", true},
         // The user's file overrides the system's; the environment overrides both.
-        {{}, {}, "ServerName sysprinthost\n", "servername userhost\nEncryption IfRequested\n", "userhost:631", false},
-        {"envhost", {}, "ServerName sysprinthost\n", "ServerName userhost\n", "envhost:631", false},
+        {{}, {}, "ServerName sysprinthost\n", "servername userhost\nEncryption IfRequested\n", "userhost:8631", false},
+        {"envhost", {}, "ServerName sysprinthost\n", "ServerName userhost\n", "envhost:8631", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -81,7 +86,7 @@ TEST(PrintServerAddress, FoundAsLibcupsFindsIt) {
         if (c.userConf) dir.Write("home/.cups/client.conf", *c.userConf);
         const testing::EnvironmentVariable server("CUPS_SERVER", c.cupsServer), encryption("CUPS_ENCRYPTION", c.encryption),
             root("CUPS_SERVERROOT", dir.path().string()), home("HOME", (dir / "home").string()),
-            port("IPP_PORT", std::nullopt), user("CUPS_USER", "labeler");
+            port("IPP_PORT", "8631"), user("CUPS_USER", "labeler");
 
         const PrintServerAddress address = FindPrintServer();
 

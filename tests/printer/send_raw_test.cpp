@@ -222,21 +222,29 @@ int DeadPort() {
     return ntohs(address.sin_port);
 }
 
+// Through TCP as the environment names the server, and through the scheduler's local
+// socket, as a station's default is.
 TEST(SendRawQueue, EveryByteValueArrivesUnchangedAsOneDocumentNamedAAAAAA) {
     TARNWICK_PRINT_SERVER(server);
-    const std::string stream = UniqueStream("queue");
+    const std::filesystem::path socket = server.jobs.parent_path() / "run" / "cups.sock";
+    ASSERT_TRUE(std::filesystem::exists(socket)) << socket;
+    for (const std::string& address : {FindPrintServer().Name(), socket.string()}) {
+        SCOPED_TRACE(address);
+        const ServerOverride override(address);
+        const std::string stream = UniqueStream("queue");
 
-    const auto sent = SendRaw(Queue(server.queue), stream);
-    ASSERT_TRUE(sent.has_value()) << sent.error().text;
+        const auto sent = SendRaw(Queue(server.queue), stream);
+        ASSERT_TRUE(sent.has_value()) << sent.error().text;
 
-    const auto job = testing::WaitForJob(server, server.queue, stream);
-    ASSERT_TRUE(job.has_value()) << "the job never reached the queue's device";
-    EXPECT_EQ(job->bytes.size(), stream.size());
-    EXPECT_EQ(job->title, "AAAAAA");
-    const auto attributes = testing::GetJobAttributes(job->id);
-    ASSERT_TRUE(attributes.has_value());
-    EXPECT_EQ(attributes->name, "AAAAAA");
-    EXPECT_EQ(attributes->documents, 1);
+        const auto job = testing::WaitForJob(server, server.queue, stream);
+        ASSERT_TRUE(job.has_value()) << "the job never reached the queue's device";
+        EXPECT_EQ(job->bytes.size(), stream.size());
+        EXPECT_EQ(job->title, "AAAAAA");
+        const auto attributes = testing::GetJobAttributes(job->id);
+        ASSERT_TRUE(attributes.has_value());
+        EXPECT_EQ(attributes->name, "AAAAAA");
+        EXPECT_EQ(attributes->documents, 1);
+    }
 }
 
 TEST(SendRawQueue, PausedQueueHoldsTheJobAndThatIsSuccess) {
