@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -14,7 +15,10 @@ namespace {
 // exists yet, so the label goes again through it.
 bool NeedsLibcups(int httpStatus) { return httpStatus == 401 || httpStatus == 426; }
 
-std::string Reason(int error, const char* whenClosed) { return error != 0 ? std::strerror(error) : whenClosed; }
+std::string Reason(int error, const char* whenClosed) {
+    if (error == EBADMSG) return "its answer could not be read: it is not HTTP";
+    return error != 0 ? std::strerror(error) : whenClosed;
+}
 
 struct PrinterState {
     int state = 0;

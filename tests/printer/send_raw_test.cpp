@@ -69,7 +69,7 @@ private:
 
 // A print server of our own: it asks for a password before the request's body, or reads
 // each request whole and then drops the connection without a word, refuses the label
-// with the HTTP status line `message`, answers it with what is no IPP, or answers with
+// with the HTTP status line `message`, answers it with the bytes `message`, or answers with
 // `status`: plainly, in chunks, closing the connection after each answer, or after a
 // "100 Continue" with no length, up to the close. Its printer is stopped, "Out of
 // labels". It keeps what it was sent.
@@ -155,7 +155,7 @@ private:
                     continue;
                 }
                 if (reply_ == Reply::Garbled) {
-                    Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 4\r\n\r\njunk");
+                    Write(fd, message_);
                     continue;
                 }
                 ippSetStatusCode(response.get(), status_);
@@ -362,10 +362,15 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
         {"refuses the request", ScriptedServer::Reply::Refuse, IPP_STATUS_OK, "413 Request Entity Too Large",
          "The printer \"tarnwick-raw\" did not take the label: Request Entity Too Large. The label was not printed. "
          "Check the printer's queue, then print the label again."},
-        {"answers what is no IPP", ScriptedServer::Reply::Garbled, IPP_STATUS_OK, "",
+        {"answers what is no IPP", ScriptedServer::Reply::Garbled, IPP_STATUS_OK,
+         "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: 4\r\n\r\njunk",
          "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (its answer could not be "
          "read: shorter than an IPP message). The label may have been printed: check the printer and its queue "
          "before printing it again."},
+        {"answers what is no HTTP", ScriptedServer::Reply::Garbled, IPP_STATUS_OK, "SSH-2.0-OpenSSH_9.2\r\n\r\n",
+         "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (its answer could not be "
+         "read: it is not HTTP). The label may have been printed: check the printer and its queue before printing it "
+         "again."},
         // Never a prompt on the terminal, and the label is not sent to a server that refused it.
         {"wants a password", ScriptedServer::Reply::Password, IPP_STATUS_OK, "",
          "The printer \"tarnwick-raw\" did not take the label: Unauthorized. The label was not printed. Check the "
