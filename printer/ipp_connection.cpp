@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -32,16 +33,21 @@ int ConnectTo(const sockaddr* address, socklen_t length, int timeoutMs, int& fd)
         const int on = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     int error = 0;
-    if (::connect(fd, address, length) != 0) {
-        error = errno;
-        if (error == EINPROGRESS) {
-            pollfd entry{fd, POLLOUT, 0};
-            socklen_t size = sizeof error;
-            const int ready = ::poll(&entry, 1, timeoutMs);
-            if (ready == 0) error = ETIMEDOUT;
-            else if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
-        }
+    // A local socket whose queue of waiting connections is full says EAGAIN: try again.
+    for (;;) {
+        error = ::connect(fd, address, length) == 0 ? 0 : errno;
+        if (error != EAGAIN || std::chrono::steady_clock::now() >= deadline) break;
+        ::poll(nullptr, 0, 5);
+    }
+    if (error == EAGAIN) error = ETIMEDOUT;
+    if (error == EINPROGRESS) {
+        pollfd entry{fd, POLLOUT, 0};
+        socklen_t size = sizeof error;
+        const int ready = ::poll(&entry, 1, timeoutMs);
+        if (ready == 0) error = ETIMEDOUT;
+        else if (ready < 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
     }
     if (error != 0) {
         ::close(fd);
@@ -178,7 +184,7 @@ std::expected<void, IppConnection::Fault> IppConnection::Send(std::string_view r
     return {};
 }
 
-int IppConnection::Fill(bool& closed) {
+int IppConnection::Fill(bool& closed, std::chrono::steady_clock::time_point deadline) {
     char chunk[16 * 1024];
     for (;;) {
         const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
@@ -192,8 +198,10 @@ int IppConnection::Fill(bool& closed) {
         }
         if (errno == EINTR) continue;
         if (errno != EAGAIN) return errno;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return ETIMEDOUT;
         pollfd entry{fd_, POLLIN, 0};
-        const int ready = ::poll(&entry, 1, timeoutMs_);
+        const int ready = ::poll(&entry, 1, static_cast<int>(left.count()));
         if (ready == 0) return ETIMEDOUT;
         if (ready < 0 && errno != EINTR) return errno;
     }
@@ -201,12 +209,14 @@ int IppConnection::Fill(bool& closed) {
 
 std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receive() {
     const auto fault = [](int error) { return std::unexpected(Fault{Fault::Stage::Answering, error}); };
+    // The whole answer within the time, so that a server trickling bytes cannot hold the label.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
     for (;;) {
         std::size_t headEnd;
         while ((headEnd = buffer_.find("\r\n\r\n")) == std::string::npos) {
             if (buffer_.size() > kMaxHead) return fault(EBADMSG);
             bool closed = false;
-            if (const int error = Fill(closed)) return fault(error);
+            if (const int error = Fill(closed, deadline)) return fault(error);
             if (closed) return fault(0);
         }
         const std::string head = buffer_.substr(0, headEnd);
@@ -215,7 +225,9 @@ std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receiv
         Answer answer;
         // "HTTP/1.1 200 OK"
         const std::string_view statusLine = std::string_view(head).substr(0, head.find("\r\n"));
-        if (!statusLine.starts_with("HTTP/1.") || statusLine.size() < 12) return fault(EBADMSG);
+        if (!statusLine.starts_with("HTTP/1.") || statusLine.size() < 12 || statusLine[8] != ' ' ||
+            (statusLine.size() > 12 && statusLine[12] != ' '))
+            return fault(EBADMSG);
         std::size_t code = 0;
         if (!ParseSize(statusLine.substr(9, 3), 10, code)) return fault(EBADMSG);
         answer.httpStatus = static_cast<int>(code);
@@ -246,7 +258,7 @@ std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receiv
                 std::size_t lineEnd;
                 while ((lineEnd = buffer_.find("\r\n")) == std::string::npos) {
                     if (buffer_.size() > kMaxHead) return fault(EBADMSG);
-                    if (const int error = Fill(closed)) return fault(error);
+                    if (const int error = Fill(closed, deadline)) return fault(error);
                     if (closed) return fault(0);
                 }
                 std::size_t size = 0;
@@ -254,18 +266,29 @@ std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receiv
                     size > kMaxBody - answer.body.size())
                     return fault(EBADMSG);
                 while (buffer_.size() < lineEnd + 2 + size + 2) {
-                    if (const int error = Fill(closed)) return fault(error);
+                    if (const int error = Fill(closed, deadline)) return fault(error);
                     if (closed) return fault(0);
+                }
+                if (size == 0) {  // the last chunk, then trailer lines up to an empty one
+                    buffer_.erase(0, lineEnd + 2);
+                    for (;;) {
+                        while ((lineEnd = buffer_.find("\r\n")) == std::string::npos) {
+                            if (buffer_.size() > kMaxHead) return fault(EBADMSG);
+                            if (const int error = Fill(closed, deadline)) return fault(error);
+                            if (closed) return fault(0);
+                        }
+                        buffer_.erase(0, lineEnd + 2);
+                        if (lineEnd == 0) return answer;
+                    }
                 }
                 answer.body.append(buffer_, lineEnd + 2, size);
                 buffer_.erase(0, lineEnd + 2 + size + 2);
-                if (size == 0) return answer;  // no trailers are sent to these requests
             }
         }
         if (length) {
             if (*length > kMaxBody) return fault(EBADMSG);
             while (buffer_.size() < *length) {
-                if (const int error = Fill(closed)) return fault(error);
+                if (const int error = Fill(closed, deadline)) return fault(error);
                 if (closed) return fault(0);
             }
             answer.body = buffer_.substr(0, *length);
@@ -276,7 +299,7 @@ std::expected<IppConnection::Answer, IppConnection::Fault> IppConnection::Receiv
         reusable_ = false;
         while (!closed) {
             if (buffer_.size() > kMaxBody) return fault(EBADMSG);
-            if (const int error = Fill(closed)) return fault(error);
+            if (const int error = Fill(closed, deadline)) return fault(error);
         }
         answer.body = std::move(buffer_);
         buffer_.clear();

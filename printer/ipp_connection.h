@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <expected>
 #include <string>
 #include <string_view>
@@ -9,8 +10,8 @@
 namespace tarnwick {
 
 // One HTTP/1.1 connection to a print server, carrying IPP requests without TLS. Every
-// wait on the server is bounded, so a server that stops answering fails the label
-// instead of leaving the program hanging.
+// wait while sending is bounded, and so is the whole wait for an answer, so a server
+// that stops answering fails the label instead of leaving the program hanging.
 class IppConnection {
 public:
     struct Answer {
@@ -44,8 +45,9 @@ private:
                                           std::string_view document);
     std::expected<void, Fault> Send(std::string_view resource, std::string_view message, std::string_view document);
     std::expected<Answer, Fault> Receive();
-    // Appends what arrives to buffer_; 0 on success, else errno (or 0 with closed set).
-    int Fill(bool& closed);
+    // Appends what arrives to buffer_ by the deadline; 0 on success, else errno (or 0
+    // with closed set).
+    int Fill(bool& closed, std::chrono::steady_clock::time_point deadline);
 
     int fd_ = -1;
     std::string host_;

@@ -13,8 +13,12 @@ void Put16(std::string& out, std::size_t value) {
 }
 
 void PutValue(std::string& out, IppTag tag, std::string_view name, std::string_view value) {
-    // Every value here is a short name or text; IPP caps one at 32767 octets.
-    value = value.substr(0, 32767);
+    // IPP caps a value at 32767 octets, a name at 255; never cut a character in two.
+    std::size_t limit = tag == IppTag::Name ? 255 : 32767;
+    if (value.size() > limit) {
+        while (limit > 0 && (static_cast<unsigned char>(value[limit]) & 0xC0) == 0x80) --limit;
+        value = value.substr(0, limit);
+    }
     out.push_back(static_cast<char>(tag));
     Put16(out, name.size());
     out.append(name);

@@ -17,7 +17,7 @@ namespace {
     X(cupsSetPasswordCB2) X(httpConnect2) X(cupsLastErrorString) X(cupsLastError) X(httpSetTimeout)           \
     X(ippFindAttribute) X(ippGetString) X(ippErrorString) X(ippNewRequest) X(ippAddString) X(ippAddStrings)   \
     X(cupsDoRequest) X(ippGetInteger) X(httpError) X(httpGetStatus) X(cupsSendRequest) X(ippLength)            \
-    X(cupsWriteRequestData) X(cupsGetResponse) X(ippGetStatusCode) X(ippDelete) X(httpClose) X(cupsEncryption)
+    X(cupsWriteRequestData) X(cupsGetResponse) X(ippGetStatusCode) X(ippDelete) X(httpClose)
 
 struct Libcups {
 #define TARNWICK_CUPS_POINTER(name) decltype(&::name) name = nullptr;
@@ -112,8 +112,12 @@ SendResult Sender::Send(std::string_view stream) {
     // A server that wants a password is reported, never answered from the terminal.
     cups_.cupsSetPasswordCB2([](const char*, http_t*, const char*, const char*, void*) -> const char* { return nullptr; },
                              nullptr);
-    const http_encryption_t encryption =
-        server_.encryptionRequired ? HTTP_ENCRYPTION_REQUIRED : cups_.cupsEncryption();
+    // As found now: libcups keeps what it read at its first use in this thread.
+    using Encryption = PrintServerAddress::Encryption;
+    const http_encryption_t encryption = server_.encryption == Encryption::Always     ? HTTP_ENCRYPTION_ALWAYS
+                                         : server_.encryption == Encryption::Required ? HTTP_ENCRYPTION_REQUIRED
+                                         : server_.encryption == Encryption::Never    ? HTTP_ENCRYPTION_NEVER
+                                                                                       : HTTP_ENCRYPTION_IF_REQUESTED;
     Http http(cups_.httpConnect2(server_.host.c_str(), server_.port, nullptr, AF_UNSPEC, encryption, 1,
                                  kServerTimeoutMs, nullptr),
               HttpClose{&cups_});

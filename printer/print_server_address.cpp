@@ -3,6 +3,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <array>
+#include <charconv>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
@@ -52,10 +54,25 @@ std::string Environment(const char* name) {
     return value ? value : "";
 }
 
+// A TCP port number, or 0.
+int PortNumber(std::string_view text) {
+    int number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    return error == std::errc() && end == text.data() + text.size() && number > 0 && number < 65536 ? number : 0;
+}
+
 int DefaultPort() {
-    const std::string port = Environment("IPP_PORT");
-    const int number = port.empty() ? 0 : std::atoi(port.c_str());
-    return number > 0 && number < 65536 ? number : 631;
+    const int port = PortNumber(Environment("IPP_PORT"));
+    return port != 0 ? port : 631;
+}
+
+std::string LoginName() {
+    passwd entry{};
+    passwd* found = nullptr;
+    std::array<char, 4096> buffer{};
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_name)
+        return found->pw_name;
+    return "unknown";
 }
 
 }  // namespace
@@ -87,19 +104,18 @@ PrintServerAddress FindPrintServer() {
         const bool hasPort = colon != std::string::npos &&
                              (close != std::string::npos ? colon > close : name.find(':') == colon);
         if (hasPort) {
-            const int port = std::atoi(name.c_str() + colon + 1);
-            if (port > 0 && port < 65536) address.port = port;
+            if (const int port = PortNumber(std::string_view(name).substr(colon + 1))) address.port = port;
             name.resize(colon);
         }
         if (close != std::string::npos) name = name.substr(1, close - 1);
     }
     address.host = name;
-    address.encryptionRequired = SameWord(settings.encryption, "Required") || SameWord(settings.encryption, "Always");
+    using Encryption = PrintServerAddress::Encryption;
+    if (SameWord(settings.encryption, "Required")) address.encryption = Encryption::Required;
+    else if (SameWord(settings.encryption, "Always")) address.encryption = Encryption::Always;
+    else if (SameWord(settings.encryption, "Never")) address.encryption = Encryption::Never;
     address.user = settings.user;
-    if (address.user.empty()) {
-        const passwd* entry = ::getpwuid(::getuid());
-        address.user = entry && entry->pw_name ? entry->pw_name : "unknown";
-    }
+    if (address.user.empty()) address.user = LoginName();
     return address;
 }
 

@@ -11,7 +11,10 @@ namespace tarnwick {
 struct PrintServerAddress {
     std::string host;   // a host name or address, or an absolute path to a local socket
     int port = 631;
-    bool encryptionRequired = false;  // Encryption Required/Always: only libcups speaks TLS
+    // client.conf's Encryption, or CUPS_ENCRYPTION. Required upgrades a plain connection to
+    // TLS, Always speaks TLS from the start; only libcups speaks TLS.
+    enum class Encryption { IfRequested, Never, Required, Always } encryption = Encryption::IfRequested;
+    bool EncryptionRequired() const { return encryption == Encryption::Required || encryption == Encryption::Always; }
     std::string user;                 // requesting-user-name
 
     bool LocalSocket() const { return !host.empty() && host.front() == '/'; }

@@ -16,7 +16,7 @@ namespace {
 bool NeedsLibcups(int httpStatus) { return httpStatus == 401 || httpStatus == 426; }
 
 std::string Reason(int error, const char* whenClosed) {
-    if (error == EBADMSG) return "its answer could not be read: it is not HTTP";
+    if (error == EBADMSG) return "its answer could not be read: it is no well-formed HTTP answer";
     return error != 0 ? std::strerror(error) : whenClosed;
 }
 
@@ -44,11 +44,13 @@ std::optional<IppAnswer> Decoded(const std::expected<IppConnection::Answer, IppC
 PrinterState QueryPrinterState(IppConnection& connection, const PrintServerAddress& server,
                                const std::string& printerName) {
     const std::string request = StateRequest(printerName);
-    std::optional<IppAnswer> answer;
-    if (connection.Reusable()) answer = Decoded(connection.Post("/", request));
-    if (!answer) {  // a server that closes after each request: once more on a new connection
-        if (auto again = IppConnection::Open(server, kServerTimeoutMs)) answer = Decoded(again->Post("/", request));
+    std::expected<IppConnection::Answer, IppConnection::Fault> answered =
+        std::unexpected(IppConnection::Fault{IppConnection::Fault::Stage::Sending, 0});
+    if (connection.Reusable()) answered = connection.Post("/", request);
+    if (!answered) {  // a server that closes after each request: once more on a new connection
+        if (auto again = IppConnection::Open(server, kServerTimeoutMs)) answered = again->Post("/", request);
     }
+    const std::optional<IppAnswer> answer = Decoded(answered);
     PrinterState result;
     if (!answer) return result;
     result.state = answer->Integer("printer-state").value_or(0);
@@ -61,7 +63,7 @@ PrinterState QueryPrinterState(IppConnection& connection, const PrintServerAddre
 SendResult SendToQueue(const std::string& printerName, std::string_view stream) {
     if (printerName.empty()) return std::unexpected(UnknownPrinter());
     const PrintServerAddress server = FindPrintServer();
-    if (server.encryptionRequired) return SendThroughLibcups(server, printerName, stream);
+    if (server.EncryptionRequired()) return SendThroughLibcups(server, printerName, stream);
 
     auto connection = IppConnection::Open(server, kServerTimeoutMs);
     if (!connection) return std::unexpected(NotRunning(server, connection.error()));

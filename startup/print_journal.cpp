@@ -19,6 +19,21 @@ namespace {
 // data.mdb makes it fail soon and the label prints without it.
 constexpr int kJournalBusyMs = 250;
 
+// The journal's shorter wait on a connection it shares, for as long as it uses it: a
+// label never waits long for its history row.
+class JournalWait {
+public:
+    explicit JournalWait(sqlite3* db) : db_(db) { sqlite3_busy_timeout(db_, kJournalBusyMs); }
+    ~JournalWait() {
+        if (db_ != nullptr) sqlite3_busy_timeout(db_, kDatabaseBusyMs);
+    }
+    JournalWait(const JournalWait&) = delete;
+    JournalWait& operator=(const JournalWait&) = delete;
+
+private:
+    sqlite3* db_;
+};
+
 // The stream comes last, so listing the other columns never reads its pages.
 constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS PrintJournal (ID INTEGER PRIMARY KEY AUTOINCREMENT, Time TEXT NOT NULL,"
@@ -144,6 +159,8 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
         db_ = *opened;
         sqlite3_busy_timeout(db_, kJournalBusyMs);
     }
+    std::optional<JournalWait> shared;
+    if (!owned_) shared.emplace(db_);
     if (!Exec(db_, "BEGIN IMMEDIATE")) return fail(sqlite3_errmsg(db_));
     if (!HasJournal(db_) && !Exec(db_, kSchema)) return fail(sqlite3_errmsg(db_));
     {
@@ -328,12 +345,12 @@ std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFi
     auto opened = OpenExistingDatabase(databaseFile, false);
     if (!opened) return std::unexpected(opened.error());
     Connection db(*opened);
-    sqlite3_busy_timeout(db.get(), kJournalBusyMs);
     return PruneJournal(db.get(), databaseFile, now);
 }
 
 std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::path& databaseFile,
                                          std::chrono::system_clock::time_point now) {
+    const JournalWait wait(db);
     if (!HasJournal(db)) return 0;
     const int days = JournalDays(db);
     if (days == 0) return 0;

@@ -72,7 +72,7 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
         return std::unexpected(failure);
     }
     // The window's handle and a lookup's own handle share the file.
-    sqlite3_busy_timeout(db, 2000);
+    sqlite3_busy_timeout(db, kDatabaseBusyMs);
 
     const char* const checks[][2] = {
         {"SELECT ID, BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName FROM Settings LIMIT 0",

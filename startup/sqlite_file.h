@@ -18,6 +18,9 @@ Failure StartUpFailure(std::string text);
 // Opens an existing settings database. Never creates it: a missing file, an
 // Access file left over from the old system or any other non-SQLite file is a
 // Failure that names the file.
+// How long a statement waits for another program's lock on data.mdb.
+inline constexpr int kDatabaseBusyMs = 2000;
+
 std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::path& file, bool readOnly);
 
 // A prepared statement that finalizes itself.

@@ -94,6 +94,11 @@ public:
         const std::lock_guard lock(mutex_);
         return document_;
     }
+    // Requests that came through libcups rather than our own client.
+    int LibcupsRequests() {
+        const std::lock_guard lock(mutex_);
+        return libcupsRequests_;
+    }
 
 private:
     void Serve() {
@@ -122,6 +127,10 @@ private:
                 const std::string byte = Read(fd, 1);
                 if (byte.empty()) return;
                 head += byte;
+            }
+            {
+                const std::lock_guard lock(mutex_);
+                if (head.find("User-Agent: CUPS/") != std::string::npos) ++libcupsRequests_;
             }
             if (reply_ == Reply::Password) {
                 Write(fd, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"CUPS\"\r\n"
@@ -179,7 +188,7 @@ private:
                 const std::size_t half = out.size() / 2;
                 Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n" +
                               Hex(half) + "\r\n" + out.substr(0, half) + "\r\n" + Hex(out.size() - half) + "\r\n" +
-                              out.substr(half) + "\r\n0\r\n\r\n");
+                              out.substr(half) + "\r\n0\r\nX-Checked: 1\r\n\r\n");
                 continue;
             }
             Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: " +
@@ -207,6 +216,7 @@ private:
     std::mutex mutex_;
     std::vector<ipp_op_t> operations_;
     std::string document_;
+    int libcupsRequests_ = 0;
 };
 
 // A port that was free a moment ago and that nothing listens on.
@@ -297,22 +307,36 @@ TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
     const SilentServer silent;
     const std::string dead = "127.0.0.1:" + std::to_string(DeadPort());
     const std::string quiet = "127.0.0.1:" + std::to_string(silent.port());
-    const std::pair<std::string, std::string> cases[] = {
-        {dead, "The print server at " + dead +
-                   " is not running or refused the connection (Connection refused). The label was not printed. "
-                   "Start the print service (CUPS) on that computer, or correct the server that CUPS_SERVER or "
-                   "client.conf names, then print the label again."},
-        {"/nonexistent/cups.sock", "The print server at /nonexistent/cups.sock is not running or refused the "
-                                   "connection (No such file or directory)."},
-        // It took the connection, so the label went out: only the operator can tell.
-        {quiet, "The print server " + quiet + " did not confirm the label sent to printer \"tarnwick-raw\" "
-                "(Connection timed out). The label may have been printed: check the printer and its queue before "
-                "printing it again."},
+    struct Case {
+        std::string address;
+        std::size_t labelBytes;
+        std::string message;
     };
-    for (const auto& [address, message] : cases) {
-        SCOPED_TRACE(address);
+    const Case cases[] = {
+        {dead, 600,
+         "The print server at " + dead +
+             " is not running or refused the connection (Connection refused). The label was not printed. "
+             "Start the print service (CUPS) on that computer, or correct the server that CUPS_SERVER or "
+             "client.conf names, then print the label again."},
+        {"/nonexistent/cups.sock", 600,
+         "The print server at /nonexistent/cups.sock is not running or refused the connection (No such file or "
+         "directory)."},
+        // It took the connection, so the label went out: only the operator can tell.
+        {quiet, 600,
+         "The print server " + quiet + " did not confirm the label sent to printer \"tarnwick-raw\" "
+         "(Connection timed out). The label may have been printed: check the printer and its queue before "
+         "printing it again."},
+        // More than the connection holds: the server never had all of it, so no job.
+        {quiet, 64 << 20,
+         "The printer \"tarnwick-raw\" did not take the label: sending the label failed: Connection timed out. The "
+         "label was not printed. Check the printer's queue, then print the label again."},
+    };
+    for (const auto& [address, labelBytes, message] : cases) {
+        SCOPED_TRACE(address + ", " + std::to_string(labelBytes) + " bytes");
         const ServerOverride override(address);
-        const auto sent = SendRaw(Queue("tarnwick-raw"), UniqueStream("unreachable"));
+        std::string label = UniqueStream("unreachable");
+        label.resize(labelBytes, 'L');
+        const auto sent = SendRaw(Queue("tarnwick-raw"), label);
         ASSERT_FALSE(sent.has_value());
         EXPECT_EQ(sent.error().text.substr(0, message.size()), message);
         EXPECT_EQ(sent.error().icon, MessageIcon::Critical);
@@ -369,8 +393,8 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
          "before printing it again."},
         {"answers what is no HTTP", ScriptedServer::Reply::Garbled, IPP_STATUS_OK, "SSH-2.0-OpenSSH_9.2\r\n\r\n",
          "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (its answer could not be "
-         "read: it is not HTTP). The label may have been printed: check the printer and its queue before printing it "
-         "again."},
+         "read: it is no well-formed HTTP answer). The label may have been printed: check the printer and its queue "
+         "before printing it again."},
         // Never a prompt on the terminal, and the label is not sent to a server that refused it.
         {"wants a password", ScriptedServer::Reply::Password, IPP_STATUS_OK, "",
          "The printer \"tarnwick-raw\" did not take the label: Unauthorized. The label was not printed. Check the "
@@ -392,6 +416,8 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
         const bool readsTheJob = c.reply != ScriptedServer::Reply::Password;
         EXPECT_EQ(server.Operations(), readsTheJob ? std::vector<ipp_op_t>{IPP_OP_PRINT_JOB} : std::vector<ipp_op_t>{});
         EXPECT_EQ(server.Document(), readsTheJob ? stream : "");
+        // Only a server that wants a login is asked again, through libcups.
+        EXPECT_EQ(server.LibcupsRequests(), readsTheJob ? 0 : 1);
     }
 }
 
