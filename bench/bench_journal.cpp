@@ -18,11 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "labels/base_point.h"
 #include "labels/print_request.h"
-#include "support/worked_jobs.h"
 #include "mainwindow/history_window.h"
-#include "startup/journaling_output.h"
+#include "printjob/print_and_record.h"
+#include "support/worked_jobs.h"
 #include "startup/startup.h"
 
 namespace {
@@ -59,34 +58,29 @@ double MedianMicroseconds(std::vector<double>& samples) {
     return samples[samples.size() / 2];
 }
 
-// One press of Print Labels as the window does it, with the journal row handed to the
-// journal's thread or without a journal.
+// One press of Print Labels as the window does it: with the job's row written ahead of
+// the bytes (the window waits for that commit) and its outcome handed to the journal's
+// thread, or with nothing recorded.
 void PrintRequest(benchmark::State& state, bool journal) {
     const auto folder = MakePlant(journal ? "journal" : "plain");
-    const auto database = folder / "data.mdb";
+    auto plant = StartUp(folder);
+    if (!plant) {
+        state.SkipWithError(plant.error().text.c_str());
+        return;
+    }
     const PrintControls controls = test::TypedLabel();
-    const PrintBases bases{FamilyABase(10.0, 5), OtherFamiliesBase(7.0, "003")};
     NullOutput printer;
     bool failed = false;
-    JournalWriter writer(database, [&failed](const Failure&) { failed = true; });
+    JournalWriter writer(plant->databaseFile(), [&failed](const Failure&) { failed = true; }, false);
     std::vector<double> samples;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const auto code = LookupPrintStyle(database, controls.txtStyle);
         LabelJob job;
-        if (journal) {
-            JournalingOutput journaling(printer, {"queue", "tarnwick-raw"});
-            const auto printed = PrintLabels(controls, code.value_or(""), job, bases, journaling);
-            if (!printed) {
-                state.SkipWithError(printed.error().text.c_str());
-                break;
-            }
-            if (auto entry = journaling.Finish(RequestFacts("window", controls, std::string(printed->layout), job),
-                                               nullptr))
-                writer.Post(std::move(*entry));
-        } else {
-            const auto printed = PrintLabels(controls, code.value_or(""), job, bases, printer);
-            benchmark::DoNotOptimize(printed);
+        const auto printed = journal ? PrintAndRecord(*plant, controls, job, {"window", std::nullopt}, printer, writer)
+                                     : PreviewRequest(*plant, controls, job, printer);
+        if (!printed) {
+            state.SkipWithError(printed.error().text.c_str());
+            break;
         }
         samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }

@@ -20,7 +20,7 @@
 #include "labels/base_point.h"
 #include "labels/print_request.h"
 #include "printer/send_to_printer.h"
-#include "startup/settings_store.h"
+#include "store/settings_store.h"
 
 extern char** environ;
 

@@ -1,5 +1,6 @@
 #include "cli/cli.h"
 
+#include <chrono>
 #include <iostream>
 
 namespace tarnwick::cli {
@@ -34,6 +35,7 @@ std::expected<CliArgs, std::string> ParseCliArgs(const std::vector<std::string>&
             name = a.substr(0, eq);
             inlineValue = a.substr(eq + 1);
         }
+        if (args.Has(name)) return std::unexpected("option " + name + " is given twice");
         if (command.flagOptions.contains(name)) {
             if (inlineValue) return std::unexpected("option " + name + " takes no value");
             args.flags.insert(name);
@@ -61,6 +63,17 @@ PlantFolderChoice ChoosePlantFolder(const CliArgs& args) {
 }  // namespace
 
 std::filesystem::path PlantFolder(const CliArgs& args) { return ChoosePlantFolder(args).folder; }
+
+PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
+    return PrintJournal(plant.databaseFile(), plant.db.handle(), [&ctx](const Failure& notice) {
+        ctx.err << notice.text << '\n';
+    });
+}
+
+void PruneOldJobs(Plant& plant) {
+    // A journal that cannot be pruned now is pruned by a later command or window.
+    (void)PruneJournal(plant.db.handle(), plant.databaseFile(), std::chrono::system_clock::now());
+}
 
 std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
     auto plant = StartUp(ChoosePlantFolder(args));

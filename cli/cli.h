@@ -11,6 +11,7 @@
 
 #include "startup/plant_folder.h"
 #include "startup/startup.h"
+#include "store/print_journal.h"
 
 namespace tarnwick::cli {
 
@@ -53,6 +54,13 @@ std::filesystem::path PlantFolder(const CliArgs& args);
 
 // Start-up on the plant folder; prints the failure on err and returns nullopt.
 std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
+
+// The print journal of a command that prints, through the command's own connection; a
+// journal that stops (or starts again) being kept is told on err.
+PrintJournal CommandJournal(Plant& plant, CliContext& ctx);
+
+// Removes the jobs past the retention, once the command's labels are out and recorded.
+void PruneOldJobs(Plant& plant);
 
 // Prints a failure's text on err; returns kRefused.
 int Refuse(CliContext& ctx, const Failure& failure);

@@ -6,7 +6,7 @@
 #include "cli/cli.h"
 #include "labels/base_point.h"
 #include "labels/layouts.h"
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnwick::cli {
 namespace {

@@ -1,8 +1,9 @@
 #include <charconv>
 #include <chrono>
 
+#include "base/printable_text.h"
 #include "cli/cli.h"
-#include "startup/print_journal.h"
+#include "store/print_journal.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -22,11 +23,17 @@ const char kHelp[] =
     "  --since DATE     only jobs from this UTC date or time on: 2026-12-01, 2026-12-01T08:00\n"
     "  --limit N        at most the N newest jobs\n"
     "  --format tsv     tab-separated (the default); tabs and line ends in a value become blanks\n"
-    "  --format csv     comma-separated, values with commas, quotes or line ends in double quotes\n"
-    "  --prune          remove the jobs older than the retention now, as start-up does: the\n"
+    "  --format csv     comma-separated, values with commas or quotes in double quotes\n"
+    "  --prune          remove the jobs older than the retention now, as the window and the\n"
+    "                   printing commands do after their labels: the\n"
     "                   JournalDays column of the Settings row when there is one, else 180\n"
     "                   days (0 keeps every job)\n"
     "  --keep-days N    keep jobs N days from now on (0: every job), in the Settings row\n"
+    "\n"
+    "Other control characters in a value (an ESC typed into a WIP) are written as \\xHH, so\n"
+    "the listing never sends the terminal a command. A job whose row was written but whose\n"
+    "label Tarnwick did not see through (it was stopped while sending) shows the outcome\n"
+    "\"may have printed\".\n"
     "\n"
     "Exit status: 0 done, 1 the journal could not be read or pruned, 2 usage error.\n";
 
@@ -39,27 +46,44 @@ bool IsDigits(std::string_view text) {
     return true;
 }
 
-// A date, or a date and time, written as the journal writes times (a blank for the T is
-// allowed); nullopt when it is neither.
+// Digits from `at`, as a number within [low, high]; nullopt otherwise.
+std::optional<int> Field(std::string_view text, std::size_t at, std::size_t length, int low, int high) {
+    if (at + length > text.size() || !IsDigits(text.substr(at, length))) return std::nullopt;
+    int value = 0;
+    std::from_chars(text.data() + at, text.data() + at + length, value);
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+// A real date, or a date and time (hours and minutes, seconds and milliseconds
+// optional), written as the journal writes times (a blank for the T is allowed);
+// nullopt when it is neither.
 std::optional<std::string> SinceValue(std::string text) {
-    if (text.size() < 10 || !IsDigits(text.substr(0, 4)) || text[4] != '-' || !IsDigits(text.substr(5, 2)) ||
-        text[7] != '-' || !IsDigits(text.substr(8, 2)))
-        return std::nullopt;
+    const auto year = Field(text, 0, 4, 1, 9999), month = Field(text, 5, 2, 1, 12), day = Field(text, 8, 2, 1, 31);
+    if (!year || !month || !day || text[4] != '-' || text[7] != '-') return std::nullopt;
+    const std::chrono::year_month_day date{std::chrono::year(*year), std::chrono::month(*month),
+                                           std::chrono::day(*day)};
+    if (!date.ok()) return std::nullopt;
     if (text.size() == 10) return text;
     if (text[10] != 'T' && text[10] != ' ') return std::nullopt;
     text[10] = 'T';
-    for (const char c : text.substr(11))
-        if (!(c >= '0' && c <= '9') && c != ':' && c != '.') return std::nullopt;
+    // 2026-12-01T08:00, :05, .250
+    const bool time = (text.size() == 16 || text.size() == 19 || text.size() == 23) && Field(text, 11, 2, 0, 23) &&
+                      text[13] == ':' && Field(text, 14, 2, 0, 59) &&
+                      (text.size() == 16 || (text[16] == ':' && Field(text, 17, 2, 0, 59))) &&
+                      (text.size() <= 19 || (text[19] == '.' && Field(text, 20, 3, 0, 999)));
+    if (!time) return std::nullopt;
     return text;
 }
 
 std::string TsvField(std::string text) {
     for (char& c : text)
         if (c == '\t' || c == '\r' || c == '\n') c = ' ';
-    return text;
+    return PrintableText(text);
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(std::string text) {
+    text = PrintableText(text);
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -67,6 +91,7 @@ std::string CsvField(const std::string& text) {
 }
 
 void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
+    const ShownOutcome shown = ShowOutcome(job);
     const std::string fields[] = {std::to_string(job.id),
                                   job.time,
                                   job.station,
@@ -79,8 +104,8 @@ void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
                                   job.cutRow ? std::to_string(*job.cutRow) : "",
                                   job.route,
                                   job.printer,
-                                  job.outcome,
-                                  job.message,
+                                  shown.outcome,
+                                  shown.message,
                                   std::to_string(job.byteCount),
                                   job.reprintOf ? std::to_string(*job.reprintOf) : ""};
     bool first = true;

@@ -1,8 +1,6 @@
 #include "cli/cli.h"
-#include "labels/base_point.h"
-#include "labels/print_request.h"
 #include "printer/send_to_printer.h"
-#include "startup/journaling_output.h"
+#include "printjob/print_and_record.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -58,22 +56,12 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
 
     auto plant = LoadPlant(args, ctx);
     if (!plant) return kRefused;
-    const PrintControls controls = TypedControls(args);
-    const auto code = LookupPrintStyle(plant->db, controls.txtStyle);
-    if (!code) return Refuse(ctx, code.error());
-
-    const PrintBases bases{FamilyABase(plant->printer.BaseX, plant->printer.BaseY),
-                           OtherFamiliesBase(plant->config.BaseH, plant->config.BaseV)};
-    const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
-                            plant->config.DeviceTimeout};
+    const OutputRoute route = PlantRoute(*plant);
     RoutedOutput printer([&route] { return route; });
-    JournalingOutput journaling(printer, QueueOrDevice(route.queue, route.printerName, route.device));
+    PrintJournal journal = CommandJournal(*plant, ctx);
     LabelJob job;
-    const auto printed = PrintLabels(controls, *code, job, bases, journaling);
-    PrintJournal journal(plant->databaseFile(), plant->db.handle());
-    JournalEntry facts = RequestFacts("cli", controls, RequestLayout(controls, *code), job);
-    if (const auto warning = journaling.Record(journal, std::move(facts), printed ? nullptr : &printed.error()))
-        ctx.err << warning->text << '\n';
+    const auto printed = PrintAndRecord(*plant, TypedControls(args), job, {"cli", std::nullopt}, printer, journal);
+    PruneOldJobs(*plant);
     if (!printed) return Refuse(ctx, printed.error());
 
     ctx.out << "Printed layout " << printed->layout << " on ";

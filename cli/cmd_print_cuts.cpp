@@ -4,10 +4,8 @@
 #include "cli/cli.h"
 #include "cutsheet/cut_rows.h"
 #include "cutsheet/cut_sheet.h"
-#include "labels/base_point.h"
-#include "labels/print_request.h"
 #include "printer/send_to_printer.h"
-#include "startup/journaling_output.h"
+#include "printjob/print_and_record.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -44,26 +42,16 @@ PrintControls CutControls(const CliArgs& args, const std::string& file, const Cu
 struct CutPrinter {
     const CliArgs& args;
     CliContext& ctx;
-    const Plant& plant;
+    Plant& plant;
     std::string file;
-    PrintBases bases;
-    OutputRoute route;
+    OutputRoute route = PlantRoute(plant);
     RoutedOutput printer{[this] { return route; }};
-    PrintJournal journal{plant.databaseFile(), plant.db.handle()};
+    PrintJournal journal = CommandJournal(plant, ctx);
 
     std::expected<PrintedLabel, Failure> Print(const CutRow& cut) {
-        const auto code = LookupPrintStyle(plant.db, cut.Style);
-        if (!code) return std::unexpected(code.error());
         LabelJob job;
         ApplyCutRow(cut, job);
-        const PrintControls controls = CutControls(args, file, cut);
-        JournalingOutput journaling(printer, QueueOrDevice(route.queue, route.printerName, route.device));
-        auto printed = PrintLabels(controls, *code, job, bases, journaling);
-        JournalEntry facts = RequestFacts("cli", controls, RequestLayout(controls, *code), job);
-        facts.cutRow = cut.row;
-        if (const auto warning = journaling.Record(journal, std::move(facts), printed ? nullptr : &printed.error()))
-            ctx.err << warning->text << '\n';
-        return printed;
+        return PrintAndRecord(plant, CutControls(args, file, cut), job, {"cli", cut.row}, printer, journal);
     }
 
     void Report(const CutRow& cut, const PrintedLabel& printed) {
@@ -93,14 +81,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     if (!plant) return kRefused;
     const std::filesystem::path file = args.positionals.at(0);
     if (auto usable = CheckCutSheetPath(file); !usable) return Refuse(ctx, usable.error());
-    CutPrinter printer{args,
-                       ctx,
-                       *plant,
-                       file.string(),
-                       {FamilyABase(plant->printer.BaseX, plant->printer.BaseY),
-                        OtherFamiliesBase(plant->config.BaseH, plant->config.BaseV)},
-                       {plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
-                        plant->config.DeviceTimeout}};
+    CutPrinter printer{args, ctx, *plant, file.string()};
     const std::string& extraQty = plant->config.ExtraQty;
 
     if (!all) {
@@ -110,6 +91,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         const auto printed = printer.Print(**cut);
         if (!printed) return Refuse(ctx, printed.error());
         printer.Report(**cut, *printed);
+        PruneOldJobs(*plant);
         return kOk;
     }
 
@@ -132,6 +114,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         }
         printer.Report(*cut, *printed);
     }
+    PruneOldJobs(*plant);
     return kOk;
 }
 

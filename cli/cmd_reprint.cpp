@@ -3,7 +3,7 @@
 #include "cli/cli.h"
 #include "labels/reprint_stream.h"
 #include "printer/send_to_printer.h"
-#include "startup/journaling_output.h"
+#include "printjob/print_and_record.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -33,19 +33,18 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     std::optional<int> quantity;
     if (const auto qty = args.Get("--qty")) {
         const auto parsed = ReprintQuantity(*qty);
-        if (!parsed) return Refuse(ctx, parsed.error());
+        if (!parsed) return Usage(ctx, parsed.error().text);
         quantity = *parsed;
     }
 
     auto plant = LoadPlant(args, ctx);
     if (!plant) return kRefused;
-    const OutputRoute route{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
-                            plant->config.DeviceTimeout};
+    const OutputRoute route = PlantRoute(*plant);
     RoutedOutput printer([&route] { return route; });
-    PrintJournal journal(plant->databaseFile(), plant->db.handle());
-    const auto reprint = ReprintJob(journal, id, quantity, printer, RouteOf(*plant));
+    PrintJournal journal = CommandJournal(*plant, ctx);
+    const auto reprint = ReprintJob(*plant, journal, id, quantity, printer);
+    PruneOldJobs(*plant);
     if (!reprint) return Refuse(ctx, reprint.error());
-    if (reprint->warning) ctx.err << reprint->warning->text << '\n';
     if (!reprint->sent) return Refuse(ctx, reprint->sent.error());
     if (!reprint->sent->note.empty()) ctx.err << reprint->sent->note << '\n';
 

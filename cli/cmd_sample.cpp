@@ -6,7 +6,7 @@
 #include "labels/label_job.h"
 #include "labels/sample_label.h"
 #include "printer/send_to_printer.h"
-#include "startup/journaling_output.h"
+#include "printjob/print_and_record.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -55,10 +55,9 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
         return kRefused;
     }
 
-    const auto stream = SampleStream(baseX, baseY);
-    if (!stream) return Refuse(ctx, stream.error());
-
     if (file) {
+        const auto stream = SampleStream(baseX, baseY);
+        if (!stream) return Refuse(ctx, stream.error());
         std::ofstream out(*file, std::ios::binary | std::ios::trunc);
         out.write(stream->data(), static_cast<std::streamsize>(stream->size()));
         out.close();
@@ -92,13 +91,13 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
     }
 
     FunctionOutput output([&route](std::string_view bytes) { return SendRaw(route, bytes); });
-    JournalingOutput journaling(output, QueueOrDevice(route.queue, route.printerName, route.device));
-    const auto sent = journaling.SendToPrinter(*stream);
     // A sample given every value may run without a plant; there is no journal then.
-    if (const auto database = PlantFolder(args) / "data.mdb"; std::filesystem::exists(database)) {
-        PrintJournal journal(database);
-        if (const auto warning = journaling.Record(journal, SampleFacts(), nullptr)) ctx.err << warning->text << '\n';
-    }
+    const auto database = PlantFolder(args) / "data.mdb";
+    NoJournal none;
+    std::optional<PrintJournal> journal;
+    if (std::filesystem::exists(database))
+        journal.emplace(database, [&ctx](const Failure& notice) { ctx.err << notice.text << '\n'; });
+    const auto sent = PrintSample(baseX, baseY, route, output, journal ? static_cast<JobRecorder&>(*journal) : none);
     if (!sent) return Refuse(ctx, sent.error());
     if (route.queue) ctx.out << "Sent the sample label to the print queue " << route.printerName << ".";
     else ctx.out << "Sent the sample label to the printer device " << route.device.string() << ".";

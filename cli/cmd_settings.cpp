@@ -1,5 +1,5 @@
 #include "cli/cli.h"
-#include "startup/settings_entry.h"
+#include "store/settings_entry.h"
 
 namespace tarnwick::cli {
 namespace {

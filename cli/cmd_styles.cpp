@@ -1,5 +1,6 @@
+#include "base/printable_text.h"
 #include "cli/cli.h"
-#include "startup/style_csv.h"
+#include "store/style_csv.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -30,7 +31,9 @@ int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, 
 int List(const std::filesystem::path& database, CliContext& ctx) {
     const auto rows = ListPrintStyles(database);
     if (!rows) return Refuse(ctx, rows.error());
-    for (const auto& row : *rows) ctx.out << row.style << '\t' << row.code.value_or("") << '\n';
+    // A tab or line end inside a style would split its line in two.
+    for (const auto& row : *rows)
+        ctx.out << PrintableText(row.style) << '\t' << PrintableText(row.code.value_or("")) << '\n';
     return kOk;
 }
 

@@ -5,7 +5,7 @@
 #include <optional>
 
 #include "cutsheet/cut_sheet.h"
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {

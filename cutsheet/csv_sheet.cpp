@@ -16,7 +16,7 @@
 #include "cutsheet/cell_results.h"
 #include "cutsheet/cut_sheet.h"
 #include "cutsheet/sheet_limits.h"
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnwick {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cutsheet/cut_sheet.h"
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "labels/label_job.h"
 
 namespace tarnwick {

@@ -7,7 +7,7 @@
 #include <utility>
 #include <variant>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 
 namespace tarnwick {
 

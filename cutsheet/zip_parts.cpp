@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "cutsheet/sheet_limits.h"
-#include "labels/loaded_library.h"
+#include "base/loaded_library.h"
 
 namespace tarnwick {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {

@@ -1,6 +1,6 @@
 #include "labels/label_job.h"
 
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnwick {
 

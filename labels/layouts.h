@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "labels/label_job.h"
 #include "labels/printer_output.h"
 

@@ -4,7 +4,7 @@
 #include <expected>
 #include <string>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "labels/label_job.h"
 
 namespace tarnwick {

@@ -67,7 +67,19 @@ std::expected<PrintedLabel, Failure> DispatchByCode(std::string_view code, const
     return Build(*layout, std::move(args), controls, bases, out);
 }
 
+// A cut printed in New Format takes A1, or A2 with the brand box checked.
+std::optional<std::string_view> NewFormatLayout(const PrintControls& controls) {
+    if (controls.SelectedFile.empty() || controls.chkNew != 1) return std::nullopt;
+    return controls.chkQuenby == 1 ? "A2" : "A1";
+}
+
 }  // namespace
+
+std::string RequestLayout(const PrintControls& controls, std::string_view code) {
+    if (const auto name = NewFormatLayout(controls)) return std::string(*name);
+    if (const auto layout = LayoutForCode(code)) return std::string(layout->name);
+    return std::string(code);
+}
 
 std::string ComposeBarcode(std::string_view style, std::string_view color, std::string_view waist,
                            std::string_view lengthDesc) {
@@ -105,10 +117,10 @@ std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, 
     }
 
     job.Qty = controls.txtQty;
-    if (controls.chkNew == 1) {
+    if (const auto name = NewFormatLayout(controls)) {
         if (BlankAfterTrim(job.LengthDesc)) job.LengthDesc = controls.txtLDesc;
         if (BlankAfterTrim(job.MadeIn)) job.MadeIn = controls.txtMadeIn;
-        const auto layout = LayoutByName(controls.chkQuenby == 1 ? "A2" : "A1");
+        const auto layout = LayoutByName(*name);
         return Build(*layout, ArgsOf(job), controls, bases, out);
     }
     return DispatchByCode(code, job, controls, bases, out);

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "labels/label_job.h"
 #include "labels/printer_output.h"
 
@@ -40,6 +40,10 @@ struct PrintedLabel {
 // Longer pieces are kept whole, so the value may run past 17 characters.
 std::string ComposeBarcode(std::string_view style, std::string_view color, std::string_view waist,
                            std::string_view lengthDesc);
+
+// The layout a request takes for these controls and the style's layout code; a code no
+// layout has is given back as it is.
+std::string RequestLayout(const PrintControls& controls, std::string_view code);
 
 // Print Labels once `code` (the layout code of the style box's text) is known: the mode
 // rules, the window's LabelJob brought up to date, one layout built and sent to `out`.

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 
 namespace tarnwick {
 

@@ -6,7 +6,7 @@
 
 #include "labels/command_stream.h"
 #include "labels/label_fields.h"
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnwick {
 

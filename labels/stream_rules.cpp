@@ -7,7 +7,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnwick {
 namespace {

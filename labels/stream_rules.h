@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 
 namespace tarnwick {
 

@@ -6,7 +6,7 @@
 
 #include "cutsheet/cut_rows.h"
 #include "cutsheet/cut_sheet.h"
-#include "labels/numbers.h"
+#include "base/numbers.h"
 #include "mainwindow/frm_main_menu.h"
 #include "toolkit/toolkit.h"
 

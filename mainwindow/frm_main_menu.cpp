@@ -8,7 +8,12 @@
 #include <span>
 #include <utility>
 
-#include "labels/numbers.h"
+#include "base/numbers.h"
+#include "mainwindow/history_window.h"
+#include "mainwindow/preview_window.h"
+#include "mainwindow/print_labels.h"
+#include "preview/label_renderer.h"
+#include "printjob/print_and_record.h"
 #include "toolkit/toolkit.h"
 
 namespace tarnwick {
@@ -88,9 +93,9 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
     setWindowTitle("Tarnwick Main Menu 3.4");
     BuildControls();
     BuildMenu();
-    // The warning comes from the journal's thread; the box is shown on the window's.
-    journal_ = std::make_unique<JournalWriter>(deps_.plant.databaseFile(), [this](const Failure& warning) {
-        QMetaObject::invokeMethod(this, [this, warning] { deps_.dialogs.Show(warning); }, Qt::QueuedConnection);
+    // The notice comes from the journal's thread; the box is shown on the window's.
+    journal_ = std::make_unique<JournalWriter>(deps_.plant.databaseFile(), [this](const Failure& notice) {
+        QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
     });
     Form_Load();
     Drive1->setFocus();
@@ -228,5 +233,47 @@ void frmMainMenu::chkQuenby_Click() {
 }
 
 void frmMainMenu::txtWIP_LostFocus() { btnPrint->setEnabled(true); }
+
+HistoryWindow* frmMainMenu::historyWindow() const { return history_.data(); }
+
+PreviewWindow* frmMainMenu::previewWindow() const { return preview_.data(); }
+
+// Label › Preview…: Print Labels to the letter, lookup, mode rules and refusals
+// included, but the stream is captured and drawn instead of printed.
+void frmMainMenu::mnuPreview_Click() {
+    CapturingOutput capture;
+    const auto printed = PreviewRequest(deps_.plant, ReadPrintControls(*this), Job, capture);
+    if (!printed) {
+        deps_.dialogs.Show(printed.error());
+        return;
+    }
+    if (capture.streams.size() != 1) {
+        deps_.dialogs.Show("No label was composed, so there is nothing to preview.");
+        return;
+    }
+    const std::string& stream = capture.streams.front();
+    auto rendering = RenderLabel(stream);
+    if (!rendering) {
+        deps_.dialogs.Show(rendering.error());
+        return;
+    }
+    ShowPreview(preview_, PreviewOf::NextLabel, this, std::string(printed->layout), stream.size(),
+                std::move(*rendering));
+}
+
+// Label › History…: one history window, brought forward and read afresh when open.
+void frmMainMenu::mnuHistory_Click() {
+    // The last label's outcome is still on its way to the journal when the operator is quick.
+    journal_->Flush();
+    if (history_.isNull()) {
+        history_ = new HistoryWindow(deps_.plant, deps_.dialogs, deps_.printer, this);
+        history_->setObjectName("HistoryWindow");
+    } else {
+        history_->Refresh();
+    }
+    history_->show();
+    history_->raise();
+    history_->activateWindow();
+}
 
 }  // namespace tarnwick

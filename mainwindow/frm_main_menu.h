@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPointer>
 #include <QPushButton>
 #include <cstdint>
 #include <functional>
@@ -13,7 +14,7 @@
 
 #include "labels/label_job.h"
 #include "labels/printer_output.h"
-#include "startup/print_journal.h"
+#include "store/print_journal.h"
 #include "startup/startup.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/file_lists.h"
@@ -21,6 +22,9 @@
 class QAction;
 
 namespace tarnwick {
+
+class HistoryWindow;
+class PreviewWindow;
 
 // Check-box values as the label system counts them: 0 unchecked, 1 checked, 2 greyed.
 int CheckValue(const QCheckBox* box);
@@ -96,14 +100,21 @@ public:
     void mnuHistory_Click();
 
     MainMenuDeps& deps() { return deps_; }
-    // Where Print Labels records its jobs, off the window's thread.
+    // Where Print Labels records its jobs: the row ahead of the label, the rest off the
+    // window's thread.
     JournalWriter& journal() { return *journal_; }
+    // The windows Label › History… and Label › Preview… opened, while they are open.
+    HistoryWindow* historyWindow() const;
+    PreviewWindow* previewWindow() const;
 
 private:
     void BuildControls();
     void BuildMenu();
     MainMenuDeps deps_;
     std::unique_ptr<JournalWriter> journal_;
+    // Kept rather than looked up: a lookup by type finds any dialog child first.
+    QPointer<HistoryWindow> history_;
+    QPointer<PreviewWindow> preview_;
 };
 
 }  // namespace tarnwick

@@ -9,12 +9,13 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <charconv>
 
 #include "mainwindow/frm_main_menu.h"
 #include "mainwindow/preview_window.h"
 #include "preview/label_renderer.h"
-#include "startup/journaling_output.h"
+#include "base/printable_text.h"
+#include "labels/reprint_stream.h"
+#include "printjob/print_and_record.h"
 #include "toolkit/toolkit.h"
 
 namespace tarnwick {
@@ -29,20 +30,20 @@ QString LocalTime(const std::string& utc) {
     return time.toLocalTime().toString("yyyy-MM-dd HH:mm:ss");
 }
 
+// A recorded text as the list shows it: a control character typed into a box is shown,
+// never acted on.
+QString Shown(const std::string& text) { return Q(PrintableText(text)); }
+
 QString Outcome(const JournalEntry& job) {
-    QString text = Q(job.outcome);
+    const ShownOutcome shown = ShowOutcome(job);
+    QString text = Shown(shown.outcome);
     if (job.reprintOf) text += QString(", reprint of %1").arg(*job.reprintOf);
-    if (job.outcome != "sent" && !job.message.empty()) text += ": " + Q(job.message);
+    if (shown.outcome != "sent" && !shown.message.empty()) text += ": " + Shown(shown.message);
     return text;
 }
 
 // The quantity a reprint offers first: the recorded one when a reprint can take it.
-int OfferedQuantity(const std::string& recorded) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(recorded.data(), recorded.data() + recorded.size(), value);
-    if (error != std::errc() || end != recorded.data() + recorded.size() || value < 1 || value > 32767) return 1;
-    return value;
-}
+int OfferedQuantity(const std::string& recorded) { return ReprintQuantity(recorded).value_or(1); }
 
 QPushButton* Button(const char* caption, QWidget* parent) {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
@@ -54,7 +55,11 @@ QPushButton* Button(const char* caption, QWidget* parent) {
 }  // namespace
 
 HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& printer, QWidget* parent)
-    : QDialog(parent), plant_(plant), dialogs_(dialogs), printer_(printer), journal_(plant.databaseFile()) {
+    : QDialog(parent),
+      plant_(plant),
+      dialogs_(dialogs),
+      printer_(printer),
+      journal_(plant.databaseFile(), [&dialogs](const Failure& notice) { dialogs.Show(notice); }) {
     setWindowTitle("Print History");
     setModal(false);
 
@@ -128,6 +133,8 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
 
 HistoryWindow::~HistoryWindow() = default;
 
+PreviewWindow* HistoryWindow::previewWindow() const { return preview_.data(); }
+
 void HistoryWindow::Refresh() {
     JournalQuery query;
     query.wip = txtWIP->text().toStdString();
@@ -139,9 +146,12 @@ void HistoryWindow::Refresh() {
         jobs_.clear();
         lstJobs->setRowCount(0);
         lblCount->setText("");
-        dialogs_.Show(jobs.error());
+        // Told once while it lasts, not at every keystroke in a filter box.
+        if (!readFailing_) dialogs_.Show(jobs.error());
+        readFailing_ = true;
         return;
     }
+    readFailing_ = false;
     jobs_ = std::move(*jobs);
 
     lstJobs->setUpdatesEnabled(false);
@@ -149,8 +159,8 @@ void HistoryWindow::Refresh() {
     lstJobs->setRowCount(static_cast<int>(jobs_.size()));
     for (int row = 0; row < static_cast<int>(jobs_.size()); ++row) {
         const JournalEntry& job = jobs_[static_cast<std::size_t>(row)];
-        const QString cells[] = {LocalTime(job.time), Q(job.wip),     Q(job.style),  Q(job.layout),
-                                 Q(job.quantity),     Q(job.printer), Outcome(job)};
+        const QString cells[] = {LocalTime(job.time),  Shown(job.wip),     Shown(job.style), Shown(job.layout),
+                                 Shown(job.quantity), Shown(job.printer), Outcome(job)};
         for (int column = 0; column < 7; ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             // The printer's path and a refusal's message are often wider than their column.
@@ -195,7 +205,7 @@ void HistoryWindow::btnReprint_Click() {
     std::expected<Reprint, Failure> reprint;
     {
         BusyCursor busy;
-        reprint = ReprintJob(journal_, job->id, quantity, printer_, RouteOf(plant_));
+        reprint = ReprintJob(plant_, journal_, job->id, quantity, printer_);
     }
     if (!reprint) {
         dialogs_.Show(reprint.error());
@@ -204,7 +214,6 @@ void HistoryWindow::btnReprint_Click() {
     if (!reprint->sent) dialogs_.Show(reprint->sent.error());
     else if (!reprint->sent->note.empty())
         dialogs_.Show(reprint->sent->note, MessageButtons::Ok, MessageIcon::Information);
-    if (reprint->warning) dialogs_.Show(*reprint->warning);
     Refresh();
 }
 
@@ -221,34 +230,7 @@ void HistoryWindow::btnPreview_Click() {
         dialogs_.Show(rendering.error());
         return;
     }
-    if (preview_ == nullptr) {
-        preview_ = new PreviewWindow(PreviewOf::RecordedJob, this);
-        preview_->setObjectName("PreviewWindow");
-    }
-    preview_->ShowLabel(job->layout, job->stream->size(), std::move(*rendering));
-    preview_->show();
-    preview_->raise();
-    preview_->activateWindow();
-}
-
-}  // namespace tarnwick
-
-namespace tarnwick {
-
-// Label › History…: one history window, brought forward and read afresh when open.
-void frmMainMenu::mnuHistory_Click() {
-    // The last label's row is still on its way to the journal when the operator is quick.
-    journal_->Flush();
-    auto* window = findChild<HistoryWindow*>();
-    if (window == nullptr) {
-        window = new HistoryWindow(deps_.plant, deps_.dialogs, deps_.printer, this);
-        window->setObjectName("HistoryWindow");
-    } else {
-        window->Refresh();
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
+    ShowPreview(preview_, PreviewOf::RecordedJob, this, job->layout, job->stream->size(), std::move(*rendering));
 }
 
 }  // namespace tarnwick

@@ -1,13 +1,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
 
 #include "labels/printer_output.h"
-#include "startup/print_journal.h"
+#include "store/print_journal.h"
 #include "startup/startup.h"
 #include "toolkit/dialogs.h"
 
@@ -49,6 +50,7 @@ public:
     void btnPreview_Click();
 
     const std::vector<JournalEntry>& Jobs() const { return jobs_; }
+    PreviewWindow* previewWindow() const;
 
 private:
     std::optional<JournalEntry> SelectedJob();
@@ -58,7 +60,8 @@ private:
     PrinterOutput& printer_;
     PrintJournal journal_;
     std::vector<JournalEntry> jobs_;
-    PreviewWindow* preview_ = nullptr;
+    QPointer<PreviewWindow> preview_;
+    bool readFailing_ = false;
 };
 
 }  // namespace tarnwick

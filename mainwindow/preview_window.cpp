@@ -113,4 +113,16 @@ void PreviewWindow::ShowZoomed() {
     picLabel->resize(shown.size());
 }
 
+void ShowPreview(QPointer<PreviewWindow>& window, PreviewOf what, QWidget* parent, std::string layout,
+                 std::size_t byteCount, Rendering rendering) {
+    if (window.isNull()) {
+        window = new PreviewWindow(what, parent);
+        window->setObjectName("PreviewWindow");
+    }
+    window->ShowLabel(std::move(layout), byteCount, std::move(rendering));
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 }  // namespace tarnwick

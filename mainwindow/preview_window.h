@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QImage>
+#include <QPointer>
 #include <cstddef>
 #include <string>
 
@@ -50,5 +51,10 @@ private:
     QHBoxLayout* top_;
     QHBoxLayout* bottom_;
 };
+
+// Shows a label in the preview window `window` keeps, made (over `parent`) when there is
+// none yet, and brings it forward.
+void ShowPreview(QPointer<PreviewWindow>& window, PreviewOf what, QWidget* parent, std::string layout,
+                 std::size_t byteCount, Rendering rendering);
 
 }  // namespace tarnwick

@@ -1,8 +1,7 @@
 #include "mainwindow/print_labels.h"
 
-#include "labels/base_point.h"
 #include "mainwindow/frm_main_menu.h"
-#include "startup/journaling_output.h"
+#include "printjob/print_and_record.h"
 #include "toolkit/toolkit.h"
 
 namespace tarnwick {
@@ -28,43 +27,16 @@ PrintControls ReadPrintControls(const frmMainMenu& form) {
     return c;
 }
 
-std::expected<PrintedLabel, Failure> RunPrintRequest(frmMainMenu& form, PrinterOutput& out) {
-    const Plant& plant = form.deps().plant;
-    const auto code = LookupPrintStyle(plant.databaseFile(), form.txtStyle->text().toStdString());
-    if (!code) return std::unexpected(code.error());
-    const PrintBases bases{FamilyABase(plant.printer.BaseX, plant.printer.BaseY),
-                           OtherFamiliesBase(plant.config.BaseH, plant.config.BaseV)};
-    return PrintLabels(ReadPrintControls(form), *code, form.Job, bases, out);
-}
-
-namespace {
-
-// The journal row of one Print Labels, posted once the label has gone or been refused.
-void RecordPrint(frmMainMenu& form, JournalingOutput& journaling, const std::expected<PrintedLabel, Failure>& printed) {
-    const Plant& plant = form.deps().plant;
-    const PrintControls controls = ReadPrintControls(form);
-    std::string layout = printed ? std::string(printed->layout)
-                                 : RequestLayout(controls, LookupPrintStyle(plant.databaseFile(), controls.txtStyle)
-                                                               .value_or(""));
-    JournalEntry facts = RequestFacts("window", controls, std::move(layout), form.Job);
-    if (!controls.SelectedFile.empty()) facts.cutRow = form.CurrentRow;
-    if (auto entry = journaling.Finish(std::move(facts), printed ? nullptr : &printed.error()))
-        form.journal().Post(std::move(*entry));
-}
-
-}  // namespace
-
 void frmMainMenu::btnPrint_Click() {
-    JournalingOutput journaling(deps_.printer, RouteOf(deps_.plant));
     std::expected<PrintedLabel, Failure> printed;
     {
         // A printer that stops taking the label keeps the window waiting up to its deadline.
         BusyCursor busy;
-        printed = RunPrintRequest(*this, journaling);
+        printed = PrintAndRecord(deps_.plant, ReadPrintControls(*this), Job, {"window", CurrentRow}, deps_.printer,
+                                 *journal_);
     }
     if (!printed) deps_.dialogs.Show(printed.error());
     else if (!printed->note.empty()) deps_.dialogs.Show(printed->note, MessageButtons::Ok, MessageIcon::Information);
-    RecordPrint(*this, journaling, printed);
 }
 
 }  // namespace tarnwick

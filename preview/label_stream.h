@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "preview/printer_fonts.h"
 
 namespace tarnwick {

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "labels/loaded_library.h"
+#include "base/loaded_library.h"
 #include "printer/ipp_connection.h"
 #include "printer/queue_messages.h"
 

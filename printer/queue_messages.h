@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "printer/print_server_address.h"
 
 namespace tarnwick {

@@ -2,8 +2,8 @@
 
 #include "labels/label_job.h"
 #include "labels/sample_label.h"
-#include "startup/journaling_output.h"
-#include "startup/settings_entry.h"
+#include "printjob/print_and_record.h"
+#include "store/settings_entry.h"
 #include "toolkit/toolkit.h"
 
 namespace tarnwick {
@@ -101,26 +101,19 @@ void frmSetup::Form_Load() {
 }
 
 void frmSetup::btnPrint_Click() {
-    const auto stream = SampleStream(S(txtBaseX->text()), S(txtBaseY->text()));
-    if (!stream) {
-        deps_.dialogs.Show(stream.error());
-        return;
-    }
     // The route and name as they stand in the window, saved or not.
-    const OutputRoute route{optUSB->isChecked(), S(txtPrinterName->text()), deps_.plant.rawDevice(),
-                            deps_.plant.config.DeviceTimeout};
+    OutputRoute route = PlantRoute(deps_.plant);
+    route.queue = optUSB->isChecked();
+    route.printerName = S(txtPrinterName->text());
     FunctionOutput output([this, &route](std::string_view bytes) { return deps_.send(route, bytes); });
-    JournalingOutput journaling(output, QueueOrDevice(route.queue, route.printerName, route.device));
+    PrintJournal journal(deps_.plant.databaseFile(), [this](const Failure& notice) { deps_.dialogs.Show(notice); });
     SendResult sent;
     {
         BusyCursor busy;
-        sent = journaling.SendToPrinter(*stream);
+        sent = PrintSample(S(txtBaseX->text()), S(txtBaseY->text()), route, output, journal);
     }
-    PrintJournal journal(deps_.plant.databaseFile());
-    const auto warning = journaling.Record(journal, SampleFacts(), nullptr);
     if (!sent) deps_.dialogs.Show(sent.error());
     else if (!sent->note.empty()) deps_.dialogs.Show(sent->note, MessageButtons::Ok, MessageIcon::Information);
-    if (warning) deps_.dialogs.Show(*warning);
 }
 
 void frmSetup::btnSavePostion_Click() {

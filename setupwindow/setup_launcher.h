@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "printer/send_to_printer.h"
 #include "startup/startup.h"
 #include "toolkit/dialogs.h"

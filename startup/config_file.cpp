@@ -8,9 +8,9 @@
 #include <sstream>
 #include <vector>
 
-#include "labels/numbers.h"
-#include "labels/windows1252.h"
-#include "startup/sqlite_file.h"
+#include "base/numbers.h"
+#include "base/windows1252.h"
+#include "store/sqlite_file.h"
 
 namespace tarnwick {
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "labels/label_job.h"
 
 namespace tarnwick {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "startup/startup.h"
 
 namespace tarnwick {

@@ -2,7 +2,6 @@
 
 #include <system_error>
 
-#include "startup/print_journal.h"
 
 namespace tarnwick {
 
@@ -20,9 +19,6 @@ std::expected<Plant, Failure> StartUp(const std::filesystem::path& folder) {
     if (!db) return std::unexpected(db.error());
     PrinterSettings printer;
     if (auto loaded = db->LoadPrinterSettings(printer); !loaded) return std::unexpected(loaded.error());
-    // A journal that cannot be pruned now (held by another program, read-only) is
-    // pruned at a later start; it never keeps the program from starting.
-    (void)PruneJournal(db->handle(), folder / "data.mdb", std::chrono::system_clock::now());
     return Plant{folder, std::move(*config), std::move(printer), std::move(*db)};
 }
 

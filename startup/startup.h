@@ -3,9 +3,9 @@
 #include <expected>
 #include <filesystem>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "startup/config_file.h"
-#include "startup/settings_store.h"
+#include "store/settings_store.h"
 
 namespace tarnwick {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "startup/print_journal.h"
+#include "store/print_journal.h"
 #include "support/run_cli.h"
 #include "support/temp_plant.h"
 
@@ -171,9 +171,7 @@ private:
 };
 
 std::string JournalWarning(const std::filesystem::path& file, const std::string& why) {
-    return "The print journal in \"" + file.string() + "\" is not being kept: " + why +
-           ". Labels still print, but they are not recorded for History and Reprint until data.mdb can be written "
-           "again (check that it is not read-only, that the disk is not full and that no other program holds it).";
+    return "The print journal in \"" + file.string() + "\" is not being kept: " + why;
 }
 
 // Tests run as root, which writes any file: the read-only case drops the capability
@@ -187,8 +185,13 @@ TEST(HistoryCli, JournalThatCannotBeWrittenNeverStopsALabel) {
         bool readOnly;
         std::string why;
     } cases[] = {
-        {"locked", true, false, "database is locked"},
-        {"read-only", false, true, "attempt to write a readonly database"},
+        {"locked", true, false,
+         "data.mdb is locked by another program. Labels still print, but they are not recorded for History and "
+         "Reprint until data.mdb can be written again. If it stays locked, close the other program that has "
+         "data.mdb open."},
+        {"read-only", false, true,
+         "the file is read-only (Permission denied). Labels still print, but they are not recorded for History "
+         "and Reprint until data.mdb can be written again. Let Tarnwick's user write to data.mdb."},
     };
     for (const auto& c : cases) {
         CliPlant p;
@@ -255,7 +258,7 @@ TEST(HistoryCli, UsageErrorsNameTheOption) {
          2, "--keep-days takes a number of days from 0 (every job) to 100000, not -1"},
         {{"reprint"}, 2, "reprint takes one job ID"},
         {{"reprint", "x1"}, 2, "the job ID is the number in the first column of tarnwick-cli history, not x1"},
-        {{"reprint", "1", "--qty", "0"}, 1,
+        {{"reprint", "1", "--qty", "0"}, 2,
          "The quantity to reprint, \"0\", is not a whole number from 1 to 32767. Give the number of labels to print."},
         {{"reprint", "9"}, 1, "There is no job 9 in the print journal of \"" + p.plant.plant->databaseFile().string() +
                                   "\". The history lists the jobs it holds."},

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "startup/temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace tarnwick {
 namespace {

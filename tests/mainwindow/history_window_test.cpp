@@ -10,6 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <functional>
 #include <memory>
 
 #include "mainwindow/frm_main_menu.h"
@@ -17,6 +18,7 @@
 #include "mainwindow/preview_window.h"
 #include "printer/send_to_printer.h"
 #include "setupwindow/frm_setup.h"
+#include "setupwindow/setup_launcher.h"
 #include "support/run_cli.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_plant.h"
@@ -40,7 +42,7 @@ struct Window {
     std::string DevicePath() const { return (plant.dir / "lp0.out").string(); }
     std::filesystem::path Database() const { return plant.plant->databaseFile(); }
     void Print() { QTest::mouseClick(form->btnPrint, Qt::LeftButton); }
-    HistoryWindow* History() const { return form->findChild<HistoryWindow*>("HistoryWindow"); }
+    HistoryWindow* History() const { return form->historyWindow(); }
 
     TempPlant plant;
     ScriptedDialogs dialogs;
@@ -117,8 +119,8 @@ TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
     ASSERT_EQ(QApplication::focusWidget(), history->lstJobs);
     QTest::keyClick(history->lstJobs, Qt::Key_Down);
     QTest::keyClick(history, Qt::Key_P, Qt::AltModifier);
-    EXPECT_TRUE(QTest::qWaitFor([history] { return history->findChild<PreviewWindow*>() != nullptr; }));
-    const auto* preview = history->findChild<PreviewWindow*>();
+    EXPECT_TRUE(QTest::qWaitFor([history] { return history->previewWindow() != nullptr; }));
+    const auto* preview = history->previewWindow();
     ASSERT_NE(preview, nullptr);
     EXPECT_TRUE(preview->isVisible());
     EXPECT_EQ(preview->LayoutName(), "C1");
@@ -165,6 +167,126 @@ TEST(HistoryWindow, RefusalsAndSamplesAreRecordedToo) {
               "or manually enter the data.).");
 }
 
+// Each window of the program opened, typed into and closed before each other one, in
+// both orders: a window once closed must never be taken for another.
+TEST(HistoryWindow, EveryPairOfWindowsOpensAfterTheOtherInEitherOrder) {
+    Window w;
+    TypeLabel(*w.form);
+    w.Print();
+    SetupLauncher setup({*w.plant.plant, w.dialogs, SendRaw});
+    const auto history = [&w] {
+        w.form->mnuHistory_Click();
+        return w.History();
+    };
+    const struct {
+        const char* name;
+        std::function<QWidget*()> open;
+    } windows[] = {
+        {"Setup",
+         [&] {
+             setup.Show();
+             QTest::keyClicks(setup.Window()->txtBaseY, "1");
+             return setup.Window();
+         }},
+        {"Preview",
+         [&] {
+             w.form->mnuPreview->trigger();
+             QTest::keyClick(w.form->previewWindow(), Qt::Key_Down);
+             return w.form->previewWindow();
+         }},
+        {"History",
+         [&] {
+             history()->txtWIP->clear();
+             QTest::keyClicks(w.History()->txtWIP, "0045");
+             return w.History();
+         }},
+        {"Reprint from History",
+         [&] {
+             HistoryWindow* h = history();
+             h->askQuantity = [](int) { return 2; };
+             h->lstJobs->selectRow(0);
+             h->btnReprint_Click();
+             h->txtStyle->clear();
+             QTest::keyClicks(h->txtStyle, "12");
+             return h;
+         }},
+        {"Preview from History",
+         [&] {
+             HistoryWindow* h = history();
+             h->lstJobs->selectRow(0);
+             h->btnPreview_Click();
+             QTest::keyClick(h->previewWindow(), Qt::Key_Down);
+             return static_cast<QWidget*>(h->previewWindow());
+         }},
+    };
+    for (const auto& first : windows) {
+        for (const auto& second : windows) {
+            if (&first == &second) continue;
+            SCOPED_TRACE(std::string(first.name) + " then " + second.name);
+            for (const auto* step : {&first, &second}) {
+                QWidget* window = step->open();
+                ASSERT_NE(window, nullptr);
+                EXPECT_TRUE(window->isVisible());
+                window->close();
+                QApplication::processEvents();
+            }
+        }
+    }
+    EXPECT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+}
+
+// A backup restored, or another station's copy put in place, while the window is open.
+TEST(HistoryWindow, ReplacedDatabaseIsTheOneWrittenAndAnUnreadableOneIsToldOnce) {
+    Window w;
+    TypeLabel(*w.form);
+    const auto replace = [&w](const std::string& with) {
+        const auto next = w.plant.dir / "next.mdb";
+        std::filesystem::remove(next);
+        if (with.empty()) ASSERT_TRUE(SettingsDb::Create(next).has_value());
+        else w.plant.dir.Write("next.mdb", with);
+        std::filesystem::rename(next, w.Database());
+        if (with.empty()) w.plant.SetStyle("1234", "calh020");
+    };
+    replace("");
+    SetupLauncher setup({*w.plant.plant, w.dialogs, SendRaw});
+    setup.Show();
+    setup.Window()->txtBaseY->setText("77");
+    setup.Window()->btnSavePostion_Click();
+    w.Print();
+    w.form->journal().Flush();
+    ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+    PrinterSettings saved;
+    ASSERT_TRUE(SettingsDb::Open(w.Database())->LoadPrinterSettings(saved).has_value());
+    EXPECT_EQ(saved.BaseY, 77);
+    EXPECT_EQ(ReadJournal(w.Database(), {}).value_or(std::vector<JournalEntry>{}).size(), 1u);
+
+    // Unreadable: told once however much is typed, and again after it was read.
+    w.form->mnuHistory_Click();
+    HistoryWindow* history = w.History();
+    const struct {
+        const char* file;  // what data.mdb becomes; "" a good database
+        const char* typed;
+        std::size_t told;
+    } steps[] = {{"not a database", "004", 1}, {"", "5", 1}, {"not a database", "1", 2}};
+    for (const auto& step : steps) {
+        replace(step.file);
+        QTest::keyClicks(history->txtWIP, step.typed);
+        EXPECT_EQ(w.dialogs.shown.size(), step.told) << step.typed;
+    }
+    EXPECT_NE(w.dialogs.shown.back().text.find("is not an SQLite database"), std::string::npos);
+}
+
+// An ESC typed into the WIP box is refused by the label, and shown, not sent, by History.
+TEST(HistoryWindow, ControlCharactersInRecordedFieldsAreShownEscaped) {
+    Window w;
+    TypeLabel(*w.form);
+    w.form->txtWIP->setText("40\x1B[2J" "12\xC2\x9B");
+    w.Print();
+    w.form->mnuHistory_Click();
+    ASSERT_EQ(w.History()->lstJobs->rowCount(), 1);
+    EXPECT_EQ(Row(w.History()->lstJobs, 0)[0], "40\\x1B[2J12\\u009B");
+}
+
 // Tests run as root, which writes any file. Dropping the capability that lets it, for
 // this thread and the threads it starts, makes the file's mode bits hold as they do
 // for an operator.
@@ -189,8 +311,13 @@ TEST(HistoryWindow, LabelPrintsAndOperatorIsToldOnceWhenTheJournalCannotBeWritte
         bool lock;
         std::string why;
     } cases[] = {
-        {"locked", true, "database is locked"},
-        {"read-only", false, "attempt to write a readonly database"},
+        {"locked", true,
+         "data.mdb is locked by another program. Labels still print, but they are not recorded for History and "
+         "Reprint until data.mdb can be written again. If it stays locked, close the other program that has "
+         "data.mdb open."},
+        {"read-only", false,
+         "the file is read-only (Permission denied). Labels still print, but they are not recorded for History "
+         "and Reprint until data.mdb can be written again. Let Tarnwick's user write to data.mdb."},
     };
     for (const auto& c : cases) {
         // Before the window, so that its journal's thread is made without it too.
@@ -218,13 +345,45 @@ TEST(HistoryWindow, LabelPrintsAndOperatorIsToldOnceWhenTheJournalCannotBeWritte
         EXPECT_EQ(device, label + label) << c.name;
         ASSERT_EQ(w.dialogs.shown.size(), 1u) << c.name;
         EXPECT_EQ(w.dialogs.shown[0].text,
-                  "The print journal in \"" + w.Database().string() + "\" is not being kept: " + c.why +
-                      ". Labels still print, but they are not recorded for History and Reprint until data.mdb can "
-                      "be written again (check that it is not read-only, that the disk is not full and that no "
-                      "other program holds it).")
+                  "The print journal in \"" + w.Database().string() + "\" is not being kept: " + c.why)
             << c.name;
         EXPECT_EQ(w.dialogs.shown[0].icon, MessageIcon::Information);
     }
+}
+
+// Each outage is told, and so is each recovery: a second outage after the journal was
+// kept again must not pass in silence.
+TEST(HistoryWindow, EveryOutageAndEveryRecoveryIsTold) {
+    Window w;
+    TypeLabel(*w.form);
+    const std::string file = w.Database().string();
+    const std::string stopped = "The print journal in \"" + file + "\" is not being kept: data.mdb is locked";
+    const std::string again =
+        "The print journal in \"" + file + "\" is being kept again: labels are recorded for History and Reprint.";
+    const struct {
+        bool locked;
+        std::vector<std::string> told;  // the beginnings of the boxes shown so far
+    } steps[] = {{true, {stopped}},
+                 {true, {stopped}},
+                 {false, {stopped, again}},
+                 {false, {stopped, again}},
+                 {true, {stopped, again, stopped}}};
+    for (const auto& step : steps) {
+        sqlite3* writer = nullptr;
+        if (step.locked) {
+            sqlite3_open_v2(w.Database().c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr);
+            ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        }
+        w.Print();
+        w.form->journal().Flush();
+        QApplication::processEvents();
+        sqlite3_close_v2(writer);
+        ASSERT_EQ(w.dialogs.shown.size(), step.told.size());
+        for (std::size_t i = 0; i < step.told.size(); ++i)
+            EXPECT_EQ(w.dialogs.shown[i].text.substr(0, step.told[i].size()), step.told[i]);
+    }
+    // The labels printed in the outages have no row; the others have theirs.
+    EXPECT_EQ(ReadJournal(w.Database(), {})->size(), 2u);
 }
 
 }  // namespace

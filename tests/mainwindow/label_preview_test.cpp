@@ -40,7 +40,7 @@ struct Window {
         plant.plant->printer.BaseY = 5;
         form = std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, printer, {}, [] {}});
     }
-    PreviewWindow* Preview() const { return form->findChild<PreviewWindow*>(); }
+    PreviewWindow* Preview() const { return form->previewWindow(); }
 
     TempPlant plant;
     ScriptedDialogs dialogs;
@@ -162,8 +162,9 @@ TEST_F(LabelPreview, MenuActionOpensOneWindowThatFollowsTheLatestLabel) {
     EXPECT_EQ(w.Preview()->Quantity(), 24);
 
     w.form->txtQty->setText("7");
+    PreviewWindow* first = w.Preview();
     w.form->mnuPreview->trigger();
-    EXPECT_EQ(w.form->findChildren<PreviewWindow*>().size(), 1);
+    EXPECT_EQ(w.Preview(), first);
     EXPECT_EQ(w.Preview()->Quantity(), 7);
     EXPECT_TRUE(w.printer.sent.empty());
 }

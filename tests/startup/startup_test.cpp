@@ -8,8 +8,8 @@
 #include <iterator>
 #include <set>
 
-#include "startup/style_csv.h"
-#include "temp_folder.h"
+#include "store/style_csv.h"
+#include "support/temp_folder.h"
 
 namespace tarnwick {
 namespace {

@@ -1,4 +1,4 @@
-#include "startup/settings_store.h"
+#include "store/settings_store.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 
 #include <functional>
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace tarnwick {
 namespace {

@@ -1,4 +1,4 @@
-#include "startup/settings_entry.h"
+#include "store/settings_entry.h"
 
 #include <gtest/gtest.h>
 

@@ -9,8 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 #include "labels/label_job.h"
+#include "store/sqlite_file.h"
 
 struct sqlite3;
 
@@ -47,10 +48,16 @@ public:
     const std::filesystem::path& file() const { return file_; }
     sqlite3* handle() const { return db_; }
 
+    // A data.mdb restored or copied in while the window is open is a new file at the
+    // same path; the handle on the old one would write to a file nobody reads.
+    std::expected<void, Failure> FollowReplacedFile();
+
 private:
-    SettingsDb(sqlite3* db, std::filesystem::path file) : db_(db), file_(std::move(file)) {}
+    SettingsDb(sqlite3* db, std::filesystem::path file)
+        : db_(db), file_(std::move(file)), identity_(IdentityOf(file_)) {}
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
+    std::optional<FileIdentity> identity_;
 };
 
 // The layout code of a style, from table PrintStyle through a connection of its own:
@@ -58,8 +65,9 @@ private:
 // The style is compared ignoring ASCII case and bound as a parameter.
 std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path& databaseFile,
                                                      const std::string& style);
-// The same through the settings handle, for a one-shot command.
-std::expected<std::string, Failure> LookupPrintStyle(const SettingsDb& db, const std::string& style);
+// The same through the settings handle, opened again first when data.mdb has been
+// replaced.
+std::expected<std::string, Failure> LookupPrintStyle(SettingsDb& db, const std::string& style);
 
 // Whether a style may be given this code: one the print request knows (exact case), "NA"
 // or the empty code. Anything else would only fail later, at the printer.

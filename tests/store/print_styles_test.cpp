@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "startup/settings_store.h"
-#include "temp_folder.h"
+#include "store/settings_store.h"
+#include "support/temp_folder.h"
 
 namespace tarnwick {
 namespace {

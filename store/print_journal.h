@@ -14,7 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "labels/failure.h"
+#include "base/failure.h"
+#include "store/sqlite_file.h"
 
 struct sqlite3;
 
@@ -32,7 +33,7 @@ struct JournalEntry {
     std::optional<int> cutRow;
     std::string route;               // "queue" or "device"
     std::string printer;             // the queue's name or the device's path
-    std::string outcome;             // "sent", "refused" or "failed"
+    std::string outcome;             // "sending" (written ahead of the bytes), "sent", "refused" or "failed"
     std::string message;             // why it was refused or failed; a route's note when sent
     std::int64_t byteCount = 0;
     std::optional<std::string> stream;  // the exact bytes; none when nothing was composed
@@ -41,61 +42,107 @@ struct JournalEntry {
 
 inline constexpr int kDefaultJournalDays = 180;
 
+// The outcome of a row written ahead of its bytes until the printer has answered. A row
+// still "sending" when nobody is sending it is a label that may have gone.
+inline constexpr const char* kSending = "sending";
+
+// The outcome and message as History and tarnwick-cli history show them.
+struct ShownOutcome {
+    std::string outcome, message;
+};
+ShownOutcome ShowOutcome(const JournalEntry& job);
+
+// What the operator is told of the journal: it has stopped being kept, or is kept again.
+using JournalNotice = std::function<void(const Failure&)>;
+
+// How a front end keeps its label jobs: each job's row is committed before its bytes
+// leave and given its outcome after the printer's answer, so a label never leaves
+// without a row and no row says sent for a label that did not go.
+class JobRecorder {
+public:
+    virtual ~JobRecorder() = default;
+    // Writes a row (outcome "sending" when none is given); nullopt when it could not be
+    // written within a short wait, which the recorder has told the operator of.
+    virtual std::optional<std::int64_t> Begin(JournalEntry entry) = 0;
+    virtual void Complete(std::int64_t id, std::string outcome, std::string message) = 0;
+};
+
 // Writes jobs to the journal of one data.mdb, creating the table on first use. Keeps
 // its own connection, so a journal that cannot be written never touches the settings
-// handle. The operator is told once per process and data.mdb that the journal is not
-// being kept, however many journals the windows and commands open on it.
-class PrintJournal {
+// handle. Each outage is told once, through `notice`, however many journals the windows
+// and commands open on the same data.mdb, and so is the journal being kept again.
+class PrintJournal final : public JobRecorder {
 public:
-    explicit PrintJournal(std::filesystem::path databaseFile);
+    explicit PrintJournal(std::filesystem::path databaseFile, JournalNotice notice = {});
     // Writes through a connection the caller keeps open (a command's settings handle),
     // which spares a one-shot command a second open and schema read of data.mdb.
-    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed);
+    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice = {});
     PrintJournal(const PrintJournal&) = delete;
     PrintJournal& operator=(const PrintJournal&) = delete;
-    ~PrintJournal();
+    ~PrintJournal() override;
 
-    // The new row's id. The entry's stream, when there is one, gives the byte count.
+    // One whole row; its id. The entry's stream, when there is one, gives the byte count.
     std::expected<std::int64_t, Failure> Record(JournalEntry entry);
+    // A row's outcome and message, once the printer has answered. The label has gone by
+    // then, so this waits longer for another station's lock than Record.
+    std::expected<void, Failure> Finish(std::int64_t id, std::string_view outcome, std::string_view message);
 
-    // Record, for callers that print whatever happens to the journal: the warning to
-    // show when the row could not be written and the operator has not yet been told.
-    std::optional<Failure> RecordOrWarn(JournalEntry entry);
+    std::optional<std::int64_t> Begin(JournalEntry entry) override;
+    void Complete(std::int64_t id, std::string outcome, std::string message) override;
+
+    // Removes the jobs older than the retention, a short transaction at a time (see
+    // PruneJournal); false when there is nothing (more) to remove or it failed.
+    bool PruneBatch(std::chrono::system_clock::time_point now);
 
     const std::filesystem::path& file() const { return file_; }
 
 private:
+    // Tells the operator when the journal stops or starts being kept again.
+    template <class T>
+    T Told(T result);
+    Failure NotKept(std::string_view cause, std::string_view remedy) const;
+    std::expected<sqlite3*, Failure> Connect();
+
     std::filesystem::path file_;
     sqlite3* db_ = nullptr;
     bool owned_ = true;
+    std::optional<FileIdentity> identity_;
+    JournalNotice notice_;
+    int pruneBatch_ = 1000;
 };
 
-// Writes journal rows on a thread of its own, so that Print Labels never waits for the
-// disk: a durable commit costs several milliseconds of syncing, and a database held by
-// another program up to the busy timeout. Rows are written in the order posted.
-class JournalWriter {
+// Writes journal rows on a thread of its own, so that Print Labels waits only for the
+// row written ahead of its label, never for an outcome or for pruning. The rows and the
+// pruning are done in the order asked, pruning a short batch at a time between them.
+class JournalWriter final : public JobRecorder {
 public:
-    // onWarning runs on the writer's thread, once, when a row cannot be written.
-    JournalWriter(std::filesystem::path databaseFile, std::function<void(const Failure&)> onWarning);
+    // notice runs on the writer's thread. With prune set, old jobs are removed once,
+    // starting now.
+    JournalWriter(std::filesystem::path databaseFile, JournalNotice notice, bool prune = true);
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;
-    // Writes what is still queued, then stops.
-    ~JournalWriter();
+    // Writes what is still queued, then stops; pruning left over waits for the next start.
+    ~JournalWriter() override;
 
+    // Waits for the row: the label must not leave before it.
+    std::optional<std::int64_t> Begin(JournalEntry entry) override;
+    void Complete(std::int64_t id, std::string outcome, std::string message) override;
+    // A whole row, not waited for: a refused job, whose label never leaves.
     void Post(JournalEntry entry);
     // Returns once every row posted so far is written or given up.
     void Flush();
 
 private:
     void Run();
+    void Enqueue(std::function<void(PrintJournal&)> task);
 
     PrintJournal journal_;
-    std::function<void(const Failure&)> onWarning_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::deque<JournalEntry> queue_;
+    std::deque<std::function<void(PrintJournal&)>> queue_;
     bool writing_ = false;
+    bool pruning_ = false;
     bool stop_ = false;
     std::thread thread_;
 };
@@ -126,8 +173,9 @@ int JournalDays(sqlite3* db);
 // an older data.mdb; 0 keeps every job.
 std::expected<void, Failure> SetJournalDays(const std::filesystem::path& databaseFile, int days);
 
-// Removes, in one transaction, the jobs older than the retention before `now`. The
-// number of jobs removed; 0 when there is no journal.
+// Removes the jobs older than the retention before `now`, in batches of their own short
+// transactions so that no label waits long for the file. The number of jobs removed;
+// 0 when there is no journal.
 std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFile,
                                          std::chrono::system_clock::time_point now);
 // The same through an open connection to it.

@@ -1,4 +1,4 @@
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 #include <array>
 #include <optional>

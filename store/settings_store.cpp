@@ -1,4 +1,4 @@
-#include "startup/settings_store.h"
+#include "store/settings_store.h"
 
 #include <fcntl.h>
 #include <sqlite3.h>
@@ -8,13 +8,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "labels/numbers.h"
-#include "startup/sqlite_file.h"
+#include "base/numbers.h"
+#include "store/sqlite_file.h"
 
 namespace tarnwick {
 namespace {
-
-std::string Quoted(const std::filesystem::path& file) { return "\"" + file.string() + "\""; }
 
 // What a Settings value that cannot be used looks like to the operator.
 Failure ColumnFailure(const std::filesystem::path& file, std::string_view column, std::string_view problem) {
@@ -139,7 +137,8 @@ std::expected<void, Failure> SettingsDb::Create(const std::filesystem::path& fil
     return result;
 }
 
-SettingsDb::SettingsDb(SettingsDb&& other) noexcept : db_(other.db_), file_(std::move(other.file_)) {
+SettingsDb::SettingsDb(SettingsDb&& other) noexcept
+    : db_(other.db_), file_(std::move(other.file_)), identity_(other.identity_) {
     other.db_ = nullptr;
 }
 
@@ -148,6 +147,7 @@ SettingsDb& SettingsDb::operator=(SettingsDb&& other) noexcept {
         sqlite3_close_v2(db_);
         db_ = other.db_;
         file_ = std::move(other.file_);
+        identity_ = other.identity_;
         other.db_ = nullptr;
     }
     return *this;
@@ -201,20 +201,29 @@ std::expected<void, Failure> SettingsDb::LoadPrinterSettings(PrinterSettings& se
     return {};
 }
 
+std::expected<void, Failure> SettingsDb::FollowReplacedFile() {
+    const auto now = IdentityOf(file_);
+    // A data.mdb gone from its folder is reported as missing, not read from the old handle.
+    if (now && now == identity_) return {};
+    auto opened = OpenExistingDatabase(file_, false);
+    if (!opened) return std::unexpected(opened.error());
+    sqlite3_close_v2(db_);
+    db_ = *opened;
+    identity_ = now;
+    return {};
+}
+
 std::expected<bool, Failure> SettingsDb::SavePrinterSettings(const PrinterSettings& settings) {
-    if (!Exec(db_, "BEGIN IMMEDIATE")) {
-        Failure failure = DatabaseFailure(file_, db_, "be written");
+    const auto unchanged = [](Failure failure) {
         failure.text += " The saved settings are unchanged.";
-        return std::unexpected(failure);
-    }
+        return std::unexpected(std::move(failure));
+    };
+    if (auto followed = FollowReplacedFile(); !followed) return unchanged(followed.error());
+    Transaction transaction(db_);
+    if (!transaction.ok()) return unchanged(DatabaseFailure(file_, db_, "be written"));
     const bool written = UpdateSettingsRow(db_, settings);
     const bool rowThere = written && sqlite3_changes(db_) > 0;
-    if (!written || !Exec(db_, "COMMIT")) {
-        Failure failure = DatabaseFailure(file_, db_, "be written");
-        failure.text += " The saved settings are unchanged.";
-        Exec(db_, "ROLLBACK");
-        return std::unexpected(failure);
-    }
+    if (!written || !transaction.Commit()) return unchanged(DatabaseFailure(file_, db_, "be written"));
     return rowThere;
 }
 

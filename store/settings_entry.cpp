@@ -1,6 +1,6 @@
-#include "startup/settings_entry.h"
+#include "store/settings_entry.h"
 
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 namespace tarnwick {
 

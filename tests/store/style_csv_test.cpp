@@ -1,9 +1,9 @@
-#include "startup/style_csv.h"
+#include "store/style_csv.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
 namespace tarnwick {
 namespace {

@@ -1,8 +1,8 @@
 #include <sqlite3.h>
 
 #include "labels/layouts.h"
-#include "startup/settings_store.h"
-#include "startup/sqlite_file.h"
+#include "store/settings_store.h"
+#include "store/sqlite_file.h"
 
 namespace tarnwick {
 namespace {
@@ -41,7 +41,6 @@ Change PutStyle(sqlite3* db, const std::string& style, const std::string& code) 
 Failure WriteFailure(const std::filesystem::path& file, sqlite3* db) {
     Failure failure = DatabaseFailure(file, db, "be written");
     failure.text += " No print style was changed.";
-    Exec(db, "ROLLBACK");
     return failure;
 }
 
@@ -80,7 +79,8 @@ std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path
     return LookupPrintStyle(db.get(), databaseFile, style);
 }
 
-std::expected<std::string, Failure> LookupPrintStyle(const SettingsDb& db, const std::string& style) {
+std::expected<std::string, Failure> LookupPrintStyle(SettingsDb& db, const std::string& style) {
+    if (auto followed = db.FollowReplacedFile(); !followed) return std::unexpected(followed.error());
     return LookupPrintStyle(db.handle(), db.file(), style);
 }
 
@@ -111,7 +111,8 @@ std::expected<StyleImportCounts, Failure> ImportPrintStyles(const std::filesyste
     auto opened = OpenExistingDatabase(databaseFile, false);
     if (!opened) return std::unexpected(opened.error());
     Connection db(*opened);
-    if (!Exec(db.get(), "BEGIN IMMEDIATE")) return std::unexpected(WriteFailure(databaseFile, db.get()));
+    Transaction transaction(db.get());
+    if (!transaction.ok()) return std::unexpected(WriteFailure(databaseFile, db.get()));
     StyleImportCounts counts;
     for (const StyleCode& row : rows) {
         switch (PutStyle(db.get(), row.style, row.code)) {
@@ -121,7 +122,7 @@ std::expected<StyleImportCounts, Failure> ImportPrintStyles(const std::filesyste
         case Change::Failed: return std::unexpected(WriteFailure(databaseFile, db.get()));
         }
     }
-    if (!Exec(db.get(), "COMMIT")) return std::unexpected(WriteFailure(databaseFile, db.get()));
+    if (!transaction.Commit()) return std::unexpected(WriteFailure(databaseFile, db.get()));
     return counts;
 }
 

@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "labels/failure.h"
-#include "startup/settings_store.h"
+#include "base/failure.h"
+#include "store/settings_store.h"
 
 namespace tarnwick {
 

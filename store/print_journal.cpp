@@ -1,38 +1,65 @@
-#include "startup/print_journal.h"
+#include "store/print_journal.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <mutex>
-#include <set>
+#include <thread>
 
-#include "startup/sqlite_file.h"
+#include "store/sqlite_file.h"
 
 namespace tarnwick {
 namespace {
 
-// A journal write must not hold up the next label for long: another program holding
-// data.mdb makes it fail soon and the label prints without it.
-constexpr int kJournalBusyMs = 250;
+// The row written ahead of a label holds the label back while it waits for another
+// station's lock; another Tarnwick holds data.mdb for a commit of a few milliseconds.
+constexpr int kJournalAheadMs = 1000;
+// The outcome comes after the label has gone, so it may wait longer.
+constexpr int kJournalAfterMs = 10000;
+// Pruning stops a batch that took this long from growing, so that no label waits for it
+// much longer.
+constexpr auto kPruneBatchTime = std::chrono::milliseconds(25);
 
-// The journal's shorter wait on a connection it shares, for as long as it uses it: a
-// label never waits long for its history row.
+// The busy wait of a connection the journal shares, for as long as it uses it.
 class JournalWait {
 public:
-    explicit JournalWait(sqlite3* db) : db_(db) { sqlite3_busy_timeout(db_, kJournalBusyMs); }
-    ~JournalWait() {
-        if (db_ != nullptr) sqlite3_busy_timeout(db_, kDatabaseBusyMs);
-    }
+    JournalWait(sqlite3* db, int ms) : db_(db) { SetBusyWait(db_, ms); }
+    ~JournalWait() { SetBusyWait(db_, kDatabaseBusyMs); }
     JournalWait(const JournalWait&) = delete;
     JournalWait& operator=(const JournalWait&) = delete;
 
 private:
     sqlite3* db_;
 };
+
+// Whether each data.mdb's journal is being kept, for the whole process: an outage is told
+// once, by whichever journal meets it first, and so is its end.
+class JournalHealth {
+public:
+    // Whether this changes what the operator was last told.
+    bool Changed(const std::filesystem::path& file, bool kept) {
+        const std::lock_guard lock(mutex_);
+        auto [at, added] = down_.try_emplace(file, false);
+        if (at->second == !kept) return false;
+        at->second = !kept;
+        return true;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::filesystem::path, bool> down_;
+};
+
+JournalHealth& Health() {
+    static JournalHealth health;
+    return health;
+}
 
 // The stream comes last, so listing the other columns never reads its pages.
 constexpr const char* kSchema =
@@ -47,8 +74,6 @@ constexpr const char* kSchema =
 constexpr const char* kColumns =
     "ID, Time, Station, Source, Layout, WIP, Style, Quantity, CutSheet, CutRow, Route, Printer, Outcome, Message,"
     " ByteCount, ReprintOf";
-
-std::string Quoted(const std::filesystem::path& file) { return "\"" + file.string() + "\""; }
 
 bool HasJournal(sqlite3* db) {
     Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PrintJournal'");
@@ -122,13 +147,43 @@ std::string JournalTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
-PrintJournal::PrintJournal(std::filesystem::path databaseFile) : file_(std::move(databaseFile)) {}
+ShownOutcome ShowOutcome(const JournalEntry& job) {
+    if (job.outcome == kSending) return {"may have printed", "Tarnwick stopped while sending"};
+    return {job.outcome, job.message};
+}
 
-PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed)
-    : file_(std::move(databaseFile)), db_(borrowed), owned_(false) {}
+PrintJournal::PrintJournal(std::filesystem::path databaseFile, JournalNotice notice)
+    : file_(std::move(databaseFile)), notice_(std::move(notice)) {}
+
+PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice)
+    : file_(std::move(databaseFile)), db_(borrowed), owned_(false), notice_(std::move(notice)) {}
 
 PrintJournal::~PrintJournal() {
     if (owned_) sqlite3_close_v2(db_);
+}
+
+Failure PrintJournal::NotKept(std::string_view cause, std::string_view remedy) const {
+    // A start-up message is a whole sentence already.
+    if (cause.ends_with('.')) cause.remove_suffix(1);
+    std::string text = "The print journal in " + Quoted(file_) + " is not being kept: " + std::string(cause) +
+                       ". Labels still print, but they are not recorded for History and Reprint until data.mdb "
+                       "can be written again.";
+    if (!remedy.empty()) text += " " + std::string(remedy) + ".";
+    return Failure{std::move(text), "Tarnwick", MessageIcon::Information};
+}
+
+std::expected<sqlite3*, Failure> PrintJournal::Connect() {
+    // A data.mdb restored or copied in meanwhile is a new file: write to it, not the old one.
+    if (owned_ && db_ != nullptr && IdentityOf(file_) != identity_) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+    if (db_ != nullptr) return db_;
+    auto opened = OpenExistingDatabase(file_, false);
+    if (!opened) return std::unexpected(NotKept(opened.error().text, ""));
+    db_ = *opened;
+    identity_ = IdentityOf(file_);
+    return db_;
 }
 
 std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
@@ -136,71 +191,80 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     if (entry.station.empty()) entry.station = Station();
     if (entry.stream) entry.byteCount = static_cast<std::int64_t>(entry.stream->size());
 
-    const auto fail = [this](std::string_view why) {
-        // A start-up message is a whole sentence already.
-        if (why.ends_with('.')) why.remove_suffix(1);
-        Failure failure{"The print journal in " + Quoted(file_) + " is not being kept: " + std::string(why) +
-                            ". Labels still print, but they are not recorded for History and Reprint until "
-                            "data.mdb can be written again (check that it is not read-only, that the disk is "
-                            "not full and that no other program holds it).",
-                        "Tarnwick", MessageIcon::Information};
-        if (db_ != nullptr) Exec(db_, "ROLLBACK");
-        // A fresh connection next time: this one may be in any state.
-        if (owned_) {
-            sqlite3_close_v2(db_);
-            db_ = nullptr;
-        }
-        return std::unexpected(std::move(failure));
+    auto db = Connect();
+    if (!db) return std::unexpected(db.error());
+    const JournalWait wait(*db, kJournalAheadMs);
+    const auto fail = [this, &db] {
+        const DatabaseProblem problem = DiagnoseDatabase(file_, *db);
+        return std::unexpected(NotKept(problem.cause, problem.remedy));
     };
-
-    if (db_ == nullptr) {
-        auto opened = OpenExistingDatabase(file_, false);
-        if (!opened) return fail(opened.error().text);
-        db_ = *opened;
-        sqlite3_busy_timeout(db_, kJournalBusyMs);
-    }
-    std::optional<JournalWait> shared;
-    if (!owned_) shared.emplace(db_);
-    if (!Exec(db_, "BEGIN IMMEDIATE")) return fail(sqlite3_errmsg(db_));
-    if (!HasJournal(db_) && !Exec(db_, kSchema)) return fail(sqlite3_errmsg(db_));
+    Transaction transaction(*db);
+    if (!transaction.ok()) return fail();
+    if (!HasJournal(*db) && !Exec(*db, kSchema)) return fail();
     {
-        Statement insert(db_,
+        Statement insert(*db,
                          "INSERT INTO PrintJournal (Time, Station, Source, Layout, WIP, Style, Quantity, CutSheet,"
                          " CutRow, Route, Printer, Outcome, Message, ByteCount, ReprintOf, Stream)"
                          " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)");
-        if (!insert.ok()) return fail(sqlite3_errmsg(db_));
+        if (!insert.ok()) return fail();
         sqlite3_stmt* s = insert.get();
-        const std::string* texts[] = {&entry.time,     &entry.station, &entry.source, &entry.layout,
-                                      &entry.wip,      &entry.style,   &entry.quantity, &entry.cutSheet};
-        for (int i = 0; i < 8; ++i) BindText(s, i + 1, *texts[i]);
+        const std::string* texts[] = {&entry.time,  &entry.station, &entry.source,   &entry.layout,
+                                      &entry.wip,   &entry.style,   &entry.quantity, &entry.cutSheet,
+                                      nullptr,      &entry.route,   &entry.printer,  &entry.outcome,
+                                      &entry.message};
+        for (int i = 0; i < 13; ++i)
+            if (texts[i] != nullptr) BindText(s, i + 1, *texts[i]);
         if (entry.cutRow) sqlite3_bind_int(s, 9, *entry.cutRow);
-        BindText(s, 10, entry.route);
-        BindText(s, 11, entry.printer);
-        BindText(s, 12, entry.outcome);
-        BindText(s, 13, entry.message);
         sqlite3_bind_int64(s, 14, entry.byteCount);
         if (entry.reprintOf) sqlite3_bind_int64(s, 15, *entry.reprintOf);
         if (entry.stream)
             sqlite3_bind_blob64(s, 16, entry.stream->data(), entry.stream->size(), SQLITE_STATIC);
-        if (sqlite3_step(s) != SQLITE_DONE) return fail(sqlite3_errmsg(db_));
+        if (sqlite3_step(s) != SQLITE_DONE) return fail();
     }
-    const std::int64_t id = sqlite3_last_insert_rowid(db_);
-    if (!Exec(db_, "COMMIT")) return fail(sqlite3_errmsg(db_));
+    const std::int64_t id = sqlite3_last_insert_rowid(*db);
+    if (!transaction.Commit()) return fail();
     return id;
 }
 
-std::optional<Failure> PrintJournal::RecordOrWarn(JournalEntry entry) {
-    static std::mutex mutex;
-    static std::set<std::filesystem::path> told;
-    const auto recorded = Record(std::move(entry));
-    if (recorded) return std::nullopt;
-    const std::lock_guard lock(mutex);
-    if (!told.insert(file_).second) return std::nullopt;
-    return recorded.error();
+std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_view outcome,
+                                                  std::string_view message) {
+    auto db = Connect();
+    if (!db) return std::unexpected(db.error());
+    const JournalWait wait(*db, kJournalAfterMs);
+    Statement update(*db, "UPDATE PrintJournal SET Outcome = ?2, Message = ?3 WHERE ID = ?1");
+    if (update.ok()) {
+        sqlite3_bind_int64(update.get(), 1, id);
+        BindText(update.get(), 2, outcome);
+        BindText(update.get(), 3, message);
+        if (sqlite3_step(update.get()) == SQLITE_DONE) return {};
+    }
+    const DatabaseProblem problem = DiagnoseDatabase(file_, *db);
+    return std::unexpected(NotKept(problem.cause, problem.remedy));
 }
 
-JournalWriter::JournalWriter(std::filesystem::path databaseFile, std::function<void(const Failure&)> onWarning)
-    : journal_(std::move(databaseFile)), onWarning_(std::move(onWarning)), thread_([this] { Run(); }) {}
+template <class T>
+T PrintJournal::Told(T result) {
+    if (!Health().Changed(file_, result.has_value()) || !notice_) return result;
+    if (!result) notice_(result.error());
+    else
+        notice_(Failure{"The print journal in " + Quoted(file_) +
+                            " is being kept again: labels are recorded for History and Reprint.",
+                        "Tarnwick", MessageIcon::Information});
+    return result;
+}
+
+std::optional<std::int64_t> PrintJournal::Begin(JournalEntry entry) {
+    if (entry.outcome.empty()) entry.outcome = kSending;
+    const auto id = Told(Record(std::move(entry)));
+    return id ? std::optional(*id) : std::nullopt;
+}
+
+void PrintJournal::Complete(std::int64_t id, std::string outcome, std::string message) {
+    (void)Told(Finish(id, outcome, message));
+}
+
+JournalWriter::JournalWriter(std::filesystem::path databaseFile, JournalNotice notice, bool prune)
+    : journal_(std::move(databaseFile), std::move(notice)), pruning_(prune), thread_([this] { Run(); }) {}
 
 JournalWriter::~JournalWriter() {
     {
@@ -211,12 +275,39 @@ JournalWriter::~JournalWriter() {
     thread_.join();
 }
 
-void JournalWriter::Post(JournalEntry entry) {
+void JournalWriter::Enqueue(std::function<void(PrintJournal&)> task) {
     {
         const std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(entry));
+        queue_.push_back(std::move(task));
     }
     wake_.notify_one();
+}
+
+std::optional<std::int64_t> JournalWriter::Begin(JournalEntry entry) {
+    std::mutex done;
+    std::condition_variable written;
+    bool finished = false;
+    std::optional<std::int64_t> id;
+    Enqueue([&](PrintJournal& journal) {
+        auto result = journal.Begin(std::move(entry));
+        const std::lock_guard lock(done);
+        id = result;
+        finished = true;
+        written.notify_one();
+    });
+    std::unique_lock lock(done);
+    written.wait(lock, [&] { return finished; });
+    return id;
+}
+
+void JournalWriter::Complete(std::int64_t id, std::string outcome, std::string message) {
+    Enqueue([id, outcome = std::move(outcome), message = std::move(message)](PrintJournal& journal) mutable {
+        journal.Complete(id, std::move(outcome), std::move(message));
+    });
+}
+
+void JournalWriter::Post(JournalEntry entry) {
+    Enqueue([entry = std::move(entry)](PrintJournal& journal) mutable { journal.Begin(std::move(entry)); });
 }
 
 void JournalWriter::Flush() {
@@ -226,15 +317,23 @@ void JournalWriter::Flush() {
 
 void JournalWriter::Run() {
     std::unique_lock lock(mutex_);
-    while (true) {
-        wake_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-        if (queue_.empty()) return;
-        JournalEntry entry = std::move(queue_.front());
+    for (;;) {
+        wake_.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop_ || !queue_.empty(); });
+        if (queue_.empty()) {
+            if (stop_) return;
+            if (!pruning_) continue;
+            // Between rows: one short batch, then the queue is looked at again.
+            lock.unlock();
+            const bool more = journal_.PruneBatch(std::chrono::system_clock::now());
+            lock.lock();
+            pruning_ = more;
+            continue;
+        }
+        auto task = std::move(queue_.front());
         queue_.pop_front();
         writing_ = true;
         lock.unlock();
-        const auto warning = journal_.RecordOrWarn(std::move(entry));
-        if (warning && onWarning_) onWarning_(*warning);
+        task(journal_);
         lock.lock();
         writing_ = false;
         if (queue_.empty()) idle_.notify_all();
@@ -319,10 +418,10 @@ std::expected<void, Failure> SetJournalDays(const std::filesystem::path& databas
     const auto failure = [&] {
         Failure f = DatabaseFailure(databaseFile, db.get(), "be written");
         f.text += " The retention is unchanged.";
-        Exec(db.get(), "ROLLBACK");
         return std::unexpected(std::move(f));
     };
-    if (!Exec(db.get(), "BEGIN IMMEDIATE")) return failure();
+    Transaction transaction(db.get());
+    if (!transaction.ok()) return failure();
     if (Statement probe(db.get(), "SELECT JournalDays FROM Settings LIMIT 0"); !probe.ok()) {
         if (!Exec(db.get(), "ALTER TABLE Settings ADD COLUMN JournalDays INTEGER")) return failure();
     }
@@ -330,13 +429,11 @@ std::expected<void, Failure> SetJournalDays(const std::filesystem::path& databas
     if (!update.ok()) return failure();
     sqlite3_bind_int(update.get(), 1, days);
     if (sqlite3_step(update.get()) != SQLITE_DONE) return failure();
-    if (sqlite3_changes(db.get()) == 0) {
-        Exec(db.get(), "ROLLBACK");
+    if (sqlite3_changes(db.get()) == 0)
         return std::unexpected(Failure{"The settings database " + Quoted(databaseFile) +
                                        " has no Settings row with ID 1, where the retention is kept, so jobs "
                                        "are kept for the default 180 days."});
-    }
-    if (!Exec(db.get(), "COMMIT")) return failure();
+    if (!transaction.Commit()) return failure();
     return {};
 }
 
@@ -348,19 +445,23 @@ std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFi
     return PruneJournal(db.get(), databaseFile, now);
 }
 
-std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::path& databaseFile,
-                                         std::chrono::system_clock::time_point now) {
-    const JournalWait wait(db);
+namespace {
+
+// One batch of jobs older than the retention removed in a transaction of its own; the
+// number removed, 0 when none are left.
+std::expected<int, Failure> PruneOnce(sqlite3* db, const std::filesystem::path& databaseFile,
+                                      std::chrono::system_clock::time_point now, int batch) {
+    const JournalWait wait(db, kJournalAfterMs);
+    const auto failure = [&] {
+        return std::unexpected(Failure{"Old jobs could not be removed from the print journal in " +
+                                       Quoted(databaseFile) + ": " + DiagnoseDatabase(databaseFile, db).cause +
+                                       ". Jobs removed so far stay removed; try again when no other program holds "
+                                       "data.mdb."});
+    };
     if (!HasJournal(db)) return 0;
     const int days = JournalDays(db);
     if (days == 0) return 0;
     const std::string cutoff = JournalTime(now - std::chrono::days(days));
-    const auto failure = [&] {
-        Failure f{"Old jobs could not be removed from the print journal in " + Quoted(databaseFile) + ": " +
-                  sqlite3_errmsg(db) + ". Nothing was removed; try again when no other program holds data.mdb."};
-        Exec(db, "ROLLBACK");
-        return std::unexpected(std::move(f));
-    };
     // Most starts find nothing to remove, and then take no write lock at all.
     {
         Statement any(db, "SELECT 1 FROM PrintJournal WHERE Time < ?1 LIMIT 1");
@@ -370,17 +471,50 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
         if (rc == SQLITE_DONE) return 0;
         if (rc != SQLITE_ROW) return failure();
     }
-    if (!Exec(db, "BEGIN IMMEDIATE")) return failure();
-    int removed = 0;
-    {
-        Statement remove(db, "DELETE FROM PrintJournal WHERE Time < ?1");
-        if (!remove.ok()) return failure();
-        BindText(remove.get(), 1, cutoff);
-        if (sqlite3_step(remove.get()) != SQLITE_DONE) return failure();
-        removed = sqlite3_changes(db);
-    }
-    if (!Exec(db, "COMMIT")) return failure();
+    Transaction transaction(db);
+    if (!transaction.ok()) return failure();
+    Statement remove(db, "DELETE FROM PrintJournal WHERE ID IN (SELECT ID FROM PrintJournal WHERE Time < ?1 LIMIT ?2)");
+    if (!remove.ok()) return failure();
+    BindText(remove.get(), 1, cutoff);
+    sqlite3_bind_int(remove.get(), 2, batch);
+    if (sqlite3_step(remove.get()) != SQLITE_DONE) return failure();
+    const int removed = sqlite3_changes(db);
+    if (!transaction.Commit()) return failure();
     return removed;
+}
+
+// The next batch's size: smaller after a batch that held the file too long.
+int NextBatch(int batch, std::chrono::steady_clock::duration took) {
+    if (took > kPruneBatchTime) return std::max(100, batch / 2);
+    if (took < kPruneBatchTime / 3) return std::min(20000, batch * 2);
+    return batch;
+}
+
+}  // namespace
+
+bool PrintJournal::PruneBatch(std::chrono::system_clock::time_point now) {
+    auto db = Connect();
+    if (!db) return false;
+    const auto start = std::chrono::steady_clock::now();
+    const auto removed = PruneOnce(*db, file_, now, pruneBatch_);
+    pruneBatch_ = NextBatch(pruneBatch_, std::chrono::steady_clock::now() - start);
+    return removed.value_or(0) > 0;
+}
+
+std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::path& databaseFile,
+                                         std::chrono::system_clock::time_point now) {
+    int total = 0;
+    int batch = 1000;
+    for (;;) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto removed = PruneOnce(db, databaseFile, now, batch);
+        if (!removed) return std::unexpected(removed.error());
+        if (*removed == 0) return total;
+        total += *removed;
+        batch = NextBatch(batch, std::chrono::steady_clock::now() - start);
+        // A gap in which waiting labels take the file first.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 }  // namespace tarnwick

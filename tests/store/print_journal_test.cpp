@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "startup/journaling_output.h"
-#include "startup/print_journal.h"
+#include "printjob/print_and_record.h"
+#include "store/print_journal.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick {
@@ -143,8 +143,9 @@ TEST(PrintJournal, HistoryNewestFirstFilteredByWipStyleAndTime) {
     }
 }
 
-// At start-up; on demand through tarnwick-cli history --prune.
-TEST(PrintJournal, StartUpRemovesJobsOlderThanTheRetention) {
+// In batches by the window's journal thread and after a command's labels; on demand
+// through tarnwick-cli history --prune.
+TEST(PrintJournal, PruningRemovesJobsOlderThanTheRetention) {
     const int ages[] = {1, 29, 31, 179, 181, 400};
     const struct {
         const char* setting;  // SQL that sets the retention, or nothing for an older data.mdb
@@ -167,55 +168,68 @@ TEST(PrintJournal, StartUpRemovesJobsOlderThanTheRetention) {
                         .has_value());
         }
         if (*c.setting) Sql(file, c.setting);
-        plant.Restart();
+        ASSERT_TRUE(PruneJournal(file, Clock::now()).has_value());
         auto kept = Wips(ReadJournal(file, {}).value_or(std::vector<JournalEntry>{}));
         std::reverse(kept.begin(), kept.end());
         EXPECT_EQ(kept, c.kept) << c.setting;
     }
 }
 
-// A stand-in printer that answers as it is told.
+// A stand-in printer that answers as it is told, and looks at the journal while the
+// bytes are with it: what a process killed at that moment leaves behind.
 struct ScriptedOutput final : PrinterOutput {
+    std::filesystem::path database;
     SendResult answer;
-    SendResult SendToPrinter(std::string_view) override { return answer; }
+    std::optional<JournalEntry> rowWhileSending;
+    SendResult SendToPrinter(std::string_view) override {
+        if (auto jobs = ReadJournal(database, {}); jobs && !jobs->empty()) rowWhileSending = jobs->front();
+        return answer;
+    }
 };
 
-TEST(JournalingOutput, RecordsWhatHappenedToTheRequest) {
-    const std::string stream = "\x1B" "A\x1BQ12\x1BZ";
-    const Failure refusal{"The selected style does not exist in the database."};
+TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
     const struct {
-        bool send;
+        const char* style;
+        std::string qty;
         SendResult answer;
-        const Failure* refusal;
         std::string outcome, message, quantity;
-        bool hasStream;
+        bool sent;
     } cases[] = {
-        {true, SendReceipt{}, nullptr, "sent", "", "12", true},
-        {true, SendReceipt{"The queue is paused."}, nullptr, "sent", "The queue is paused.", "12", true},
-        {true, std::unexpected(Failure{"The printer went away."}), nullptr, "failed", "The printer went away.", "12",
+        {"1234", "12", SendReceipt{}, "sent", "", "12", true},
+        {"1234", "12", SendReceipt{"The queue is paused."}, "sent", "The queue is paused.", "12", true},
+        {"1234", "12", std::unexpected(Failure{"The printer went away."}), "failed", "The printer went away.", "12",
          true},
-        {false, SendReceipt{}, &refusal, "refused", refusal.text, "12 boxes", false},
+        {"9999", "12 boxes", SendReceipt{}, "refused", "The selected style does not exist in the database.",
+         "12 boxes", false},
     };
     for (const auto& c : cases) {
         TempPlant plant;
-        PrintJournal journal(plant.plant->databaseFile());
-        ScriptedOutput inner;
-        inner.answer = c.answer;
-        JournalingOutput journaling(inner, {"queue", "tarnwick-raw"});
-        if (c.send) {
-            EXPECT_EQ(journaling.SendToPrinter(stream).has_value(), c.answer.has_value());
+        plant.SetStyle("1234", "calh020");
+        const auto file = plant.plant->databaseFile();
+        PrintJournal journal(file);
+        ScriptedOutput printer;
+        printer.database = file;
+        printer.answer = c.answer;
+        PrintControls controls;
+        controls.txtWIP = "4012";
+        controls.txtStyle = c.style;
+        controls.txtQty = c.qty;
+        LabelJob job;
+        (void)PrintAndRecord(*plant.plant, controls, job, {"window", std::nullopt}, printer, journal);
+
+        const auto row = ReadJournalJob(file, 1);
+        ASSERT_TRUE(row.has_value()) << row.error().text;
+        EXPECT_EQ(std::tuple(row->outcome, row->message, row->quantity, row->stream.has_value()),
+                  std::tuple(c.outcome, c.message, c.quantity, c.sent))
+            << c.outcome;
+        EXPECT_EQ(row->route, "device");
+        EXPECT_EQ(row->printer, plant.plant->rawDevice().string());
+        EXPECT_EQ(ReadJournal(file, {})->size(), 1u) << c.outcome;
+        EXPECT_EQ(printer.rowWhileSending.has_value(), c.sent) << c.outcome;
+        if (printer.rowWhileSending) {
+            const ShownOutcome shown = ShowOutcome(*printer.rowWhileSending);
+            EXPECT_EQ(shown.outcome + ": " + shown.message, "may have printed: Tarnwick stopped while sending");
         }
-        JournalEntry facts;
-        facts.source = "window";
-        facts.quantity = "12 boxes";
-        EXPECT_FALSE(journaling.Record(journal, facts, c.refusal).has_value());
-        const auto job = ReadJournalJob(plant.plant->databaseFile(), 1);
-        ASSERT_TRUE(job.has_value()) << job.error().text;
-        EXPECT_EQ(job->outcome, c.outcome);
-        EXPECT_EQ(job->message, c.message);
-        EXPECT_EQ(job->quantity, c.quantity);
-        EXPECT_EQ(job->printer, "tarnwick-raw");
-        EXPECT_EQ(job->stream.has_value(), c.hasStream);
     }
 }
 

@@ -1,21 +1,25 @@
-#include "startup/sqlite_file.h"
+#include "store/sqlite_file.h"
 
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <array>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {
 
 constexpr std::string_view kSqliteMagic{"SQLite format 3\0", 16};
-
-std::string Quoted(const std::filesystem::path& file) { return "\"" + file.string() + "\""; }
 
 // Jet 3/4 and ACE files carry their engine name at offset 4.
 bool IsAccessDatabase(std::string_view head) {
@@ -24,7 +28,44 @@ bool IsAccessDatabase(std::string_view head) {
     return name == "Standard Jet DB" || name == "Standard ACE DB";
 }
 
+int BusyWait(void* limit, int count) {
+    // One wait at a time on a thread: SQLite calls its handler from the statement that waits.
+    thread_local std::chrono::steady_clock::time_point start;
+    const auto now = std::chrono::steady_clock::now();
+    if (count == 0) start = now;
+    if (now - start >= std::chrono::milliseconds(reinterpret_cast<std::intptr_t>(limit))) return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return 1;
+}
+
+// With the process's effective rights, as SQLite itself has them.
+bool Writable(const std::filesystem::path& path) { return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0; }
+
 }  // namespace
+
+std::string Quoted(const std::filesystem::path& file) { return "\"" + file.string() + "\""; }
+
+void SetBusyWait(sqlite3* db, int ms) {
+    sqlite3_busy_handler(db, BusyWait, reinterpret_cast<void*>(static_cast<std::intptr_t>(ms)));
+}
+
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) return std::nullopt;
+    return FileIdentity{info.st_dev, info.st_ino};
+}
+
+Transaction::Transaction(sqlite3* db) : db_(db), open_(Exec(db, "BEGIN IMMEDIATE")) {}
+
+Transaction::~Transaction() {
+    if (open_) Exec(db_, "ROLLBACK");
+}
+
+bool Transaction::Commit() {
+    if (!open_ || !Exec(db_, "COMMIT")) return false;
+    open_ = false;
+    return true;
+}
 
 Failure StartUpFailure(std::string text) {
     return Failure{std::move(text), "Tarnwick", MessageIcon::Critical};
@@ -71,8 +112,8 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
         sqlite3_close_v2(db);
         return std::unexpected(failure);
     }
-    // The window's handle and a lookup's own handle share the file.
-    sqlite3_busy_timeout(db, kDatabaseBusyMs);
+    // The window's handle, a lookup's own handle and other stations' commands share the file.
+    SetBusyWait(db, kDatabaseBusyMs);
 
     const char* const checks[][2] = {
         {"SELECT ID, BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName FROM Settings LIMIT 0",
@@ -132,29 +173,48 @@ bool IsLocked(sqlite3* db) {
     return code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }
 
+DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db) {
+    if (IsLocked(db))
+        return {"data.mdb is locked by another program",
+                "If it stays locked, close the other program that has data.mdb open"};
+    const int extended = db != nullptr ? sqlite3_extended_errcode(db) : SQLITE_NOMEM;
+    const int code = extended & 0xFF;
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+    if (code == SQLITE_READONLY || code == SQLITE_CANTOPEN || code == SQLITE_IOERR) {
+        const std::filesystem::path journal = file.string() + "-journal";
+        std::error_code ec;
+        // A change cut off by a crash must be rolled back before anyone reads the file,
+        // and only a user who may write both the file and its folder can do it.
+        if (std::filesystem::exists(journal, ec) && (!Writable(file) || !Writable(folder)))
+            return {"a program stopped while changing it and left " + Quoted(journal) +
+                        ", which must be rolled back first, and this user may not write to " +
+                        (Writable(folder) ? "data.mdb" : "its folder " + Quoted(folder)),
+                    "Run any tarnwick-cli command on that folder once as a user who may write to it (the change is "
+                    "then rolled back), then try again"};
+        // Writing needs the file and a journal file beside it in the same folder.
+        if (!Writable(file) && errno != ENOENT)
+            return {"the file is read-only (" + std::string(std::strerror(errno)) + ")",
+                    "Let Tarnwick's user write to data.mdb"};
+        if (!Writable(folder))
+            return {"its folder " + Quoted(folder) + " cannot be written to (" + std::strerror(errno) +
+                        "), and the database needs to create its journal file there while it writes",
+                    "Let Tarnwick's user write to that folder"};
+    }
+    if (code == SQLITE_FULL) return {"the disk is full", "Make room on the disk"};
+    return {db != nullptr ? sqlite3_errmsg(db) : "out of memory", ""};
+}
+
 Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::string_view doing) {
     const std::string could = " could not " + std::string(doing);
+    const DatabaseProblem problem = DiagnoseDatabase(file, db);
     if (IsLocked(db))
         return StartUpFailure("The settings database " + Quoted(file) + " is locked by another program, so it" +
                               could +
                               ". Try again in a moment; if it stays locked, close the other program that has "
                               "data.mdb open, then try again.");
-    const int code = db != nullptr ? sqlite3_errcode(db) & 0xFF : SQLITE_NOMEM;
-    if (code == SQLITE_READONLY || code == SQLITE_CANTOPEN || code == SQLITE_IOERR) {
-        // Writing needs the file and a journal file beside it in the same folder.
-        const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-        if (::access(file.c_str(), W_OK) != 0 && errno != ENOENT)
-            return StartUpFailure("The settings database " + Quoted(file) + could + ": the file is read-only (" +
-                                  std::strerror(errno) +
-                                  "). Let Tarnwick's user write to data.mdb, then try again.");
-        if (::access(folder.c_str(), W_OK) != 0)
-            return StartUpFailure("The settings database " + Quoted(file) + could + ": its folder " +
-                                  Quoted(folder) + " cannot be written to (" + std::strerror(errno) +
-                                  "), and the database needs to create its journal file there while it writes. "
-                                  "Let Tarnwick's user write to that folder, then try again.");
-    }
-    const std::string why = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
-    return StartUpFailure("The settings database " + Quoted(file) + could + ": " + why + ".");
+    std::string text = "The settings database " + Quoted(file) + could + ": " + problem.cause + ".";
+    if (!problem.remedy.empty()) text += " " + problem.remedy + ", then try again.";
+    return StartUpFailure(std::move(text));
 }
 
 }  // namespace tarnwick

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <expected>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
-#include "labels/failure.h"
+#include "base/failure.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -15,12 +18,17 @@ namespace tarnwick {
 // An error seen at start-up: the operator must fix a file before going on.
 Failure StartUpFailure(std::string text);
 
-// Opens an existing settings database. Never creates it: a missing file, an
-// Access file left over from the old system or any other non-SQLite file is a
-// Failure that names the file.
 // How long a statement waits for another program's lock on data.mdb.
 inline constexpr int kDatabaseBusyMs = 2000;
 
+// Waits up to `ms` for another connection's lock, looking again every millisecond.
+// SQLite's own timeout sleeps up to 100 ms between looks, and under a few stations'
+// steady commits a reader could miss every gap until it gives up.
+void SetBusyWait(sqlite3* db, int ms);
+
+// Opens an existing settings database. Never creates it: a missing file, an
+// Access file left over from the old system or any other non-SQLite file is a
+// Failure that names the file.
 std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::path& file, bool readOnly);
 
 // A prepared statement that finalizes itself.
@@ -51,6 +59,31 @@ private:
     sqlite3* db_;
 };
 
+// A write transaction (BEGIN IMMEDIATE), rolled back unless committed.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db);
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    ~Transaction();
+    // Whether BEGIN took the write lock; the error is then in the connection.
+    bool ok() const { return open_; }
+    bool Commit();
+
+private:
+    sqlite3* db_;
+    bool open_ = false;
+};
+
+// The file a path names now (device and inode), to notice a data.mdb replaced under an
+// open connection: a restored backup or another station's copy is a new file.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file);
+
 // Binds a text parameter (1-based), copied, so the text may go before the statement runs.
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text);
 
@@ -66,5 +99,16 @@ bool IsLocked(sqlite3* db);
 // What went wrong with the database, from the last error on db: a lock another program
 // holds, a read-only file or folder, or the engine's own message. doing: "be read", ...
 Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::string_view doing);
+
+// Why the last call on db failed, as a message can say it ("the file is read-only (...)"),
+// and what fixes it ("Let Tarnwick's user write to data.mdb"; empty when nothing is known).
+struct DatabaseProblem {
+    std::string cause;
+    std::string remedy;
+};
+DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db);
+
+// "\"path\"", as messages name files.
+std::string Quoted(const std::filesystem::path& file);
 
 }  // namespace tarnwick

@@ -1,4 +1,4 @@
-#include "startup/style_csv.h"
+#include "store/style_csv.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <optional>
 
-#include "labels/windows1252.h"
+#include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {

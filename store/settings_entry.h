@@ -3,8 +3,8 @@
 #include <expected>
 #include <string>
 
-#include "labels/failure.h"
-#include "startup/settings_store.h"
+#include "base/failure.h"
+#include "store/settings_store.h"
 
 namespace tarnwick {
 

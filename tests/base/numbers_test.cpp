@@ -1,4 +1,4 @@
-#include "labels/numbers.h"
+#include "base/numbers.h"
 
 #include <gtest/gtest.h>
 

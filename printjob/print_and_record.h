@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/failure.h"
+#include "labels/label_job.h"
+#include "labels/print_request.h"
+#include "labels/printer_output.h"
+#include "printer/send_to_printer.h"
+#include "startup/startup.h"
+#include "store/print_journal.h"
+
+namespace tarnwick {
+
+// The route a label of the plant takes now: the Settings row's queue, or config.txt's
+// raw device with its stall limit.
+OutputRoute PlantRoute(const Plant& plant);
+
+// The two base points of the plant's labels.
+PrintBases BasesOf(const Plant& plant);
+
+// A PrinterOutput over a function that sends a stream, for senders that are not one.
+class FunctionOutput final : public PrinterOutput {
+public:
+    explicit FunctionOutput(std::function<SendResult(std::string_view)> send) : send_(std::move(send)) {}
+    SendResult SendToPrinter(std::string_view stream) override { return send_(stream); }
+
+private:
+    std::function<SendResult(std::string_view)> send_;
+};
+
+// A recorder for a job that has no journal to go to (a sample given every value and no
+// plant folder): nothing is written and nobody is told.
+class NoJournal final : public JobRecorder {
+public:
+    std::optional<std::int64_t> Begin(JournalEntry) override { return std::nullopt; }
+    void Complete(std::int64_t, std::string, std::string) override {}
+};
+
+// Who prints: "window", "cli", and for a cut, its sheet row.
+struct JobSource {
+    std::string source;
+    std::optional<int> cutRow;
+};
+
+// Print Labels as every front end runs it: the style's layout code looked up afresh, the
+// print request with the plant's base points, and the job's row written ahead of its
+// bytes and given the printer's answer after them; a refusal is recorded as one. What
+// comes back is what the operator is shown: the label's layout and the route's note, or
+// the refusal. The recorder tells of a journal that cannot be kept.
+std::expected<PrintedLabel, Failure> PrintAndRecord(Plant& plant, const PrintControls& controls, LabelJob& job,
+                                                    const JobSource& source, PrinterOutput& out,
+                                                    JobRecorder& recorder);
+
+// The same request with nothing recorded, into an output that keeps the stream: what
+// Preview shows.
+std::expected<PrintedLabel, Failure> PreviewRequest(Plant& plant, const PrintControls& controls, LabelJob& job,
+                                                    PrinterOutput& out);
+
+// The Settings window's sample label to `route`, recorded as a job of its own.
+SendResult PrintSample(std::string_view baseX, std::string_view baseY, const OutputRoute& route, PrinterOutput& out,
+                       JobRecorder& recorder);
+
+// A reprint that reached the output: what the route said, and the job it repeated.
+struct Reprint {
+    SendResult sent;
+    JournalEntry original;
+    std::string quantity;  // as sent
+};
+
+// Sends job `id`'s recorded bytes again through `out` (today's route), with the final
+// quantity changed when one is given, and records it as a new job pointing at the
+// original. Refused, with nothing sent, when the job is not in the journal or has no
+// recorded stream.
+std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& recorder, std::int64_t id,
+                                           std::optional<int> quantity, PrinterOutput& out);
+
+}  // namespace tarnwick
