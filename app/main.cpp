@@ -1,7 +1,13 @@
 #include <QApplication>
 #include <QEvent>
 #include <QFont>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +16,7 @@
 
 #include "mainwindow/frm_main_menu.h"
 #include "printer/send_to_printer.h"
+#include "printjob/print_and_record.h"
 #include "setupwindow/frm_setup.h"
 #include "startup/plant_folder.h"
 #include "toolkit/dialogs.h"
@@ -41,6 +48,27 @@ private:
     bool reported_ = false;
 };
 
+int stopPipe[2] = {-1, -1};
+
+void RequestStop(int) {
+    const int saved = errno;
+    [[maybe_unused]] const auto written = ::write(stopPipe[1], "x", 1);
+    errno = saved;
+}
+
+// Ctrl+C, SIGTERM and SIGHUP end the program as Exit does, once the handler that is
+// running has finished: a label being printed gets its journal row first.
+void StopOnSignals(QApplication& app) {
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = RequestStop;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -49,6 +77,7 @@ int main(int argc, char** argv) {
     // Ends when the last window closes: Exit on the main window while Settings is
     // open leaves the program running until Settings closes too.
     QApplication::setQuitOnLastWindowClosed(true);
+    StopOnSignals(app);
 
     QtDialogs dialogs;
     const PlantFolderChoice plantFolder = FindPlantFolder();
@@ -62,10 +91,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     std::filesystem::current_path(plant->folder, ec);
 
-    RoutedOutput printer([&plant] {
-        return OutputRoute{plant->printer.USBPrinter, plant->printer.USBPrinterName, plant->rawDevice(),
-                           plant->config.DeviceTimeout};
-    });
+    RoutedOutput printer([&plant] { return PlantRoute(*plant); });
     SetupLauncher setup({*plant, dialogs, SendRaw});
     frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }});
     dialogs.SetParent(&mainMenu);

@@ -71,8 +71,9 @@ PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
 }
 
 void PruneOldJobs(Plant& plant) {
-    // A journal that cannot be pruned now is pruned by a later command or window.
-    (void)PruneJournal(plant.db.handle(), plant.databaseFile(), std::chrono::system_clock::now());
+    // A hundred jobs a command: far more than a command adds, and a long backlog never makes
+    // one command much slower. A journal that cannot be pruned now is pruned later.
+    (void)PruneJournalBatch(plant.db.handle(), plant.databaseFile(), std::chrono::system_clock::now(), 100);
 }
 
 std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {

@@ -59,7 +59,8 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
 // journal that stops (or starts again) being kept is told on err.
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx);
 
-// Removes the jobs past the retention, once the command's labels are out and recorded.
+// Removes a batch of the jobs past the retention, once the command's labels are out and
+// recorded.
 void PruneOldJobs(Plant& plant);
 
 // Prints a failure's text on err; returns kRefused.

@@ -447,10 +447,10 @@ std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFi
 
 namespace {
 
-// One batch of jobs older than the retention removed in a transaction of its own; the
-// number removed, 0 when none are left.
-std::expected<int, Failure> PruneOnce(sqlite3* db, const std::filesystem::path& databaseFile,
-                                      std::chrono::system_clock::time_point now, int batch) {
+}  // namespace
+
+std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem::path& databaseFile,
+                                              std::chrono::system_clock::time_point now, int batch) {
     const JournalWait wait(db, kJournalAfterMs);
     const auto failure = [&] {
         return std::unexpected(Failure{"Old jobs could not be removed from the print journal in " +
@@ -483,6 +483,8 @@ std::expected<int, Failure> PruneOnce(sqlite3* db, const std::filesystem::path& 
     return removed;
 }
 
+namespace {
+
 // The next batch's size: smaller after a batch that held the file too long.
 int NextBatch(int batch, std::chrono::steady_clock::duration took) {
     if (took > kPruneBatchTime) return std::max(100, batch / 2);
@@ -496,7 +498,7 @@ bool PrintJournal::PruneBatch(std::chrono::system_clock::time_point now) {
     auto db = Connect();
     if (!db) return false;
     const auto start = std::chrono::steady_clock::now();
-    const auto removed = PruneOnce(*db, file_, now, pruneBatch_);
+    const auto removed = PruneJournalBatch(*db, file_, now, pruneBatch_);
     pruneBatch_ = NextBatch(pruneBatch_, std::chrono::steady_clock::now() - start);
     return removed.value_or(0) > 0;
 }
@@ -507,7 +509,7 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
     int batch = 1000;
     for (;;) {
         const auto start = std::chrono::steady_clock::now();
-        const auto removed = PruneOnce(db, databaseFile, now, batch);
+        const auto removed = PruneJournalBatch(db, databaseFile, now, batch);
         if (!removed) return std::unexpected(removed.error());
         if (*removed == 0) return total;
         total += *removed;

@@ -182,6 +182,11 @@ std::expected<int, Failure> PruneJournal(const std::filesystem::path& databaseFi
 std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::path& databaseFile,
                                          std::chrono::system_clock::time_point now);
 
+// One batch of that: at most `batch` of the oldest expired jobs, in one short
+// transaction; the number removed, 0 when none are left.
+std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem::path& databaseFile,
+                                              std::chrono::system_clock::time_point now, int batch = 1000);
+
 // UTC ISO 8601 with milliseconds, as the journal writes times.
 std::string JournalTime(std::chrono::system_clock::time_point when);
 

@@ -1,8 +1,14 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <thread>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -258,6 +264,12 @@ TEST(HistoryCli, UsageErrorsNameTheOption) {
          2, "--keep-days takes a number of days from 0 (every job) to 100000, not -1"},
         {{"reprint"}, 2, "reprint takes one job ID"},
         {{"reprint", "x1"}, 2, "the job ID is the number in the first column of tarnwick-cli history, not x1"},
+        {{"history", "--since", "2026-02-30"},
+         2, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 2026-02-30"},
+        {{"history", "--since", "2026-12-01T24:00"},
+         2, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 2026-12-01T24:00"},
+        {{"history", "--wip", "1", "--wip=2"}, 2, "option --wip is given twice"},
+        {{"reprint", "1", "--qty", "x"}, 2, "The quantity to reprint, \"x\", is not a whole number"},
         {{"reprint", "1", "--qty", "0"}, 2,
          "The quantity to reprint, \"0\", is not a whole number from 1 to 32767. Give the number of labels to print."},
         {{"reprint", "9"}, 1, "There is no job 9 in the print journal of \"" + p.plant.plant->databaseFile().string() +
@@ -268,6 +280,117 @@ TEST(HistoryCli, UsageErrorsNameTheOption) {
         EXPECT_EQ(run.status, c.status) << c.message;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
     }
+}
+
+// ESC [2J typed into a WIP clears a terminal when printed raw; a tab in a style splits
+// its line.
+TEST(HistoryCli, ListingsNeverSendTheTerminalAControlCharacter) {
+    CliPlant p;
+    EXPECT_EQ(p.Run({"print", "--wip", "40\x1B[2J12\xC2\x9B", "--style", "1234"}).status, 1);
+    EXPECT_EQ(p.Run({"styles", "set", "AB\tC\n", "calh020"}).status, 0);
+    const struct {
+        std::vector<std::string> args;
+        std::string shown;
+    } cases[] = {
+        {{"history"}, "\t40\\x1B[2J12\\u009B\t"},
+        {{"history", "--format", "csv"}, ",40\\x1B[2J12\\u009B,"},
+        {{"styles", "list"}, "AB\\x09C\\x0A\tcalh020\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = p.Run(c.args);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.out.find(c.shown), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << run.out;
+    }
+}
+
+// A printer that takes nothing: a pipe whose buffer is already full, held open here.
+struct StalledDevice {
+    explicit StalledDevice(const std::filesystem::path& path) {
+        std::filesystem::remove(path);
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+        fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        const std::string block(4096, '.');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+    }
+    ~StalledDevice() { ::close(fd); }
+    // Takes what was written until the label's end has come through.
+    bool TakeLabel() {
+        std::string taken;
+        char buffer[4096];
+        for (int i = 0; i < 500 && taken.find("\x1BZ") == std::string::npos; ++i) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) taken.append(buffer, static_cast<std::size_t>(n));
+            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return taken.find("\x1BZ") != std::string::npos;
+    }
+    int fd = -1;
+};
+
+// Killed while the label is with the printer, the row says it may have printed; asked
+// to stop (Ctrl+C, SIGTERM), the command finishes the label and its row first.
+TEST(HistoryCli, StoppedWhileSendingLeavesARowThatTellsTheTruth) {
+    const struct {
+        int signal;
+        bool printerTakesIt;
+        std::string outcome, message;
+    } cases[] = {
+        {SIGKILL, false, "may have printed", "Tarnwick stopped while sending"},
+        {SIGTERM, true, "sent", ""},
+        {SIGINT, true, "sent", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(strsignal(c.signal));
+        CliPlant p;
+        StalledDevice printer(p.plant.dir / "labels.prn");
+        const std::string folder = "--folder=" + p.Folder();
+        const char* argv[] = {TARNWICK_CLI, "print", "--wip", "004512", "--style", "1234", folder.c_str(), nullptr};
+        posix_spawn_file_actions_t quiet;
+        posix_spawn_file_actions_init(&quiet);
+        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        ASSERT_EQ(posix_spawn(&pid, TARNWICK_CLI, &quiet, nullptr, const_cast<char**>(argv), environ), 0);
+        posix_spawn_file_actions_destroy(&quiet);
+        bool sending = false;
+        for (int i = 0; i < 500 && !sending; ++i) {
+            const auto lines = p.History();
+            sending = !lines.empty() && lines[0][kOutcome] == "may have printed";
+            if (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(sending) << "no row was written ahead of the label";
+        ::kill(pid, c.signal);
+        if (c.printerTakesIt) {
+            EXPECT_TRUE(printer.TakeLabel());
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << status;
+        const auto lines = p.History();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0][kOutcome], c.outcome);
+        EXPECT_EQ(lines[0][kMessage], c.message);
+    }
+}
+
+// A few stations printing at once on one data.mdb: none is refused, no row is lost.
+TEST(HistoryCli, ConcurrentPrintsAreAllPrintedAndRecorded) {
+    CliPlant p;
+    const int stations = 4, labels = 8;
+    std::vector<std::thread> loops;
+    std::vector<int> refused(stations, 0);
+    for (int s = 0; s < stations; ++s)
+        loops.emplace_back([&p, &refused, s] {
+            for (int i = 0; i < labels; ++i) refused[static_cast<std::size_t>(s)] += p.Print().status != 0;
+        });
+    for (auto& loop : loops) loop.join();
+    EXPECT_EQ(refused, std::vector<int>(stations, 0));
+    EXPECT_EQ(Labels(p.Device()), stations * labels);
+    const auto lines = p.History();
+    EXPECT_EQ(lines.size(), static_cast<std::size_t>(stations * labels));
+    for (const auto& line : lines) EXPECT_EQ(line[kOutcome], "sent");
 }
 
 }  // namespace
