@@ -7,6 +7,14 @@
 
 namespace tarnwick {
 
+// Characters of UTF-8 text (code points; a stray byte counts as one): every length rule
+// on a label or in a sheet counts characters, not bytes.
+inline std::size_t Utf8Characters(std::string_view text) {
+    std::size_t n = 0;
+    for (const unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
 bool IsValidUtf8(std::string_view bytes);
 
 // One code point appended to UTF-8 text.

@@ -70,7 +70,9 @@ PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
     });
 }
 
-void PruneOldJobs(Plant& plant) {
+void PruneOldJobs(Plant& plant, CliContext& ctx) {
+    ctx.out.flush();
+    ctx.err.flush();
     // A hundred jobs a command: far more than a command adds, and a long backlog never makes
     // one command much slower. A journal that cannot be pruned now is pruned later.
     (void)PruneJournalBatch(plant.db.handle(), plant.databaseFile(), std::chrono::system_clock::now(), 100);

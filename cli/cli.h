@@ -59,9 +59,9 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
 // journal that stops (or starts again) being kept is told on err.
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx);
 
-// Removes a batch of the jobs past the retention, once the command's labels are out and
-// recorded.
-void PruneOldJobs(Plant& plant);
+// Removes a batch of the jobs past the retention once the command's labels are out and
+// recorded, and what it had to say is written out.
+void PruneOldJobs(Plant& plant, CliContext& ctx);
 
 // Prints a failure's text on err; returns kRefused.
 int Refuse(CliContext& ctx, const Failure& failure);

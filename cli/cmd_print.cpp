@@ -61,7 +61,6 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     PrintJournal journal = CommandJournal(*plant, ctx);
     LabelJob job;
     const auto printed = PrintAndRecord(*plant, TypedControls(args), job, {"cli", std::nullopt}, printer, journal);
-    PruneOldJobs(*plant);
     if (!printed) return Refuse(ctx, printed.error());
 
     ctx.out << "Printed layout " << printed->layout << " on ";
@@ -69,6 +68,7 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     else ctx.out << "device " << route.device.string();
     if (!printed->note.empty()) ctx.out << ". " << printed->note;
     ctx.out << '\n';
+    PruneOldJobs(*plant, ctx);
     return kOk;
 }
 

@@ -91,7 +91,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         const auto printed = printer.Print(**cut);
         if (!printed) return Refuse(ctx, printed.error());
         printer.Report(**cut, *printed);
-        PruneOldJobs(*plant);
+        PruneOldJobs(*plant, ctx);
         return kOk;
     }
 
@@ -114,7 +114,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         }
         printer.Report(*cut, *printed);
     }
-    PruneOldJobs(*plant);
+    PruneOldJobs(*plant, ctx);
     return kOk;
 }
 

@@ -43,7 +43,6 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     RoutedOutput printer([&route] { return route; });
     PrintJournal journal = CommandJournal(*plant, ctx);
     const auto reprint = ReprintJob(*plant, journal, id, quantity, printer);
-    PruneOldJobs(*plant);
     if (!reprint) return Refuse(ctx, reprint.error());
     if (!reprint->sent) return Refuse(ctx, reprint->sent.error());
     if (!reprint->sent->note.empty()) ctx.err << reprint->sent->note << '\n';
@@ -52,6 +51,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
             << "), quantity " << reprint->quantity << ", on ";
     if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
     else ctx.out << "device " << route.device.string() << "\n";
+    PruneOldJobs(*plant, ctx);
     return kOk;
 }
 

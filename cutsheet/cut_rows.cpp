@@ -1,5 +1,7 @@
 #include "cutsheet/cut_rows.h"
 
+#include "labels/print_request.h"
+
 #include <charconv>
 #include <cmath>
 
@@ -50,16 +52,6 @@ std::expected<std::string, Failure> CellShownText(CutSheet& sheet, int row, int 
     auto cell = sheet.Cell(row, column);
     if (!cell) return std::unexpected(cell.error());
     return ShownText(*cell);
-}
-
-std::string ColorRule(std::string_view color) {
-    // Characters, not bytes: a one-letter colour may take two bytes in UTF-8.
-    std::size_t characters = 0;
-    for (unsigned char c : color)
-        if ((c & 0xC0) != 0x80) ++characters;
-    if (characters == 1) return "O0" + std::string(color);
-    if (characters == 2) return "O" + std::string(color);
-    return std::string(color);
 }
 
 std::string CutEntryText(const std::array<std::string, 6>& columns) {

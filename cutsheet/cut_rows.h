@@ -12,6 +12,7 @@
 #include "cutsheet/cut_sheet.h"
 #include "base/failure.h"
 #include "labels/label_job.h"
+#include "labels/print_request.h"
 
 namespace tarnwick {
 
@@ -25,9 +26,6 @@ std::expected<std::string, Failure> CellText(CutSheet& sheet, int row, int colum
 
 // The same text, but an error value is shown as its text (#N/A): for looking at a sheet.
 std::expected<std::string, Failure> CellShownText(CutSheet& sheet, int row, int column);
-
-// "O0" before a one-character colour, "O" before a two-character one; others unchanged.
-std::string ColorRule(std::string_view color);
 
 // A cut selector entry: columns 1 to 6 joined by " - ", column 3 without the colour rule.
 std::string CutEntryText(const std::array<std::string, 6>& columns);

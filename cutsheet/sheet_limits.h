@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/windows1252.h"
 #include "cutsheet/cut_sheet.h"
 
 namespace tarnwick {
@@ -32,13 +33,6 @@ inline constexpr std::size_t kHeldBytes = 64u << 20;
 // keeps a hostile file from keeping the program busy for minutes. The first 32,767
 // rows of a real cut sheet come to a few tens of MB.
 inline constexpr std::uint64_t kReadBytes = 128u << 20;
-
-// Characters of UTF-8 text (code points; a stray byte counts as one).
-inline std::size_t Utf8Characters(std::string_view text) {
-    std::size_t n = 0;
-    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
-    return n;
-}
 
 inline std::string TooLongProblem(int row, int column) {
     return "cell " + CellName(row, column) + " holds more than 32,767 characters, more than a spreadsheet cell can";

@@ -2,21 +2,14 @@
 
 #include <optional>
 
+#include "base/windows1252.h"
 #include "labels/layouts.h"
 
 namespace tarnwick {
 namespace {
 
-// Lengths on a label count characters, and the text is UTF-8.
-std::size_t Characters(std::string_view text) {
-    std::size_t count = 0;
-    for (const char c : text)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++count;
-    return count;
-}
-
 void AppendRightAligned3(std::string& out, std::string_view piece) {
-    const std::size_t length = Characters(piece);
+    const std::size_t length = Utf8Characters(piece);
     if (length == 1) out += "  ";
     else if (length == 2) out += " ";
     out += piece;
@@ -81,17 +74,21 @@ std::string RequestLayout(const PrintControls& controls, std::string_view code) 
     return std::string(code);
 }
 
+std::string ColorRule(std::string_view color) {
+    const std::size_t characters = Utf8Characters(color);
+    if (characters == 1) return "O0" + std::string(color);
+    if (characters == 2) return "O" + std::string(color);
+    return std::string(color);
+}
+
 std::string ComposeBarcode(std::string_view style, std::string_view color, std::string_view waist,
                            std::string_view lengthDesc) {
     std::string barcode(style);
-    if (const std::size_t length = Characters(style); length < 5) barcode.append(5 - length, ' ');
-    const std::size_t colorLength = Characters(color);
-    if (colorLength == 1) barcode += "O0";
-    else if (colorLength == 2) barcode += "O";
-    barcode += color;
+    if (const std::size_t length = Utf8Characters(style); length < 5) barcode.append(5 - length, ' ');
+    barcode += ColorRule(color);
     AppendRightAligned3(barcode, waist);
     AppendRightAligned3(barcode, lengthDesc);
-    if (const std::size_t length = Characters(barcode); length < 17) barcode.append(17 - length, ' ');
+    if (const std::size_t length = Utf8Characters(barcode); length < 17) barcode.append(17 - length, ' ');
     return barcode;
 }
 

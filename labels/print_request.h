@@ -35,6 +35,10 @@ struct PrintedLabel {
     std::string note;         // the route's note for the operator (SendReceipt)
 };
 
+// "O0" before a one-character colour, "O" before a two-character one; others unchanged:
+// how a cut sheet's colour is shown and how the bar code carries a typed one.
+std::string ColorRule(std::string_view color);
+
 // The manual bar-code value: style in columns 1-5, colour 6-8 ("O0" or "O" before a
 // short one), waist 9-11 and length description 12-14 right-aligned, blanks to 17.
 // Longer pieces are kept whole, so the value may run past 17 characters.

@@ -24,7 +24,7 @@ constexpr int kJournalAheadMs = 1000;
 constexpr int kJournalAfterMs = 10000;
 // Pruning stops a batch that took this long from growing, so that no label waits for it
 // much longer.
-constexpr auto kPruneBatchTime = std::chrono::milliseconds(25);
+constexpr auto kPruneBatchTime = std::chrono::milliseconds(10);
 
 // The busy wait of a connection the journal shares, for as long as it uses it.
 class JournalWait {
@@ -515,7 +515,7 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
         total += *removed;
         batch = NextBatch(batch, std::chrono::steady_clock::now() - start);
         // A gap in which waiting labels take the file first.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
