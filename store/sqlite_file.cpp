@@ -190,7 +190,7 @@ DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db)
                         ", which must be rolled back first, and this user may not write to " +
                         (Writable(folder) ? "data.mdb" : "its folder " + Quoted(folder)),
                     "Run any tarnwick-cli command on that folder once as a user who may write to it (the change is "
-                    "then rolled back), then try again"};
+                    "then rolled back)"};
         // Writing needs the file and a journal file beside it in the same folder.
         if (!Writable(file) && errno != ENOENT)
             return {"the file is read-only (" + std::string(std::strerror(errno)) + ")",

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <utility>
 #include <unistd.h>
 
 #include <chrono>
@@ -223,6 +224,58 @@ TEST(HistoryCli, JournalThatCannotBeWrittenNeverStopsALabel) {
         writer.reset();
         ::chmod(file.c_str(), 0644);
         EXPECT_TRUE(p.History().empty()) << c.name;
+    }
+}
+
+// A process that dies in the middle of a change leaves data.mdb's journal behind.
+void LeaveHotJournal(const std::filesystem::path& file) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+        // A one-page cache spills the change into the file before the commit that never comes.
+        sqlite3_exec(db, "PRAGMA cache_size=1; BEGIN IMMEDIATE; CREATE TABLE Spill (x);", nullptr, nullptr, nullptr);
+        for (int i = 0; i < 200; ++i)
+            sqlite3_exec(db, "INSERT INTO Spill VALUES (zeroblob(2000))", nullptr, nullptr, nullptr);
+        ::_exit(0);
+    }
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(std::filesystem::exists(file.string() + "-journal"));
+}
+
+// An operator who may not write the plant folder: what they are told, word for word.
+TEST(HistoryCli, MessagesNameWhatStopsTheDatabase) {
+    const struct {
+        const char* name;
+        bool hotJournal;
+        std::vector<std::string> args;
+        int status;
+        std::string told;  // %F the folder, %D data.mdb
+    } cases[] = {
+        {"read-only folder", false, {"print", "--wip", "1", "--style", "1234"}, 0,
+         "The print journal in \"%D\" is not being kept: its folder \"%F\" cannot be written to (Permission "
+         "denied), and the database needs to create its journal file there while it writes. Labels still print, "
+         "but they are not recorded for History and Reprint until data.mdb can be written again. Let Tarnwick's "
+         "user write to that folder.\n"},
+        {"journal left by a crash", true, {"history"}, 1,
+         "The settings database \"%D\" could not be read: a program stopped while changing it and left "
+         "\"%D-journal\", which must be rolled back first, and this user may not write to its folder \"%F\". Run "
+         "any tarnwick-cli command on that folder once as a user who may write to it (the change is then rolled "
+         "back), then try again.\n"},
+    };
+    for (const auto& c : cases) {
+        CliPlant p;
+        if (c.hotJournal) LeaveHotJournal(p.plant.plant->databaseFile());
+        std::string told = c.told;
+        for (const auto& [mark, value] : {std::pair{"%D", p.plant.plant->databaseFile().string()},
+                                          std::pair{"%F", p.Folder()}})
+            for (auto at = told.find(mark); at != std::string::npos; at = told.find(mark))
+                told.replace(at, 2, value);
+        ASSERT_EQ(::chmod(p.Folder().c_str(), 0555), 0);
+        const CliRun run = p.Run(c.args, kWithoutOverride);
+        ::chmod(p.Folder().c_str(), 0755);
+        EXPECT_EQ(run.status, c.status) << c.name;
+        EXPECT_EQ(run.err, told) << c.name;
     }
 }
 
