@@ -82,6 +82,15 @@ public:
         return plant_ ? &*plant_ : nullptr;
     }
 
+    // The option's value as fromOption makes it, else the plant's as fromPlant reads it;
+    // nullopt when the plant is needed and cannot be loaded (the reason is printed).
+    template <class T, class FromOption, class FromPlant>
+    std::optional<T> Value(const std::string& option, FromOption fromOption, FromPlant fromPlant) {
+        if (const auto given = args_.Get(option)) return T(fromOption(*given));
+        if (const Plant* p = Get()) return T(fromPlant(*p));
+        return std::nullopt;
+    }
+
 private:
     const CliArgs& args_;
     CliContext& ctx_;

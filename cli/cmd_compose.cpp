@@ -88,45 +88,22 @@ std::expected<BasePoint, int> BaseFor(const Layout& layout, const CliArgs& args,
 
     LazyPlant plant(args, ctx);
     if (layout.usesPrinterSettingsBase) {
-        BaseValue baseX;
-        if (const auto x = args.Get("--base-x")) {
-            // The text settings set would store, so both give the same label.
-            baseX = *x;
-        } else if (const Plant* p = plant.Get()) {
-            baseX = p->printer.BaseX;
-        } else {
-            return std::unexpected(kRefused);
-        }
-        std::int16_t baseY = 0;
-        if (const auto y = args.Get("--base-y")) {
-            const auto rounded = IsWholeNumberText(*y) ? RoundToInt16(LeadingNumber(*y)) : std::nullopt;
-            if (!rounded) return std::unexpected(Usage(ctx, "--base-y must be a number from -32768 to 32767"));
-            baseY = *rounded;
-        } else if (const Plant* p = plant.Get()) {
-            baseY = p->printer.BaseY;
-        } else {
-            return std::unexpected(kRefused);
-        }
-        return FamilyABase(baseX, baseY);
+        const auto y = args.Get("--base-y");
+        const auto rounded = y && IsWholeNumberText(*y) ? RoundToInt16(LeadingNumber(*y)) : std::nullopt;
+        if (y && !rounded) return std::unexpected(Usage(ctx, "--base-y must be a number from -32768 to 32767"));
+        // The text settings set would store, so both give the same label.
+        const auto baseX = plant.Value<BaseValue>("--base-x", [](const std::string& x) { return x; },
+                                                  [](const Plant& p) { return p.printer.BaseX; });
+        const auto baseY = plant.Value<std::int16_t>("--base-y", [&](const std::string&) { return *rounded; },
+                                                     [](const Plant& p) { return p.printer.BaseY; });
+        if (!baseX || !baseY) return std::unexpected(kRefused);
+        return FamilyABase(*baseX, *baseY);
     }
-
-    BaseValue baseH;
-    if (const auto h = args.Get("--base-h")) {
-        baseH = NumberOrText(*h);
-    } else if (const Plant* p = plant.Get()) {
-        baseH = p->config.BaseH;
-    } else {
-        return std::unexpected(kRefused);
-    }
-    std::string baseV;
-    if (const auto v = args.Get("--base-v")) {
-        baseV = ConfigField(*v).first;
-    } else if (const Plant* p = plant.Get()) {
-        baseV = p->config.BaseV;
-    } else {
-        return std::unexpected(kRefused);
-    }
-    return OtherFamiliesBase(baseH, baseV);
+    const auto baseH = plant.Value<BaseValue>("--base-h", NumberOrText, [](const Plant& p) { return p.config.BaseH; });
+    const auto baseV = plant.Value<std::string>("--base-v", [](const std::string& v) { return ConfigField(v).first; },
+                                                [](const Plant& p) { return p.config.BaseV; });
+    if (!baseH || !baseV) return std::unexpected(kRefused);
+    return OtherFamiliesBase(*baseH, *baseV);
 }
 
 int RunCompose(const CliArgs& args, CliContext& ctx) {

@@ -39,24 +39,16 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
     const auto file = args.Get("-o");
 
     LazyPlant plant(args, ctx);
-    std::string baseX, baseY;
-    if (const auto x = args.Get("--base-x")) {
-        baseX = *x;
-    } else if (const Plant* p = plant.Get()) {
-        baseX = BaseText(p->printer.BaseX);
-    } else {
-        return kRefused;
-    }
-    if (const auto y = args.Get("--base-y")) {
-        baseY = *y;
-    } else if (const Plant* p = plant.Get()) {
-        baseY = std::to_string(p->printer.BaseY);
-    } else {
-        return kRefused;
-    }
+    const auto text = [](const std::string& value) { return value; };
+    const auto baseX =
+        plant.Value<std::string>("--base-x", text, [](const Plant& p) { return BaseText(p.printer.BaseX); });
+    if (!baseX) return kRefused;
+    const auto baseY =
+        plant.Value<std::string>("--base-y", text, [](const Plant& p) { return std::to_string(p.printer.BaseY); });
+    if (!baseY) return kRefused;
 
     if (file) {
-        const auto stream = SampleStream(baseX, baseY);
+        const auto stream = SampleStream(*baseX, *baseY);
         if (!stream) return Refuse(ctx, stream.error());
         std::ofstream out(*file, std::ios::binary | std::ios::trunc);
         out.write(stream->data(), static_cast<std::streamsize>(stream->size()));
@@ -68,21 +60,15 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
     }
 
     OutputRoute route;
-    if (routeOption) {
-        route.queue = *routeOption == "queue";
-    } else if (const Plant* p = plant.Get()) {
-        route.queue = p->printer.USBPrinter;
-    } else {
-        return kRefused;
-    }
+    const auto queue = plant.Value<bool>("--route", [](const std::string& r) { return r == "queue"; },
+                                         [](const Plant& p) { return p.printer.USBPrinter; });
+    if (!queue) return kRefused;
+    route.queue = *queue;
     if (route.queue) {
-        if (const auto name = args.Get("--printer")) {
-            route.printerName = *name;
-        } else if (const Plant* p = plant.Get()) {
-            route.printerName = p->printer.USBPrinterName;
-        } else {
-            return kRefused;
-        }
+        const auto name =
+            plant.Value<std::string>("--printer", text, [](const Plant& p) { return p.printer.USBPrinterName; });
+        if (!name) return kRefused;
+        route.printerName = *name;
     } else if (const Plant* p = plant.Get()) {
         route.device = p->rawDevice();
         route.deviceStallLimit = p->config.DeviceTimeout;
@@ -97,7 +83,7 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
     std::optional<PrintJournal> journal;
     if (std::filesystem::exists(database))
         journal.emplace(database, [&ctx](const Failure& notice) { ctx.err << notice.text << '\n'; });
-    const auto sent = PrintSample(baseX, baseY, route, output, journal ? static_cast<JobRecorder&>(*journal) : none);
+    const auto sent = PrintSample(*baseX, *baseY, route, output, journal ? static_cast<JobRecorder&>(*journal) : none);
     if (!sent) return Refuse(ctx, sent.error());
     if (route.queue) ctx.out << "Sent the sample label to the print queue " << route.printerName << ".";
     else ctx.out << "Sent the sample label to the printer device " << route.device.string() << ".";

@@ -122,18 +122,7 @@ std::expected<CutRow, Failure> ReadCutRow(CutSheet& sheet, int row, std::string_
 }
 
 void ApplyCutRow(const CutRow& cut, LabelJob& job) {
-    job.WIP = cut.WIP;
-    job.Style = cut.Style;
-    job.Color = cut.Color;
-    job.Waist = cut.Waist;
-    job.Length = cut.Length;
-    job.LengthDesc = cut.LengthDesc;
-    job.Text1 = cut.Text1;
-    job.Text2 = cut.Text2;
-    job.Text3 = cut.Text3;
-    job.Barcode = cut.Barcode;
-    job.Qty = cut.Qty;
-    job.Stock = cut.Stock;
+    static_cast<LabelFields&>(job) = cut;
     if (cut.MadeIn) job.MadeIn = *cut.MadeIn;
 }
 

@@ -44,9 +44,9 @@ struct CutListing {
 std::expected<CutListing, Failure> ListCuts(CutSheet& sheet, int firstRow, const std::filesystem::path& file);
 
 // One cut row, read whole before anything is changed with it.
-struct CutRow {
+struct CutRow : LabelFields {
     int row = 0;
-    std::string WIP, Style, Color, Waist, Length, LengthDesc, Text1, Text2, Text3, Barcode, Qty, Stock;
+    std::string Stock;                  // column 13: shown by tarnwick-cli cut, never printed
     std::optional<std::string> MadeIn;  // read by the import only
     std::string QtyShown;               // Qty plus the leading number of ExtraQty
     std::string Entry;                  // the row's cut selector entry

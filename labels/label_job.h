@@ -1,23 +1,25 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <variant>
 
 namespace tarnwick {
 
-// The main window's label values. Unset until first written, except MadeIn.
-struct LabelJob {
-    std::optional<std::string> WIP, Style, Color, Waist, Length, LengthDesc;
-    std::optional<std::string> Text1, Text2, Text3, Barcode, Qty, Stock;
+// A label's own values, however they came (typed, read from a cut sheet's row, handed
+// to a builder), in the builders' argument order: UTF-8 text, blank for unset.
+struct LabelFields {
+    std::string WIP, Style, Color, Waist, Length, LengthDesc;
+    std::string Text1, Text2, Text3, Barcode, Qty;
+};
+
+// The main window's label values.
+struct LabelJob : LabelFields {
     std::string MadeIn;
 };
 
-// What a builder receives, in the builders' argument order. UTF-8 text; the builder
-// encodes it for the printer. MadeIn and RN are read by the new-format layouts only.
-struct LabelArgs {
-    std::string WIP, Style, Color, Waist, Length, LengthDesc;
-    std::string Text1, Text2, Text3, Barcode, Qty;
+// What a builder receives, in the builders' argument order. The builder encodes the text
+// for the printer. MadeIn and RN are read by the new-format layouts only.
+struct LabelArgs : LabelFields {
     bool PrintHeaders = false;
     std::string MadeIn, RN;
 };

@@ -15,23 +15,11 @@ void AppendRightAligned3(std::string& out, std::string_view piece) {
     out += piece;
 }
 
-bool BlankAfterTrim(const std::optional<std::string>& text) {
-    return !text || text->find_first_not_of(' ') == std::string::npos;
-}
+bool BlankAfterTrim(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
 
 LabelArgs ArgsOf(const LabelJob& job) {
     LabelArgs args;
-    args.WIP = job.WIP.value_or("");
-    args.Style = job.Style.value_or("");
-    args.Color = job.Color.value_or("");
-    args.Waist = job.Waist.value_or("");
-    args.Length = job.Length.value_or("");
-    args.LengthDesc = job.LengthDesc.value_or("");
-    args.Text1 = job.Text1.value_or("");
-    args.Text2 = job.Text2.value_or("");
-    args.Text3 = job.Text3.value_or("");
-    args.Barcode = job.Barcode.value_or("");
-    args.Qty = job.Qty.value_or("");
+    static_cast<LabelFields&>(args) = job;
     args.MadeIn = job.MadeIn;
     return args;
 }
@@ -109,7 +97,7 @@ std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, 
         job.Text2 = controls.cmbText2;
         job.Text3 = controls.cmbText3;
         job.Qty = controls.txtQty;
-        job.Barcode = ComposeBarcode(*job.Style, *job.Color, *job.Waist, *job.LengthDesc);
+        job.Barcode = ComposeBarcode(job.Style, job.Color, job.Waist, job.LengthDesc);
         return DispatchByCode(code, job, controls, bases, out);
     }
 

@@ -51,8 +51,8 @@ JournalEntry RequestFacts(const Plant& plant, const JobSource& source, const Pri
     facts.source = source.source;
     facts.layout = std::move(layout);
     const bool fileMode = !controls.SelectedFile.empty();
-    facts.wip = fileMode ? job.WIP.value_or("") : controls.txtWIP;
-    facts.style = fileMode ? job.Style.value_or("") : controls.txtStyle;
+    facts.wip = fileMode ? job.WIP : controls.txtWIP;
+    facts.style = fileMode ? job.Style : controls.txtStyle;
     facts.quantity = controls.txtQty;
     if (fileMode) {
         facts.cutSheet = controls.SelectedFile;

@@ -176,7 +176,7 @@ TEST(CutImport, LengthAndDescriptionComeFromColumnsFiveAndSix) {
     ApplyCutRow(**moved, job);
     EXPECT_EQ(job.MadeIn, "KEPT");
     EXPECT_EQ(job.Barcode, "BAR");
-    EXPECT_EQ(job.Stock, "WB");
+    EXPECT_EQ((*moved)->Stock, "WB");
 }
 
 }  // namespace

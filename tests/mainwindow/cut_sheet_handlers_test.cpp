@@ -77,8 +77,8 @@ std::vector<std::string> State(frmMainMenu& f) {
     s.push_back(f.btnPrint->isEnabled() ? "print on" : "print off");
     const LabelJob& j = f.Job;
     for (const auto* field : {&j.WIP, &j.Style, &j.Color, &j.Waist, &j.Length, &j.LengthDesc, &j.Text1, &j.Text2,
-                              &j.Text3, &j.Barcode, &j.Qty, &j.Stock})
-        s.push_back(field->value_or("<unset>"));
+                              &j.Text3, &j.Barcode, &j.Qty})
+        s.push_back(*field);
     s.push_back(j.MadeIn);
     return s;
 }
