@@ -12,6 +12,9 @@ struct Failure {
     std::string text;
     std::string title = "Tarnwick";
     MessageIcon icon = MessageIcon::None;
+    // A route's failure after every byte of the label went out with no answer: the label
+    // may have printed, which the journal keeps apart from a label that did not go.
+    bool unconfirmed = false;
 };
 
 }  // namespace tarnwick

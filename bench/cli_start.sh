@@ -4,6 +4,8 @@
 #   tarnwick-cli --help               target < 20 ms
 #   tarnwick-cli print (one label, its journal row written ahead and completed)
 #                                     target: within 1.5x of lp -o raw (medians)
+#   tarnwick-cli print FILE --all of 1,000 cuts against 1,000 lp -o raw of the same bytes
+#                                     target: at least 5x faster
 # Usage: bench/cli_start.sh [BIN_DIR]   (default: build-release/bin, else build/bin)
 set -euo pipefail
 source=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,3 +59,23 @@ print(f"tarnwick-cli --help median {ms('tarnwick-cli --help'):.1f} ms (target < 
 print(f"tarnwick-cli print median / lp -o raw median = {ratio:.2f} (target <= 1.5): "
       f"{'met' if ratio <= 1.5 else 'NOT met'}")
 PY
+
+# A cut sheet of 1,000 cuts of one style, and the label of each as lp sends it.
+cuts=$work/cuts.csv
+python3 - "$cuts" <<'PY'
+import sys
+with open(sys.argv[1], "w") as f:
+    f.write("WIP,Style,Color,Waist,Length,Length Desc,Line 1,Line 2,Line 3,Barcode,Made In,Qty,Stock\r\n")
+    for i in range(1000):
+        f.write(f"{50000 + i},20410,7,32,30,REG,POLY COTTON WOVEN,65% POLYESTER,35% COTTON,20410{50000 + i},USA,24,WB1\r\n")
+PY
+start=$(date +%s%N)
+"$cli" print "$cuts" --all --folder "$plant" >/dev/null
+ours=$((($(date +%s%N) - start) / 1000000))
+start=$(date +%s%N)
+for ((i = 0; i < 1000; i++)); do lp -d "$TARNWICK_CUPS_QUEUE" -o raw -t AAAAAA "$work/label.bin" >/dev/null; done
+theirs=$((($(date +%s%N) - start) / 1000000))
+echo
+echo "tarnwick-cli print --all of 1,000 cuts: $ours ms; 1,000 lp -o raw: $theirs ms;" \
+    "ratio $(python3 -c "print(f'{$theirs / $ours:.2f}')") (target >= 5): $( ((theirs >= 5 * ours)) && echo met || echo NOT met)"
+

@@ -31,9 +31,9 @@ const char kHelp[] =
     "  --keep-days N    keep jobs N days from now on (0: every job), in the Settings row\n"
     "\n"
     "Other control characters in a value (an ESC typed into a WIP) are written as \\xHH, so\n"
-    "the listing never sends the terminal a command. A job whose row was written but whose\n"
-    "label Tarnwick did not see through (it was stopped while sending) shows the outcome\n"
-    "\"may have printed\".\n"
+    "the listing never sends the terminal a command. A job whose label may have gone shows\n"
+    "the outcome \"may have printed\": Tarnwick was stopped while sending it, or the print\n"
+    "server never confirmed it.\n"
     "\n"
     "Exit status: 0 done, 1 the journal could not be read or pruned, 2 usage error.\n";
 

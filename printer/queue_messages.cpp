@@ -6,15 +6,15 @@ Failure UnknownPrinter() {
     return {"The Printer Name you typed wasn't recognized.", "Tarnwick", MessageIcon::None};
 }
 
-Failure NotRunning(const PrintServerAddress& server, const std::string& reason) {
-    return {"The print server at " + server.Name() + " is not running or refused the connection (" + reason +
+Failure NotRunning(const std::string& server, const std::string& reason) {
+    return {"The print server at " + server + " is not running or refused the connection (" + reason +
                 "). The label was not printed. Start the print service (CUPS) on that computer, or correct the "
                 "server that CUPS_SERVER or client.conf names, then print the label again.",
             "Tarnwick", MessageIcon::Critical};
 }
 
-Failure Unreachable(const PrintServerAddress& server, const std::string& reason) {
-    return {"The print server " + server.Name() + " could not be reached (" + reason +
+Failure Unreachable(const std::string& server, const std::string& reason) {
+    return {"The print server " + server + " could not be reached (" + reason +
                 "). The label was not printed. Check that the print service is running, then print the label "
                 "again.",
             "Tarnwick", MessageIcon::Critical};
@@ -26,11 +26,38 @@ Failure JobFailed(const std::string& printerName, const std::string& reason) {
             "Tarnwick", MessageIcon::Critical};
 }
 
-Failure MayHavePrinted(const PrintServerAddress& server, const std::string& printerName, const std::string& reason) {
-    return {"The print server " + server.Name() + " did not confirm the label sent to printer \"" + printerName +
+Failure JobEnded(const std::string& printerName, int job, std::string_view how, const std::string& reason) {
+    return {"The print server " + std::string(how) + " the job of the label for printer \"" + printerName + "\" (job " +
+                std::to_string(job) + ")" + (reason.empty() ? "" : ": " + reason) +
+                ". The label was not printed. Check the printer and its queue, then print the label again.",
+            "Tarnwick", MessageIcon::Critical};
+}
+
+Failure MayHavePrinted(const std::string& server, const std::string& printerName, const std::string& reason) {
+    Failure failure{"The print server " + server + " did not confirm the label sent to printer \"" + printerName +
                 "\" (" + reason + "). The label may have been printed: check the printer and its queue before "
                 "printing it again.",
             "Tarnwick", MessageIcon::Critical};
+    failure.unconfirmed = true;
+    return failure;
+}
+
+std::string ServerText(std::string_view text) {
+    constexpr std::size_t kLongest = 200;
+    std::string clean;
+    std::size_t characters = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool blank = byte < 0x20 || byte == 0x7F || byte == ' ';
+        if (blank && (clean.empty() || clean.back() == ' ')) continue;
+        if ((byte & 0xC0) != 0x80 && ++characters > kLongest) {
+            while (!clean.empty() && clean.back() == ' ') clean.pop_back();
+            return clean + "\u2026";
+        }
+        clean += blank ? ' ' : c;
+    }
+    while (!clean.empty() && clean.back() == ' ') clean.pop_back();
+    return clean;
 }
 
 std::string PausedNote(const std::string& printerName, const std::string& why) {

@@ -7,7 +7,7 @@ namespace tarnwick {
 
 SendResult SendRaw(const OutputRoute& route, std::string_view stream) {
     const SigpipeGuard guard;
-    if (route.queue) return SendToQueue(route.printerName, stream);
+    if (route.queue) return SendToQueue(route.printerName, stream, route.deviceStallLimit);
     return WriteToDevice(route.device, stream, route.deviceStallLimit);
 }
 

@@ -19,7 +19,8 @@ struct OutputRoute {
     bool queue = false;               // true: the queue named printerName
     std::string printerName;
     std::filesystem::path device;     // used when queue is false
-    // How long the device may take nothing before the label is given up as failed.
+    // config.txt's DeviceTimeout: how long the device may take nothing before the label is
+    // given up as failed, and how long the whole exchange with a print server may take.
     std::chrono::milliseconds deviceStallLimit = kDefaultDeviceStallLimit;
 };
 

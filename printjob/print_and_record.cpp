@@ -23,7 +23,9 @@ public:
         entry.stream = std::string(stream);
         const auto id = recorder_.Begin(std::move(entry));
         const SendResult sent = inner_.SendToPrinter(stream);
-        if (id) recorder_.Complete(*id, sent ? "sent" : "failed", sent ? sent->note : sent.error().text);
+        if (id)
+            recorder_.Complete(*id, sent ? "sent" : sent.error().unconfirmed ? "unconfirmed" : "failed",
+                               sent ? sent->note : sent.error().text);
         sent_ = true;
         return sent;
     }

@@ -149,6 +149,7 @@ std::string JournalTime(std::chrono::system_clock::time_point when) {
 
 ShownOutcome ShowOutcome(const JournalEntry& job) {
     if (job.outcome == kSending) return {"may have printed", "Tarnwick stopped while sending"};
+    if (job.outcome == "unconfirmed") return {"may have printed", job.message};
     return {job.outcome, job.message};
 }
 

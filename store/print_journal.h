@@ -33,7 +33,9 @@ struct JournalEntry {
     std::optional<int> cutRow;
     std::string route;               // "queue" or "device"
     std::string printer;             // the queue's name or the device's path
-    std::string outcome;             // "sending" (written ahead of the bytes), "sent", "refused" or "failed"
+    // "sending" (written ahead of the bytes), then "sent", "failed", or "unconfirmed" (every
+    // byte went but the server never said it took them); "refused" when nothing was sent
+    std::string outcome;
     std::string message;             // why it was refused or failed; a route's note when sent
     std::int64_t byteCount = 0;
     std::optional<std::string> stream;  // the exact bytes; none when nothing was composed

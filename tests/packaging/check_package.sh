@@ -28,8 +28,10 @@ dpkg-deb -x "$deb" "$root" || exit 1
 dpkg-deb -e "$deb" "$work/control" || exit 1
 
 # Depends comes from the binaries, and names the libraries they load when needed.
-grep -Eq '^Depends:.*libcups2.*libzip4.*libqt6widgets6.*libsqlite3' "$work/control/control" ||
-    fail "Depends lacks libraries the programs link: $(grep '^Depends' "$work/control/control")"
+for library in libcups2 libzip4 libqt6widgets6 libsqlite3; do
+    grep -Eq "^Depends:.*\b$library\b" "$work/control/control" ||
+        fail "Depends lacks $library, which the programs load: $(grep '^Depends' "$work/control/control")"
+done
 for file in usr/bin/tarnwick usr/bin/tarnwick-cli usr/libexec/tarnwick/tarnwick-preview \
     usr/share/applications/tarnwick.desktop usr/share/icons/hicolor/scalable/apps/tarnwick.svg \
     usr/share/man/man1/tarnwick.1.gz usr/share/man/man1/tarnwick-cli.1.gz \

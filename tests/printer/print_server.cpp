@@ -95,6 +95,9 @@ std::optional<JobAttributes> GetJobAttributes(int jobId) {
 }
 
 int JobCount(const std::string& queue) {
+    // The server and encryption as the environment names them now, as a label reads them.
+    cupsSetServer(nullptr);
+    cupsSetEncryption(static_cast<http_encryption_t>(-1));
     ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, PrinterUri(queue).c_str());
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "all");

@@ -199,6 +199,8 @@ TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
         {"1234", "12", SendReceipt{"The queue is paused."}, "sent", "The queue is paused.", "12", true},
         {"1234", "12", std::unexpected(Failure{"The printer went away."}), "failed", "The printer went away.", "12",
          true},
+        {"1234", "12", std::unexpected(Failure{"No answer.", "Tarnwick", MessageIcon::Critical, true}), "unconfirmed",
+         "No answer.", "12", true},
         {"9999", "12 boxes", SendReceipt{}, "refused", "The selected style does not exist in the database.",
          "12 boxes", false},
     };
