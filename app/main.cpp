@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <string_view>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
+#include "labels/stream_rules.h"
 #include "mainwindow/frm_main_menu.h"
 #include "printer/send_to_printer.h"
 #include "printjob/print_and_record.h"
@@ -61,7 +63,12 @@ void RequestStop(int) {
 void StopOnSignals(QApplication& app) {
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] { QApplication::quit(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        char drained[64];
+        while (::read(stopPipe[0], drained, sizeof drained) > 0) {
+        }
+        QApplication::quit();
+    });
     struct sigaction action {};
     action.sa_handler = RequestStop;
     action.sa_flags = SA_RESTART;
@@ -72,10 +79,25 @@ void StopOnSignals(QApplication& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so they work without a display.
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::printf("tarnwick %s\n", TARNWICK_VERSION);
+            return 0;
+        }
+        if (arg == "--help" || arg == "-h") {
+            std::printf("Usage: tarnwick [--help] [--version]\n\n"
+                        "Starts the Tarnwick window on the plant folder: the folder of this program when it\n"
+                        "holds config.txt, else $TARNWICK_PLANT, else /var/lib/tarnwick. Label > Preview\n"
+                        "(Ctrl+P) shows the next label, Label > History (Ctrl+H) the print journal. See\n"
+                        "man tarnwick; tarnwick-cli --help for the same work from a terminal.\n");
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
-    // Ends when the last window closes: Exit on the main window while Settings is
-    // open leaves the program running until Settings closes too.
+    // Ends when the main window closes; the Settings window is its own and goes with it.
     QApplication::setQuitOnLastWindowClosed(true);
     StopOnSignals(app);
 
@@ -90,11 +112,13 @@ int main(int argc, char** argv) {
     // starts programs in the home folder.
     std::error_code ec;
     std::filesystem::current_path(plant->folder, ec);
+    SetPictureFolder(plant->folder);
 
     RoutedOutput printer([&plant] { return PlantRoute(*plant); });
     SetupLauncher setup({*plant, dialogs, SendRaw});
     frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }});
     dialogs.SetParent(&mainMenu);
+    setup.SetOwner(&mainMenu);
     ShownReporter shownReporter;
     if (std::getenv("TARNWICK_SHOWN_EXIT") != nullptr) mainMenu.installEventFilter(&shownReporter);
     mainMenu.show();

@@ -22,8 +22,10 @@ const char kHelp[] =
     "  --style S        only jobs of this style\n"
     "  --since DATE     only jobs from this UTC date or time on: 2026-12-01, 2026-12-01T08:00\n"
     "  --limit N        at most the N newest jobs\n"
-    "  --format tsv     tab-separated (the default); tabs and line ends in a value become blanks\n"
-    "  --format csv     comma-separated, values with commas or quotes in double quotes\n"
+    "  --format tsv     tab-separated (the default), without a heading line, for scripts;\n"
+    "                   tabs and line ends in a value become blanks\n"
+    "  --format csv     comma-separated with a heading line, for spreadsheets; values with\n"
+    "                   commas or quotes in double quotes\n"
     "  --prune          remove the jobs older than the retention now, as the window and the\n"
     "                   printing commands do after their labels: the\n"
     "                   JournalDays column of the Settings row when there is one, else 180\n"
@@ -162,6 +164,9 @@ int RunHistory(const CliArgs& args, CliContext& ctx) {
 
     const auto jobs = ReadJournal(database, query);
     if (!jobs) return Refuse(ctx, jobs.error());
+    if (format == "csv")
+        ctx.out << "ID,Time (UTC),Station,Source,Layout,WIP,Style,Quantity,Cut sheet,Row,Route,Printer,Outcome,"
+                   "Message,Bytes,Reprint of\n";
     for (const JournalEntry& job : *jobs) WriteJob(ctx.out, job, format == "csv");
     return kOk;
 }

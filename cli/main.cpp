@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "labels/stream_rules.h"
 
 using namespace tarnwick::cli;
 
@@ -25,13 +26,18 @@ void PrintOverview(std::ostream& os) {
         os << "  " << c->name << std::string(c->name.size() < 10 ? 10 - c->name.size() : 1, ' ') << c->summary
            << '\n';
     }
-    os << "\nRun tarnwick-cli COMMAND --help for the options of one command.\n";
+    os << "\nRun tarnwick-cli COMMAND --help for the options of one command; tarnwick-cli --version\n"
+          "prints the version.\n";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args[0] == "--version") {
+        std::cout << "tarnwick-cli " << TARNWICK_VERSION << '\n';
+        return kOk;
+    }
     if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         PrintOverview(args.empty() ? std::cerr : std::cout);
         return args.empty() ? kUsage : kOk;
@@ -50,6 +56,8 @@ int main(int argc, char** argv) {
             std::cerr << "tarnwick-cli: " << parsed.error() << "\n\n" << c->help;
             return kUsage;
         }
+        // Pictures come from the plant folder, wherever the command is run from.
+        tarnwick::SetPictureFolder(PlantFolder(*parsed));
         CliContext ctx{std::cout, std::cerr};
         return c->run(*parsed, ctx);
     }

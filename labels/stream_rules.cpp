@@ -14,17 +14,21 @@ namespace {
 
 Failure Refusal(std::string text) { return Failure{std::move(text), "Tarnwick", MessageIcon::Critical}; }
 
-// Where a relative picture path was looked for, for the operator.
-std::string Described(const std::string& file) {
+std::filesystem::path& PictureFolder() {
+    static std::filesystem::path folder;
+    return folder;
+}
+
+// The folder pictures are read below, as the operator can find it.
+std::filesystem::path PictureFolderShown() {
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(file, ec);
-    if (ec || absolute.string() == file) return file;
-    return file + " (" + absolute.string() + ")";
+    return PictureFolder().empty() ? std::filesystem::current_path(ec) : std::filesystem::absolute(PictureFolder(), ec);
 }
 
 Failure UnreadableImage(const std::string& file, const std::string& reason) {
-    return Refusal("The picture file " + Described(file) + " could not be read: " + reason +
-                   ". Put the picture in the images folder of the folder Tarnwick was started in, then print again.");
+    const std::filesystem::path folder = PictureFolderShown();
+    return Refusal("The picture file " + file + " (" + (folder / file).string() + ") could not be read: " + reason +
+                   ". Put the picture in the images folder of " + folder.string() + ", then print again.");
 }
 
 class FileDescriptor {
@@ -66,8 +70,11 @@ std::string PadBarcode(std::string barcode) {
     return barcode;
 }
 
+void SetPictureFolder(std::filesystem::path folder) { PictureFolder() = std::move(folder); }
+
 std::expected<std::string, Failure> ReadImageBytes(const std::string& file) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    const std::filesystem::path path = PictureFolder().empty() ? std::filesystem::path(file) : PictureFolder() / file;
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return std::unexpected(UnreadableImage(file, std::generic_category().message(errno)));
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0) return std::unexpected(UnreadableImage(file, std::generic_category().message(errno)));

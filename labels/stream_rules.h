@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <expected>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,10 @@ std::string PadBarcode(std::string barcode);
 // The whole file, byte for byte. Read on every call: the plant may swap a picture
 // between labels. Relative paths are taken from the current directory.
 std::expected<std::string, Failure> ReadImageBytes(const std::string& file);
+
+// The plant folder whose images/ the pictures are read from, for the whole process;
+// until it is set, the current folder.
+void SetPictureFolder(std::filesystem::path folder);
 
 // A picture a layout embeds with ESC "GP" + five-digit count + ",". The count is part of
 // the layout; the file must be exactly that long or the printer garbles the label.

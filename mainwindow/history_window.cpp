@@ -59,7 +59,10 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
       plant_(plant),
       dialogs_(dialogs),
       printer_(printer),
-      journal_(plant.databaseFile(), [&dialogs](const Failure& notice) { dialogs.Show(notice); }) {
+      // Told once the reprint is out: a box now would hold the label between its row and its bytes.
+      journal_(plant.databaseFile(), [this](const Failure& notice) {
+          QMetaObject::invokeMethod(this, [this, notice] { dialogs_.Show(notice); }, Qt::QueuedConnection);
+      }) {
     setWindowTitle("Print History");
     setModal(false);
 
@@ -72,7 +75,8 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
     lblCount = new QLabel(this);
 
     lstJobs = new QTableWidget(0, 7, this);
-    lstJobs->setHorizontalHeaderLabels({"Time", "WIP", "Style", "Layout", "Qty", "Printer", "Outcome"});
+    // The journal keeps UTC; the list shows the station's clock and says so.
+    lstJobs->setHorizontalHeaderLabels({"Time (local)", "WIP", "Style", "Layout", "Qty", "Printer", "Outcome"});
     lstJobs->setSelectionBehavior(QAbstractItemView::SelectRows);
     lstJobs->setSelectionMode(QAbstractItemView::SingleSelection);
     lstJobs->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -123,6 +127,14 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
 
     connect(txtWIP, &QLineEdit::textChanged, this, [this] { Refresh(); });
     connect(txtStyle, &QLineEdit::textChanged, this, [this] { Refresh(); });
+    // Reprint and Preview act on the chosen job; with none chosen there is nothing to do.
+    connect(lstJobs, &QTableWidget::itemSelectionChanged, this, [this] {
+        const bool chosen = !lstJobs->selectedItems().isEmpty();
+        btnReprint->setEnabled(chosen);
+        btnPreview->setEnabled(chosen);
+    });
+    btnReprint->setEnabled(false);
+    btnPreview->setEnabled(false);
     connect(btnReprint, &QPushButton::clicked, this, [this] { btnReprint_Click(); });
     connect(btnPreview, &QPushButton::clicked, this, [this] { btnPreview_Click(); });
     connect(btnClose, &QPushButton::clicked, this, &QDialog::close);
@@ -168,6 +180,9 @@ void HistoryWindow::Refresh() {
             lstJobs->setItem(row, column, item);
         }
     }
+    // A printer's device path is often wider than a column: the column takes it, and the
+    // operator can still narrow it.
+    lstJobs->resizeColumnToContents(5);
     lstJobs->setUpdatesEnabled(true);
     if (!jobs_.empty()) lstJobs->selectRow(0);
     lblCount->setText(jobs_.size() == 1 ? QString("1 job")

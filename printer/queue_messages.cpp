@@ -1,5 +1,7 @@
 #include "printer/queue_messages.h"
 
+#include "base/printable_text.h"
+
 namespace tarnwick {
 
 Failure UnknownPrinter() {
@@ -42,8 +44,14 @@ Failure MayHavePrinted(const std::string& server, const std::string& printerName
     return failure;
 }
 
-std::string ServerText(std::string_view text) {
+std::string ServerText(std::string_view said) {
     constexpr std::size_t kLongest = 200;
+    // Line ends and tabs are blanks; other controls, C1 ones and bytes that are no UTF-8
+    // are shown escaped, so that no terminal takes them as a command.
+    std::string text(said);
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    text = PrintableText(text);
     std::string clean;
     std::size_t characters = 0;
     for (const char c : text) {

@@ -1,4 +1,5 @@
 #include <cups/cups.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -38,11 +39,13 @@ int MillisecondsLeft(Clock::time_point deadline) {
 // every read and write on it fails at once.
 class Deadline {
 public:
-    Deadline(int fd, Clock::time_point at) : at_(at), thread_([this, fd] {
+    // A descriptor of its own on the connection's socket: libcups may close its number and
+    // open another connection, and the number may then name anything else.
+    Deadline(int fd, Clock::time_point at) : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)), at_(at), thread_([this] {
         std::unique_lock lock(mutex_);
         if (!wake_.wait_until(lock, at_, [this] { return done_; })) {
             passed_ = true;
-            ::shutdown(fd, SHUT_RDWR);
+            if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
         }
     }) {}
     ~Deadline() {
@@ -52,6 +55,7 @@ public:
         }
         wake_.notify_one();
         thread_.join();
+        if (fd_ >= 0) ::close(fd_);
     }
     Deadline(const Deadline&) = delete;
     Deadline& operator=(const Deadline&) = delete;
@@ -62,6 +66,7 @@ public:
     }
 
 private:
+    int fd_;
     Clock::time_point at_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -195,9 +200,10 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream, 
         return std::unexpected(
             Unreachable(server, shut.passed() ? within : SystemErrorOr(http.get(), StatusText(nullptr))));
     if (sending == HTTP_STATUS_CONTINUE && !stream.empty()) {
-        // A connection that breaks here leaves the server short of the announced length: no job.
-        sending = cupsWriteRequestData(http.get(), stream.data(), stream.size());
-        if (sending == HTTP_STATUS_ERROR)
+        // A connection that breaks here leaves the server short of the announced length: no
+        // job. Written and flushed here, so that a failure means bytes did not go; libcups's
+        // own write may also fail on an early look at the answer, after the last byte.
+        if (httpWrite2(http.get(), stream.data(), stream.size()) < 0 || httpFlushWrite(http.get()) < 0)
             return std::unexpected(JobFailed(
                 printerName, "sending the label failed: " +
                                  (shut.passed() ? within : SystemErrorOr(http.get(), "the connection was closed"))));
@@ -246,6 +252,13 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream, 
                                                          : "aborted";
         return std::unexpected(JobEnded(printerName, id ? ippGetInteger(id, 0) : 0, how, reason));
     }
+    if (state == IPP_JSTATE_HELD) {
+        std::string reason = Said(answer.get(), "job-state-reasons");
+        return SendReceipt{"The print server holds the label's job for printer \"" + printerName + "\"" +
+                           (reason.empty() ? "" : " (" + reason + ")") +
+                           ": it prints once the job is released (for example with lp -i JOB -H resume)."};
+    }
+    if (shut.passed()) return {};
     if (const PrinterState printer = QueryPrinterState(http.get(), printerName); printer.state == IPP_PSTATE_STOPPED)
         return SendReceipt{PausedNote(printerName, printer.message)};
     return {};

@@ -1,5 +1,7 @@
 #include "setupwindow/frm_setup.h"
 
+#include <QKeyEvent>
+
 #include "labels/label_job.h"
 #include "labels/sample_label.h"
 #include "printjob/print_and_record.h"
@@ -27,7 +29,9 @@ void SetOptionValue(QRadioButton* option, bool value) {
     if (exclusive) group->setExclusive(true);
 }
 
-frmSetup::frmSetup(SetupDeps deps, QWidget* parent) : QWidget(parent), deps_(std::move(deps)) {
+frmSetup::frmSetup(SetupDeps deps, QWidget* parent)
+    // Owned by the main window, it stays above it, even after an error box, and goes with it.
+    : QWidget(parent, parent ? Qt::Dialog : Qt::Window), deps_(std::move(deps)) {
     // Unloading on close: the next Setup press loads a fresh window from the settings.
     setAttribute(Qt::WA_DeleteOnClose);
     BuildControls();
@@ -106,7 +110,10 @@ void frmSetup::btnPrint_Click() {
     route.queue = optUSB->isChecked();
     route.printerName = S(txtPrinterName->text());
     FunctionOutput output([this, &route](std::string_view bytes) { return deps_.send(route, bytes); });
-    PrintJournal journal(deps_.plant.databaseFile(), [this](const Failure& notice) { deps_.dialogs.Show(notice); });
+    // Told once the sample is out: a box now would hold the label between its row and its bytes.
+    PrintJournal journal(deps_.plant.databaseFile(), [this](const Failure& notice) {
+        QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
+    });
     SendResult sent;
     {
         BusyCursor busy;
@@ -133,5 +140,11 @@ void frmSetup::btnSavePostion_Click() {
 }
 
 void frmSetup::btnExitSettings_Click() { close(); }
+
+void frmSetup::keyPressEvent(QKeyEvent* event) {
+    // Escape leaves as Exit Settings does.
+    if (event->key() == Qt::Key_Escape) btnExitSettings_Click();
+    else QWidget::keyPressEvent(event);
+}
 
 }  // namespace tarnwick

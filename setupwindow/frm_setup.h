@@ -45,6 +45,9 @@ public:
     void btnSavePostion_Click();
     void btnExitSettings_Click();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     void BuildControls();
     SetupDeps deps_;

@@ -32,12 +32,15 @@ public:
     SetupLauncher(const SetupLauncher&) = delete;
     SetupLauncher& operator=(const SetupLauncher&) = delete;
     void Show();
+    // The main window: the settings window is loaded as its own, above it.
+    void SetOwner(QWidget* owner) { owner_ = owner; }
     // The loaded window, or null when it is not loaded.
     frmSetup* Window() const;
 
 private:
     SetupDeps deps_;
     QPointer<frmSetup> window_;
+    QPointer<QWidget> owner_;
 };
 
 }  // namespace tarnwick

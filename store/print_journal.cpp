@@ -21,7 +21,11 @@ namespace {
 // station's lock; another Tarnwick holds data.mdb for a commit of a few milliseconds.
 constexpr int kJournalAheadMs = 1000;
 // The outcome comes after the label has gone, so it may wait longer.
-constexpr int kJournalAfterMs = 10000;
+constexpr int kJournalAfterMs = 2000;
+constexpr const char* kReplacedMeanwhile =
+    "data.mdb was replaced while a label was being sent, so that label's row is not in the file now in place";
+// Pruning between labels gives way at once to anyone else who holds data.mdb.
+constexpr int kPruneBetweenMs = 20;
 // Pruning stops a batch that took this long from growing, so that no label waits for it
 // much longer.
 constexpr auto kPruneBatchTime = std::chrono::milliseconds(10);
@@ -237,7 +241,10 @@ std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_v
         sqlite3_bind_int64(update.get(), 1, id);
         BindText(update.get(), 2, outcome);
         BindText(update.get(), 3, message);
-        if (sqlite3_step(update.get()) == SQLITE_DONE) return {};
+        if (sqlite3_step(update.get()) == SQLITE_DONE) {
+            if (sqlite3_changes(*db) == 1) return {};
+            return std::unexpected(NotKept(kReplacedMeanwhile, ""));
+        }
     }
     const DatabaseProblem problem = DiagnoseDatabase(file_, *db);
     return std::unexpected(NotKept(problem.cause, problem.remedy));
@@ -255,12 +262,23 @@ T PrintJournal::Told(T result) {
 }
 
 std::optional<std::int64_t> PrintJournal::Begin(JournalEntry entry) {
-    if (entry.outcome.empty()) entry.outcome = kSending;
+    const bool ahead = entry.outcome.empty();
+    if (ahead) entry.outcome = kSending;
     const auto id = Told(Record(std::move(entry)));
-    return id ? std::optional(*id) : std::nullopt;
+    if (!id) return std::nullopt;
+    if (ahead && identity_) begunIn_[*id] = *identity_;
+    return *id;
 }
 
 void PrintJournal::Complete(std::int64_t id, std::string outcome, std::string message) {
+    // A row begun in a data.mdb since replaced must not give its outcome to another job.
+    const auto begun = begunIn_.find(id);
+    const bool moved = begun != begunIn_.end() && IdentityOf(file_) != begun->second;
+    if (begun != begunIn_.end()) begunIn_.erase(begun);
+    if (moved) {
+        (void)Told(std::expected<void, Failure>(std::unexpected(NotKept(kReplacedMeanwhile, ""))));
+        return;
+    }
     (void)Told(Finish(id, outcome, message));
 }
 
@@ -276,10 +294,12 @@ JournalWriter::~JournalWriter() {
     thread_.join();
 }
 
-void JournalWriter::Enqueue(std::function<void(PrintJournal&)> task) {
+void JournalWriter::Enqueue(std::function<void(PrintJournal&)> task, bool first) {
     {
         const std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(task));
+        // A label waits for its own row, never for the outcomes queued before it.
+        if (first) queue_.push_front(std::move(task));
+        else queue_.push_back(std::move(task));
     }
     wake_.notify_one();
 }
@@ -289,26 +309,26 @@ std::optional<std::int64_t> JournalWriter::Begin(JournalEntry entry) {
     std::condition_variable written;
     bool finished = false;
     std::optional<std::int64_t> id;
-    Enqueue([&](PrintJournal& journal) {
-        auto result = journal.Begin(std::move(entry));
-        const std::lock_guard lock(done);
-        id = result;
-        finished = true;
-        written.notify_one();
-    });
+    Enqueue(
+        [&](PrintJournal& journal) {
+            auto result = journal.Begin(std::move(entry));
+            const std::lock_guard lock(done);
+            id = result;
+            finished = true;
+            written.notify_one();
+        },
+        true);
     std::unique_lock lock(done);
     written.wait(lock, [&] { return finished; });
     return id;
 }
 
 void JournalWriter::Complete(std::int64_t id, std::string outcome, std::string message) {
-    Enqueue([id, outcome = std::move(outcome), message = std::move(message)](PrintJournal& journal) mutable {
-        journal.Complete(id, std::move(outcome), std::move(message));
-    });
-}
-
-void JournalWriter::Post(JournalEntry entry) {
-    Enqueue([entry = std::move(entry)](PrintJournal& journal) mutable { journal.Begin(std::move(entry)); });
+    Enqueue(
+        [id, outcome = std::move(outcome), message = std::move(message)](PrintJournal& journal) mutable {
+            journal.Complete(id, std::move(outcome), std::move(message));
+        },
+        false);
 }
 
 void JournalWriter::Flush() {
@@ -319,7 +339,10 @@ void JournalWriter::Flush() {
 void JournalWriter::Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait_for(lock, std::chrono::milliseconds(5), [this] { return stop_ || !queue_.empty(); });
+        const auto ready = [this] { return stop_ || !queue_.empty(); };
+        // While pruning, a short pause between batches; otherwise asleep until asked.
+        if (pruning_) wake_.wait_for(lock, std::chrono::milliseconds(5), ready);
+        else wake_.wait(lock, ready);
         if (queue_.empty()) {
             if (stop_) return;
             if (!pruning_) continue;
@@ -451,8 +474,8 @@ namespace {
 }  // namespace
 
 std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem::path& databaseFile,
-                                              std::chrono::system_clock::time_point now, int batch) {
-    const JournalWait wait(db, kJournalAfterMs);
+                                              std::chrono::system_clock::time_point now, int batch, int waitMs) {
+    const JournalWait wait(db, waitMs);
     const auto failure = [&] {
         return std::unexpected(Failure{"Old jobs could not be removed from the print journal in " +
                                        Quoted(databaseFile) + ": " + DiagnoseDatabase(databaseFile, db).cause +
@@ -499,7 +522,7 @@ bool PrintJournal::PruneBatch(std::chrono::system_clock::time_point now) {
     auto db = Connect();
     if (!db) return false;
     const auto start = std::chrono::steady_clock::now();
-    const auto removed = PruneJournalBatch(*db, file_, now, pruneBatch_);
+    const auto removed = PruneJournalBatch(*db, file_, now, pruneBatch_, kPruneBetweenMs);
     pruneBatch_ = NextBatch(pruneBatch_, std::chrono::steady_clock::now() - start);
     return removed.value_or(0) > 0;
 }
@@ -510,7 +533,7 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
     int batch = 1000;
     for (;;) {
         const auto start = std::chrono::steady_clock::now();
-        const auto removed = PruneJournalBatch(db, databaseFile, now, batch);
+        const auto removed = PruneJournalBatch(db, databaseFile, now, batch, kJournalAfterMs);
         if (!removed) return std::unexpected(removed.error());
         if (*removed == 0) return total;
         total += *removed;

@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <cstdint>
 #include <expected>
@@ -109,6 +110,7 @@ private:
     sqlite3* db_ = nullptr;
     bool owned_ = true;
     std::optional<FileIdentity> identity_;
+    std::map<std::int64_t, FileIdentity> begunIn_;  // the file each row written ahead is in
     JournalNotice notice_;
     int pruneBatch_ = 1000;
 };
@@ -129,14 +131,12 @@ public:
     // Waits for the row: the label must not leave before it.
     std::optional<std::int64_t> Begin(JournalEntry entry) override;
     void Complete(std::int64_t id, std::string outcome, std::string message) override;
-    // A whole row, not waited for: a refused job, whose label never leaves.
-    void Post(JournalEntry entry);
     // Returns once every row posted so far is written or given up.
     void Flush();
 
 private:
     void Run();
-    void Enqueue(std::function<void(PrintJournal&)> task);
+    void Enqueue(std::function<void(PrintJournal&)> task, bool first);
 
     PrintJournal journal_;
     std::mutex mutex_;
@@ -186,8 +186,10 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
 
 // One batch of that: at most `batch` of the oldest expired jobs, in one short
 // transaction; the number removed, 0 when none are left.
+// waitMs is how long it waits for another program's lock before giving up for now.
 std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem::path& databaseFile,
-                                              std::chrono::system_clock::time_point now, int batch = 1000);
+                                              std::chrono::system_clock::time_point now, int batch = 1000,
+                                              int waitMs = 20);
 
 // UTC ISO 8601 with milliseconds, as the journal writes times.
 std::string JournalTime(std::chrono::system_clock::time_point when);

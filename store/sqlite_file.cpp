@@ -30,9 +30,12 @@ bool IsAccessDatabase(std::string_view head) {
 
 int BusyWait(void* limit, int count) {
     // One wait at a time on a thread: SQLite calls its handler from the statement that waits.
-    thread_local std::chrono::steady_clock::time_point start;
+    thread_local std::chrono::steady_clock::time_point start, last;
     const auto now = std::chrono::steady_clock::now();
-    if (count == 0) start = now;
+    // SQLite counts from 0 for each wait, but not always; a pause since the last look
+    // also starts a new wait.
+    if (count == 0 || now - last > std::chrono::milliseconds(50)) start = now;
+    last = now;
     if (now - start >= std::chrono::milliseconds(reinterpret_cast<std::intptr_t>(limit))) return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return 1;
@@ -185,12 +188,16 @@ DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db)
         std::error_code ec;
         // A change cut off by a crash must be rolled back before anyone reads the file,
         // and only a user who may write both the file and its folder can do it.
-        if (std::filesystem::exists(journal, ec) && (!Writable(file) || !Writable(folder)))
+        const bool leftOver = std::filesystem::file_size(journal, ec) > 0 && !ec;
+        const bool mayWrite = Writable(file) && Writable(folder);
+        if (leftOver && (extended == SQLITE_READONLY_ROLLBACK || !mayWrite))
             return {"a program stopped while changing it and left " + Quoted(journal) +
-                        ", which must be rolled back first, and this user may not write to " +
-                        (Writable(folder) ? "data.mdb" : "its folder " + Quoted(folder)),
-                    "Run any tarnwick-cli command on that folder once as a user who may write to it (the change is "
-                    "then rolled back)"};
+                        ", which must be rolled back first" +
+                        (mayWrite            ? std::string()
+                         : Writable(folder) ? ", and this user may not write to data.mdb"
+                                             : ", and this user may not write to its folder " + Quoted(folder)),
+                    "Run \"tarnwick-cli history --prune\" on that folder once as a user who may write to it (the "
+                    "change is then rolled back)"};
         // Writing needs the file and a journal file beside it in the same folder.
         if (!Writable(file) && errno != ENOENT)
             return {"the file is read-only (" + std::string(std::strerror(errno)) + ")",

@@ -136,7 +136,10 @@ TEST(HistoryCli, ReprintSendsTheRecordedBytesWithOnlyTheQuantityChanged) {
                         {"3", "reprint", "24", "1"}, {"2", "reprint", "7", "1"}, {"1", "cli", "24", ""}}));
 
     const CliRun csv = p.Run({"history", "--format", "csv", "--limit", "1", "--wip", "004512", "--style", "1234"});
-    EXPECT_EQ(csv.out.substr(0, 2), "3,");
+    const std::string heading = "ID,Time (UTC),Station,Source,Layout,WIP,Style,Quantity,Cut sheet,Row,Route,Printer,"
+                                "Outcome,Message,Bytes,Reprint of\n";
+    ASSERT_EQ(csv.out.substr(0, heading.size()), heading);
+    EXPECT_EQ(csv.out.substr(heading.size(), 2), "3,");
     EXPECT_NE(csv.out.find(",reprint,C1,004512,1234,24,,,device," + p.DevicePath() + ",sent,,"), std::string::npos)
         << csv.out;
 }
@@ -260,8 +263,8 @@ TEST(HistoryCli, MessagesNameWhatStopsTheDatabase) {
         {"journal left by a crash", true, {"history"}, 1,
          "The settings database \"%D\" could not be read: a program stopped while changing it and left "
          "\"%D-journal\", which must be rolled back first, and this user may not write to its folder \"%F\". Run "
-         "any tarnwick-cli command on that folder once as a user who may write to it (the change is then rolled "
-         "back), then try again.\n"},
+         "\"tarnwick-cli history --prune\" on that folder once as a user who may write to it (the change is then "
+         "rolled back), then try again.\n"},
     };
     for (const auto& c : cases) {
         CliPlant p;
@@ -444,6 +447,29 @@ TEST(HistoryCli, ConcurrentPrintsAreAllPrintedAndRecorded) {
     const auto lines = p.History();
     EXPECT_EQ(lines.size(), static_cast<std::size_t>(stations * labels));
     for (const auto& line : lines) EXPECT_EQ(line[kOutcome], "sent");
+}
+
+// Pictures come from the plant folder's images/, wherever the command is run from (the
+// tests run in the build tree, which has none).
+TEST(HistoryCli, PicturesComeFromThePlantFolder) {
+    const std::filesystem::path demo = std::filesystem::path(std::getenv("TARNWICK_SOURCE_DIR")) / "demo" / "images";
+    for (const bool there : {true, false}) {
+        CliPlant p;
+        p.plant.SetStyle("2121", "calh021");
+        if (there) {
+            std::filesystem::create_directories(p.plant.dir / "images");
+            std::filesystem::copy_file(demo / "calh021.pcx", p.plant.dir / "images" / "calh021.pcx");
+        }
+        const CliRun run = p.Run({"print", "--wip", "004512", "--style", "2121", "--qty", "2", "--headers"});
+        EXPECT_EQ(run.status, there ? 0 : 1) << run.err;
+        if (!there) {
+            EXPECT_NE(run.err.find("Put the picture in the images folder of " + p.Folder() + ", then print again."),
+                      std::string::npos)
+                << run.err;
+        }
+    }
+    const CliRun version = RunProgram(TARNWICK_CLI, {"--version"});
+    EXPECT_EQ(version.out, "tarnwick-cli 3.4\n");
 }
 
 }  // namespace

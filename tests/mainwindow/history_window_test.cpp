@@ -79,6 +79,10 @@ TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
     ASSERT_EQ(history->lstJobs->rowCount(), 1);
     EXPECT_EQ(Row(history->lstJobs, 0),
               (std::vector<std::string>{"004512", "1234", "C1", "24", w.DevicePath(), "sent"}));
+    EXPECT_EQ(history->lstJobs->horizontalHeaderItem(0)->text(), "Time (local)");
+    // The device path is shown whole, not only in a tooltip.
+    EXPECT_GE(history->lstJobs->columnWidth(5),
+              history->lstJobs->fontMetrics().horizontalAdvance(QString::fromStdString(w.DevicePath())));
 
     // The list narrows as the WIP (Alt+W) or the style (Alt+S) is typed.
     const struct {
@@ -95,6 +99,9 @@ TEST(HistoryWindow, PrintThenFindReprintAndPreviewByKeyboardOnly) {
         QTest::keyClick(box, Qt::Key_Delete);
         QTest::keyClicks(box, f.typed);
         EXPECT_EQ(history->lstJobs->rowCount(), f.rows) << f.typed;
+        // Nothing to reprint or preview while no job is chosen.
+        EXPECT_EQ(history->btnReprint->isEnabled(), f.rows > 0) << f.typed;
+        EXPECT_EQ(history->btnPreview->isEnabled(), f.rows > 0) << f.typed;
     }
 
     int offered = 0;

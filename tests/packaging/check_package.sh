@@ -28,7 +28,7 @@ dpkg-deb -x "$deb" "$root" || exit 1
 dpkg-deb -e "$deb" "$work/control" || exit 1
 
 # Depends comes from the binaries, and names the libraries they load when needed.
-for library in libcups2 libzip4 libqt6widgets6 libsqlite3; do
+for library in libcups2 libzip4 libqt6widgets6 libsqlite3 qt6-qpa-plugins; do
     grep -Eq "^Depends:.*\b$library\b" "$work/control/control" ||
         fail "Depends lacks $library, which the programs load: $(grep '^Depends' "$work/control/control")"
 done

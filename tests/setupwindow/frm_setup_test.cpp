@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QPointer>
+#include <QTest>
 #include <memory>
 
 #include "setup_fixture.h"
@@ -318,13 +319,14 @@ TEST_F(SetupWindow, SecondShowBringsTheSameWindowWithoutReloading) {
 TEST_F(SetupWindow, ExitOrCloseUnloadsWithoutSavingAndTheNextShowReloads) {
     const PrinterSettings before = Settings(std::string("10"), 5, false, true, "Zebra");
     StoreSettings(before);
-    for (bool titleBar : {false, true}) {
-        SCOPED_TRACE(titleBar ? "title-bar close" : "Exit Settings");
+    for (const char* how : {"Exit Settings", "title-bar close", "Escape"}) {
+        SCOPED_TRACE(how);
         QPointer<frmSetup> w = Open();
         w->txtBaseX->setText("typed");
         w->txtBaseY->setText("99");
         w->optParallel->click();
-        if (titleBar) w->close();
+        if (std::string(how) == "title-bar close") w->close();
+        else if (std::string(how) == "Escape") QTest::keyClick(w->txtBaseY, Qt::Key_Escape);
         else w->btnExitSettings->click();
         ProcessDeferredDeletes();
 
@@ -342,6 +344,20 @@ TEST_F(SetupWindow, ExitOrCloseUnloadsWithoutSavingAndTheNextShowReloads) {
         again->close();
         ProcessDeferredDeletes();
     }
+}
+
+// The main window's own: above it however many boxes come and go, and gone with it.
+TEST_F(SetupWindow, OwnedByTheMainWindowAndGoneWithIt) {
+    auto owner = std::make_unique<QWidget>();
+    launcher = std::make_unique<SetupLauncher>(Deps());
+    launcher->SetOwner(owner.get());
+    QPointer<frmSetup> w = Open();
+    ASSERT_NE(w, nullptr);
+    EXPECT_EQ(w->parentWidget(), owner.get());
+    EXPECT_TRUE(w->isWindow());
+    owner.reset();
+    EXPECT_TRUE(w.isNull());
+    EXPECT_EQ(launcher->Window(), nullptr);
 }
 
 }  // namespace
