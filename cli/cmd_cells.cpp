@@ -20,6 +20,7 @@ const char kHelp[] =
     "never saved, a damaged part) stops the listing with the reason.\n"
     "\n"
     "  --rows FIRST:LAST   the rows to write (default 1:100; up to 1048576)\n"
+    "  --folder DIR     the plant folder (for a relative FILE, the current folder counts)\n"
     "\n"
     "Exit status: 0 written, 1 refused (message on standard error), 2 usage error.\n";
 

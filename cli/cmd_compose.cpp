@@ -34,8 +34,9 @@ const char kHelp[] =
     "  --base-h H --base-v V   the other layouts (config.txt): an unquoted number is\n"
     "                          a number (--base-h 0050 prints 50), a quoted field is\n"
     "                          text (--base-h '\"0050\"' prints 0050)\n"
+    "  --folder DIR            the plant folder: config.txt, data.mdb, images/\n"
     "\n"
-    "Pictures are read from images/ below the current directory.\n"
+    "Pictures are read from images/ below the plant folder.\n"
     "Exit status: 0 written, 1 refused (message on standard error), 2 usage error.\n";
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }

@@ -36,6 +36,7 @@ const char kHelp[] =
     "the listing never sends the terminal a command. A job whose label may have gone shows\n"
     "the outcome \"may have printed\": Tarnwick was stopped while sending it, or the print\n"
     "server never confirmed it.\n"
+    "  --folder DIR     the plant folder holding data.mdb\n"
     "\n"
     "Exit status: 0 done, 1 the journal could not be read or pruned, 2 usage error.\n";
 

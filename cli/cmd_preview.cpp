@@ -63,7 +63,8 @@ const Command& PreviewCommand() {
         "wrong and its byte offset, exit status 1.\n\n"
         "Options:\n"
         "  -o LABEL.png   the picture to write (required)\n"
-        "  --scale N      pixels per dot, 1 to 16 (default 1)\n",
+        "  --scale N      pixels per dot, 1 to 16 (default 1)\n"
+        "  --folder DIR   accepted as by every command; the stream alone says what is drawn\n",
         {"-o", "--scale"},
         {},
         LaunchPreview};

@@ -24,6 +24,7 @@ const char kHelp[] =
     "  --all               every cut of the sheet\n"
     "  --new-format        New Format checked\n"
     "  --brand             the brand box checked\n"
+    "  --folder DIR        the plant folder: config.txt, data.mdb, images/\n"
     "\n"
     "Exit status: 0 the printer took the label, 1 refused (message on standard error),\n"
     "2 usage error.\n";

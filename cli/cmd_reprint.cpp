@@ -17,6 +17,7 @@ const char kHelp[] =
     "\n"
     "  --qty N          print N labels (1 to 32767) instead of the recorded quantity; only\n"
     "                   the label's final quantity command changes\n"
+    "  --folder DIR     the plant folder: data.mdb and today's printer route\n"
     "\n"
     "Exit status: 0 the printer took the label, 1 refused or failed (message on standard\n"
     "error), 2 usage error.\n";

@@ -25,6 +25,7 @@ const char kHelp[] =
     "  --route device   write to the raw printer device of config.txt\n"
     "  --printer NAME   the print queue for --route queue\n"
     "  -o FILE          write the bytes to FILE instead; nothing is sent\n"
+    "  --folder DIR     the plant folder: config.txt, data.mdb\n"
     "\n"
     "Exit status: 0 sent or written, 1 refused or failed (message on standard error),\n"
     "2 usage error.\n";

@@ -188,12 +188,31 @@ TEST_F(StartUpCli, MissingDatabaseIsReportedNotCreated) {
     EXPECT_FALSE(std::filesystem::exists(plant / "data.mdb"));
 }
 
+// Every command the overview lists has help of its own, which names --folder, the one
+// option every command takes.
 TEST_F(StartUpCli, EveryCommandHasHelp) {
-    for (const char* command : {"db", "styles", "lookup", "settings"}) {
+    const std::string listing = Run({"--help"}).out;
+    std::istringstream overview(listing.substr(listing.find("Commands:")));
+    std::vector<std::string> commands;
+    for (std::string line; std::getline(overview, line);)
+        if (line.starts_with("  ")) commands.push_back(line.substr(2, line.find(' ', 2) - 2));
+    EXPECT_GE(commands.size(), 13u);
+    for (const std::string& command : commands) {
         Outcome help = Run({command, "--help"});
         EXPECT_EQ(help.status, 0);
-        EXPECT_NE(help.out.find(std::string("tarnwick-cli ") + command), std::string::npos) << command;
+        EXPECT_NE(help.out.find("tarnwick-cli " + command), std::string::npos) << command;
+        EXPECT_NE(help.out.find("--folder DIR"), std::string::npos) << command;
     }
+    EXPECT_EQ(Run({"--version"}).out, "tarnwick-cli 3.4\n");
+}
+
+// The window's manual names what the window offers and what sets it up.
+TEST_F(StartUpCli, WindowManualCoversTheWindow) {
+    const std::string manual =
+        Slurp(std::filesystem::path(std::getenv("TARNWICK_SOURCE_DIR")) / "packaging" / "tarnwick.1");
+    for (const char* term : {"Preview", "(Ctrl+P)", "History", "(Ctrl+H)", "Reprint", "PrintJournal", "DeviceTimeout",
+                             "CUPS_SERVER", "TARNWICK_PLANT", "mv data.mdb", "\\-\\-version"})
+        EXPECT_NE(manual.find(term), std::string::npos) << term;
 }
 
 }  // namespace
