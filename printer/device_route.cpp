@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/group_access.h"
 #include "printer/routes.h"
 
 namespace tarnwick {
@@ -27,6 +28,13 @@ std::string Reason(int error) {
 Failure DeviceFailure(std::string text) { return {std::move(text), "Tarnwick", MessageIcon::Critical}; }
 
 Failure OpenFailure(const std::filesystem::path& device, int error) {
+    // USB printers are root:lp 0660 on Debian: the fix is a group, not the cable.
+    if (error == EACCES) {
+        if (const auto missing = GroupThatMayWrite(device))
+            return DeviceFailure("The label could not be sent to the printer device " + device.string() + ": " +
+                                 Reason(error) + "; " + missing->Cause() + ". " + missing->Remedy() +
+                                 ", then print the label again.");
+    }
     return DeviceFailure("The label could not be sent to the printer device " + device.string() + ": " +
                          Reason(error) + ". " + kWhatToCheck);
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <thread>
 
+#include "base/group_access.h"
 #include "base/windows1252.h"
 
 namespace tarnwick {
@@ -199,13 +200,22 @@ DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db)
                     "Run \"tarnwick-cli history --prune\" on that folder once as a user who may write to it (the "
                     "change is then rolled back)"};
         // Writing needs the file and a journal file beside it in the same folder.
-        if (!Writable(file) && errno != ENOENT)
-            return {"the file is read-only (" + std::string(std::strerror(errno)) + ")",
-                    "Let Tarnwick's user write to data.mdb"};
-        if (!Writable(folder))
-            return {"its folder " + Quoted(folder) + " cannot be written to (" + std::strerror(errno) +
-                        "), and the database needs to create its journal file there while it writes",
+        if (!Writable(file) && errno != ENOENT) {
+            const std::string why = std::strerror(errno);
+            if (const auto missing = GroupThatMayWrite(file))
+                return {"this user may not write to it (" + why + "): " + missing->Cause(), missing->Remedy()};
+            return {"the file is read-only (" + why + ")", "Let Tarnwick's user write to data.mdb"};
+        }
+        if (!Writable(folder)) {
+            const std::string why = std::strerror(errno);
+            const std::string journal = ", and the database needs to create its journal file there while it writes";
+            if (const auto missing = GroupThatMayWrite(folder))
+                return {"its folder " + Quoted(folder) + " cannot be written to (" + why + ")" + journal + "; " +
+                            missing->Cause(),
+                        missing->Remedy()};
+            return {"its folder " + Quoted(folder) + " cannot be written to (" + why + ")" + journal,
                     "Let Tarnwick's user write to that folder"};
+        }
     }
     if (code == SQLITE_FULL) return {"the disk is full", "Make room on the disk"};
     return {db != nullptr ? sqlite3_errmsg(db) : "out of memory", ""};
