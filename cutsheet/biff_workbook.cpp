@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "cutsheet/cut_sheet.h"
+#include "base/code_pages.h"
 #include "base/windows1252.h"
 
 namespace tarnwick {
@@ -279,6 +280,9 @@ private:
             std::string text = Windows1252ToUtf8(bytes);
             textBytes_ += text.size();
             sheet_.PutText(row, column, std::move(text));
+        } else if (auto text = CodePageToUtf8(bytes, codePage_)) {
+            textBytes_ += text->size();
+            sheet_.PutText(row, column, std::move(*text));
         } else {
             BiffCell& cell = sheet_.Put(row, column);
             cell.kind = BiffCell::Kind::ForeignText;

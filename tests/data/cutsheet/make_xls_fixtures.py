@@ -12,6 +12,8 @@ kinds and splits that spreadsheet programs write only now and then:
   xls_biff5.xls       Excel 5/95 (BIFF5, "Book" stream), code page 1252: LABEL,
                       RSTRING, an 8-bit formula text result.
   xls_biff5_cp1251.xls  the same in code page 1251.
+  xls_biff5_cpNNN.xls another code page's text in B1: 932, 936, 949, 950, 1250,
+                      1253, 874 and Mac Roman (10000), and 3 (no code page at all).
   xls_encrypted.xls   BIFF8 with FILEPASS.
   xls_excel4.xls      an Excel 4 worksheet (BIFF4, no compound-file container).
 Run: /usr/bin/python3 tests/data/cutsheet/make_xls_fixtures.py"""
@@ -219,7 +221,7 @@ def cell_kinds():
     return workbook8([("Chart1", 2, chart), ("Cuts", 0, body), ("Notes", 0, notes)], sst=sst)
 
 
-def biff5(codepage):
+def biff5(codepage, text=b"CAF\xc9 \x80"):
     def boundsheet(offset, name):
         return record(0x0085, struct.pack("<IBBB", offset, 0, 0, len(name)) + name.encode("latin-1"))
 
@@ -231,7 +233,7 @@ def biff5(codepage):
 
     body = bof5(0x10)
     body += label(0, 0, b"PLAIN")
-    body += label(0, 1, b"CAF\xc9 \x80")
+    body += label(0, 1, text)
     body += record(0x00D6, cell(0, 2) + struct.pack("<H", 4) + b"RICH" + struct.pack("<B", 1) + b"\0\0")
     body += record(0x0006, cell(0, 3) + struct.pack("<BBBBHH", 0, 0, 0, 0, 0, 0xFFFF) + struct.pack("<HI", 0, 0) +
                    struct.pack("<H", 0)) + record(0x0207, struct.pack("<H", 3) + b"\xe0\xe1\xe2")
@@ -258,5 +260,10 @@ def write(name, data):
 write("xls_cell_kinds.xls", compound_file("Workbook", cell_kinds()))
 write("xls_biff5.xls", compound_file("Book", biff5(1252)))
 write("xls_biff5_cp1251.xls", compound_file("Book", biff5(1251)))
+for page, text in [(932, "東京 ｶﾞｰﾄﾞ"), (936, "棉 裤"), (949, "면 바지"), (950, "棉褲"), (1250, "Łódź"),
+                   (1253, "Αθήνα"), (874, "ผ้าฝ้าย"), (10000, "Café ƒ")]:
+    codec = "mac_roman" if page == 10000 else "cp%d" % page
+    write("xls_biff5_cp%d.xls" % page, compound_file("Book", biff5(page, text.encode(codec))))
+write("xls_biff5_cp3.xls", compound_file("Book", biff5(3)))
 write("xls_encrypted.xls", compound_file("Workbook", encrypted()))
 write("xls_excel4.xls", excel4())
