@@ -58,6 +58,47 @@ def heading_row(f):
     f.write(b'<row r="1"><c r="A1" t="inlineStr"><is><t>WIP</t></is></c></row>')
 
 
+def many_entries_xls(path, entries=522880):
+    """An Excel file (compound file, 4 KB sectors) whose directory holds half a million
+    stream entries in a 64 MB directory, and no workbook stream."""
+    import struct
+    sector = 4096
+    per_sector = sector // 128
+    dir_sectors = (entries + per_sector - 1) // per_sector
+    fat_entries = dir_sectors + 64
+    fat_sectors = (fat_entries * 4 + sector - 1) // sector
+    assert fat_sectors <= 109
+    total = fat_sectors + dir_sectors
+    fat = [0xFFFFFFFD] * fat_sectors
+    for i in range(dir_sectors):
+        fat.append(fat_sectors + i + 1 if i + 1 < dir_sectors else 0xFFFFFFFE)
+    fat += [0xFFFFFFFF] * (fat_sectors * sector // 4 - len(fat))
+    header = bytearray(512)
+    header[0:8] = bytes.fromhex("D0CF11E0A1B11AE1")
+    struct.pack_into("<HHHHH", header, 0x18, 0x3E, 4, 0xFFFE, 12, 6)
+    struct.pack_into("<IIIIIIIII", header, 0x28, dir_sectors, fat_sectors, fat_sectors, 0, 4096, 0xFFFFFFFE, 0,
+                     0xFFFFFFFE, 0)
+    difat = list(range(fat_sectors)) + [0xFFFFFFFF] * (109 - fat_sectors)
+    struct.pack_into("<109I", header, 0x4C, *difat)
+
+    def entry(name, kind, child, right):
+        units = name.encode("utf-16-le") + b"\0\0"
+        e = bytearray(128)
+        e[0:len(units)] = units
+        struct.pack_into("<HBB", e, 0x40, len(units), kind, 1)
+        struct.pack_into("<III", e, 0x44, 0xFFFFFFFF, right, child)
+        struct.pack_into("<IQ", e, 0x74, 0xFFFFFFFE if kind == 5 else 0, 0)
+        return bytes(e)
+
+    with open(path, "wb") as f:
+        f.write(bytes(header) + b"\0" * (sector - 512))
+        f.write(struct.pack("<%dI" % len(fat), *fat))
+        f.write(entry("Root Entry", 5, 1, 0xFFFFFFFF))
+        for i in range(1, entries):
+            f.write(entry("Stream %d" % i, 2, 0xFFFFFFFF, i + 1 if i + 1 < entries else 0xFFFFFFFF))
+        f.write(b"\0" * (dir_sectors * per_sector - entries) * 128)
+
+
 def make_files(folder):
     files = {}
 
@@ -152,6 +193,8 @@ def make_files(folder):
         for _ in range(4000001):
             f.write(item)
     xlsx(path("shared_strings.xlsx"), sst_sheet, sst)
+    # xls: a compound-file directory of 522,880 entries (64 MB), each once kept with two strings.
+    many_entries_xls(path("many_entries.xls"))
     # csv: one field of 100 MB.
     with open(path("field_100mb.csv"), "wb") as f:
         f.write(b"WIP,Qty\r\n\"")

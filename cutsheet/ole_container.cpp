@@ -61,35 +61,41 @@ public:
         if (auto fat = ReadFat(); !fat) return std::unexpected(fat.error());
         auto directory = ReadChain(U32(file_, 0x30), std::nullopt, "directory");
         if (!directory) return std::unexpected(directory.error());
-        if (auto entries = ReadEntries(*directory); !entries) return std::unexpected(entries.error());
+        // Entries are read from the directory's bytes when visited, not kept apart: a
+        // directory of half a million entries would otherwise take several times its size.
+        directory_ = std::move(*directory);
+        entryCount_ = directory_.size() / kEntrySize;
+        if (entryCount_ == 0 || EntryAt(0).type != 5) return Damaged("its directory has no root");
         return {};
     }
 
     std::expected<OleStream, OleError> Find(std::initializer_list<std::string_view> names) {
-        std::vector<const Entry*> found(names.size(), nullptr);
+        std::vector<std::optional<Entry>> found(names.size());
         std::string others;
+        std::size_t othersListed = 0;
         // The root's children form a tree through left and right; each entry is visited once.
-        std::vector<bool> seen(entries_.size(), false);
-        std::vector<std::uint32_t> pending{entries_[0].child};
+        std::vector<bool> seen(entryCount_, false);
+        std::vector<std::uint32_t> pending{EntryAt(0).child};
         while (!pending.empty()) {
             const std::uint32_t id = pending.back();
             pending.pop_back();
             if (id == kNoEntry) continue;
-            if (id >= entries_.size()) return Damaged("its directory points outside itself");
+            if (id >= entryCount_) return Damaged("its directory points outside itself");
             if (seen[id]) return Damaged("its directory runs in a loop");
             seen[id] = true;
-            const Entry& e = entries_[id];
+            Entry e = EntryAt(id);
             pending.push_back(e.left);
             pending.push_back(e.right);
             if (e.type != 2) continue;
-            others += e.name + "\n";
+            // The streams a message names: enough to recognise the file, never all of them.
+            if (++othersListed <= 20) others += e.name + "\n";
             std::size_t i = 0;
             for (std::string_view wanted : names) {
-                if (!found[i] && Matches(e.key, wanted)) found[i] = &e;
+                if (!found[i] && Matches(e.key, wanted)) found[i] = e;
                 ++i;
             }
         }
-        for (const Entry* e : found)
+        for (const auto& e : found)
             if (e) return Read(*e);
         return std::unexpected(OleError{OleError::Kind::NoSuchStream, others});
     }
@@ -158,26 +164,23 @@ private:
         return out;
     }
 
-    std::expected<void, OleError> ReadEntries(std::string_view directory) {
-        for (std::size_t at = 0; at + kEntrySize <= directory.size(); at += kEntrySize) {
-            Entry e;
-            const std::uint16_t nameBytes = U16(directory, at + 0x40);
-            for (std::size_t i = 0; i + 2 < std::min<std::size_t>(nameBytes, 64); i += 2) {
-                const char16_t unit = static_cast<char16_t>(U16(directory, at + i));
-                e.key.push_back(unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit);
-                e.name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
-            }
-            e.type = static_cast<std::uint8_t>(directory[at + 0x42]);
-            e.left = U32(directory, at + 0x44);
-            e.right = U32(directory, at + 0x48);
-            e.child = U32(directory, at + 0x4C);
-            e.start = U32(directory, at + 0x74);
-            // Version 3 writers leave the upper half of the size undefined.
-            e.size = major_ == 3 ? U32(directory, at + 0x78) : U64(directory, at + 0x78);
-            entries_.push_back(std::move(e));
+    Entry EntryAt(std::uint32_t id) const {
+        const std::size_t at = std::size_t{id} * kEntrySize;
+        Entry e;
+        const std::uint16_t nameBytes = U16(directory_, at + 0x40);
+        for (std::size_t i = 0; i + 2 < std::min<std::size_t>(nameBytes, 64); i += 2) {
+            const char16_t unit = static_cast<char16_t>(U16(directory_, at + i));
+            e.key.push_back(unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit);
+            e.name.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
         }
-        if (entries_.empty() || entries_[0].type != 5) return Damaged("its directory has no root");
-        return {};
+        e.type = static_cast<std::uint8_t>(directory_[at + 0x42]);
+        e.left = U32(directory_, at + 0x44);
+        e.right = U32(directory_, at + 0x48);
+        e.child = U32(directory_, at + 0x4C);
+        e.start = U32(directory_, at + 0x74);
+        // Version 3 writers leave the upper half of the size undefined.
+        e.size = major_ == 3 ? U32(directory_, at + 0x78) : U64(directory_, at + 0x78);
+        return e;
     }
 
     std::expected<OleStream, OleError> Read(const Entry& e) {
@@ -188,7 +191,7 @@ private:
             return OleStream{e.name, std::move(*bytes)};
         }
         // Small streams live in 64-byte sectors of the mini stream, which is the root's.
-        const Entry& root = entries_[0];
+        const Entry root = EntryAt(0);
         if (root.size > file_.size()) return Damaged("its mini stream is larger than the file");
         auto mini = ReadChain(root.start, root.size, "mini stream");
         if (!mini) return std::unexpected(mini.error());
@@ -218,7 +221,8 @@ private:
     std::size_t sectorCount_ = 0;
     std::uint16_t major_ = 3;
     std::vector<std::uint32_t> fat_;
-    std::vector<Entry> entries_;
+    std::string directory_;
+    std::size_t entryCount_ = 0;
 };
 
 }  // namespace

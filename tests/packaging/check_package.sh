@@ -100,6 +100,12 @@ shown=$(cd / && TARNWICK_PLANT=$plant TARNWICK_SHOWN_EXIT=1 QT_QPA_PLATFORM=offs
 [[ $shown =~ ^shown\ [0-9.]+\ (.*)$ && ${BASH_REMATCH[1]} == "$plant" ]] ||
     fail "tarnwick from the package did not show its window in $plant: $shown"
 
+# Help and version need no display.
+[[ $(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/tarnwick" --version 2>&1) == "tarnwick 3.4" ]] ||
+    fail "tarnwick --version without a display"
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/tarnwick" --help 2>&1 | grep -q "man tarnwick" ||
+    fail "tarnwick --help without a display"
+
 # Preview runs the drawing program from libexec.
 "$cli" compose --layout C1 --wip 40123 --style 12345 --qty 1 --folder "$plant" -o "$work/label.bin" ||
     fail "compose from the package"
