@@ -7,7 +7,9 @@
 namespace tarnwick {
 
 std::optional<std::string> CodePageToUtf8(std::string_view bytes, int codePage) {
-    const std::string name = codePage == 10000 || codePage == 32768 ? "MACINTOSH" : "CP" + std::to_string(codePage);
+    const std::string name = codePage == 10000 || codePage == 32768 ? "MACINTOSH"
+                             : codePage == 1200                     ? "UTF-16LE"
+                                                                    : "CP" + std::to_string(codePage);
     const iconv_t convert = ::iconv_open("UTF-8", name.c_str());
     if (convert == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
     // Four bytes of UTF-8 at most for each byte of a double-byte code page.

@@ -238,8 +238,11 @@ private:
             if (r.type == kEof) break;
             if (r.type == kFilePass) return std::unexpected(BiffProblem{BiffProblem::Kind::Encrypted, {}});
             if (r.type == kCodePage && r.data.size() >= 2) codePage_ = U16(r.data, 0);
-            if (r.type == kBoundSheet && r.data.size() >= 6 && !sheetAt && static_cast<std::uint8_t>(r.data[5]) == 0)
+            if (r.type == kBoundSheet && r.data.size() >= 6 && !sheetAt && static_cast<std::uint8_t>(r.data[5]) == 0) {
                 sheetAt = U32(r.data, 0);
+                // Hidden (1) or very hidden (2): the operator is told which sheet was read.
+                if ((static_cast<std::uint8_t>(r.data[4]) & 3) != 0) sheet_.hiddenName_ = SheetName(r.data);
+            }
             if (r.type == kSst && biff8_) {
                 std::vector<std::string_view> blocks{r.data};
                 std::size_t bytes = r.data.size();
@@ -270,6 +273,23 @@ private:
             sheet_.sharedEnds_.push_back(static_cast<std::uint32_t>(sheet_.shared_.size()));
         }
         return {};
+    }
+
+    // A BOUNDSHEET's name: a short BIFF8 string, or 8-bit text in the code page for Excel 5/95.
+    std::string SheetName(std::string_view data) const {
+        if (data.size() < 7) return {};
+        const std::size_t length = static_cast<std::uint8_t>(data[6]);
+        if (!biff8_) {
+            const std::string_view bytes = data.substr(7, length);
+            if (codePage_ == 1252) return Windows1252ToUtf8(bytes);
+            return CodePageToUtf8(bytes, codePage_).value_or(Windows1252ToUtf8(bytes));
+        }
+        if (data.size() < 8) return {};
+        const bool wide = (static_cast<std::uint8_t>(data[7]) & 1) != 0;
+        const std::string_view chars = data.substr(8);
+        if (!wide) return Windows1252ToUtf8(chars.substr(0, length));
+        // A name is for the operator's eyes: two bytes a character, as UTF-16 would take them.
+        return CodePageToUtf8(chars.substr(0, std::min(chars.size(), 2 * length)), 1200).value_or("");
     }
 
     // Excel 5/95 text: 8 bits in the workbook's code page.

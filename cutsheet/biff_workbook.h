@@ -33,6 +33,8 @@ public:
     const BiffCell* At(int row, int column) const;
     std::string_view Text(const BiffCell& cell) const;
     std::size_t SharedCount() const { return sharedEnds_.size(); }
+    // The sheet's name when the workbook hides it; empty when it shows.
+    const std::string& HiddenName() const { return hiddenName_; }
     static std::string_view ErrorText(double code);
 
 private:
@@ -45,6 +47,7 @@ private:
     std::vector<std::string> texts_;
     std::string shared_;                    // the shared strings, back to back
     std::vector<std::uint32_t> sharedEnds_;  // where each ends in shared_
+    std::string hiddenName_;
 };
 
 struct BiffProblem {

@@ -85,6 +85,15 @@ std::expected<CutListing, Failure> ListCuts(CutSheet& sheet, int firstRow, const
                                      "Tarnwick", MessageIcon::Information};
         }
     }
+    // As the old system did, the workbook's first sheet is read even when hidden; the
+    // operator, who sees another sheet in the spreadsheet program, is told which.
+    if (const auto& hidden = sheet.HiddenSheet()) {
+        const std::string said = "The cuts were read from the first sheet of " + file.string() + ", \"" + *hidden +
+                                 "\", which the workbook hides: the spreadsheet program shows another sheet. "
+                                 "Check that these are the cuts meant.";
+        if (listing.notice) listing.notice->text += "\n\n" + said;
+        else listing.notice = Failure{said, "Tarnwick", MessageIcon::Information};
+    }
     return listing;
 }
 

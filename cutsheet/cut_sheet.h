@@ -3,6 +3,7 @@
 #include <expected>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -33,11 +34,17 @@ public:
     // The file, for the messages of the rules that read the cells.
     const std::filesystem::path& File() const { return file_; }
 
+    // The name of the sheet read when the workbook hides it (hidden or very hidden): the
+    // spreadsheet program then shows the operator another sheet than the one read.
+    const std::optional<std::string>& HiddenSheet() const { return hiddenSheet_; }
+
 protected:
     explicit CutSheet(std::filesystem::path file = {}) : file_(std::move(file)) {}
+    void SetHiddenSheet(std::string name) { hiddenSheet_ = std::move(name); }
 
 private:
     std::filesystem::path file_;
+    std::optional<std::string> hiddenSheet_;
 };
 
 // Opens the file by what it holds, not by its name: a zip holding an OpenDocument

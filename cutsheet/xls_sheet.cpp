@@ -27,7 +27,9 @@ Failure XlsFailure(const std::filesystem::path& file, const std::string& problem
 
 class XlsSheet final : public CutSheet {
 public:
-    XlsSheet(const std::filesystem::path& file, BiffSheet sheet) : CutSheet(file), sheet_(std::move(sheet)) {}
+    XlsSheet(const std::filesystem::path& file, BiffSheet sheet) : CutSheet(file), sheet_(std::move(sheet)) {
+        if (!sheet_.HiddenName().empty()) SetHiddenSheet(sheet_.HiddenName());
+    }
 
     std::expected<CellValue, Failure> Cell(int row, int column) override {
         const BiffCell* cell = sheet_.At(row, column);

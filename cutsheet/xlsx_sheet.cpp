@@ -71,11 +71,20 @@ protected:
 class WorkbookXml final : public XmlStream {
 public:
     std::vector<std::string> sheetIds;
+    std::string firstHidden;  // the first sheet's name when it is hidden or very hidden
 
 protected:
     void Start(std::string_view name, const char** attributes) override {
         if (name != "sheet") return;
-        if (const char* id = Attribute(attributes, "id")) sheetIds.emplace_back(id);
+        const char* id = Attribute(attributes, "id");
+        if (!id) return;
+        if (sheetIds.empty()) {
+            const char* state = Attribute(attributes, "state");
+            const char* shown = Attribute(attributes, "name");
+            if (state && (std::string_view(state) == "hidden" || std::string_view(state) == "veryHidden"))
+                firstHidden = shown ? shown : "";
+        }
+        sheetIds.emplace_back(id);
     }
     void End(std::string_view) override {}
 };
@@ -365,6 +374,7 @@ public:
         for (const auto& r : *rels)
             if (r.id == workbookXml.sheetIds.front()) first = &r;
         if (!first) return Fail("the workbook's first sheet has no part");
+        if (!workbookXml.firstHidden.empty()) SetHiddenSheet(workbookXml.firstHidden);
         sheetPart_ = ResolveTarget(FolderOf(workbook), first->target);
         EntryPtr sheetEntry = OpenEntry(archive_.get(), sheetPart_);
         if (!sheetEntry) return Fail("the first worksheet (" + sheetPart_ + ") is missing");

@@ -314,5 +314,24 @@ TEST(XlsSheet, Excel95TextIsReadInItsCodePage) {
     }
 }
 
+// The first sheet is read, hidden or not, as the old system read it; the import says so.
+TEST(XlsSheet, HiddenFirstSheetIsReadAndNamed) {
+    const auto file = CutSheetFixture("xls_hidden_first.xls");
+    auto sheet = OpenCutSheet(file);
+    ASSERT_TRUE(sheet.has_value()) << sheet.error().text;
+    EXPECT_EQ((*sheet)->HiddenSheet().value_or("shown"), "Old cuts");
+    const auto listing = ListCuts(**sheet, 2, file);
+    ASSERT_TRUE(listing.has_value()) << listing.error().text;
+    ASSERT_EQ(listing->cuts.size(), 1u);
+    EXPECT_EQ(listing->cuts[0].text.substr(0, 4), "4012");
+    ASSERT_TRUE(listing->notice.has_value());
+    EXPECT_EQ(listing->notice->text, "The cuts were read from the first sheet of " + file.string() +
+                                         ", \"Old cuts\", which the workbook hides: the spreadsheet program shows "
+                                         "another sheet. Check that these are the cuts meant.");
+    auto shown = OpenCutSheet(CutSheetFixture("xls_cell_kinds.xls"));
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_FALSE((*shown)->HiddenSheet().has_value());
+}
+
 }  // namespace
 }  // namespace tarnwick

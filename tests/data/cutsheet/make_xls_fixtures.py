@@ -15,6 +15,7 @@ kinds and splits that spreadsheet programs write only now and then:
   xls_biff5_cpNNN.xls another code page's text in B1: 932, 936, 949, 950, 1250,
                       1253, 874 and Mac Roman (10000), and 3 (no code page at all).
   xls_encrypted.xls   BIFF8 with FILEPASS.
+  xls_hidden_first.xls  BIFF8 whose first worksheet, "Old cuts", is very hidden.
   xls_excel4.xls      an Excel 4 worksheet (BIFF4, no compound-file container).
 Run: /usr/bin/python3 tests/data/cutsheet/make_xls_fixtures.py"""
 
@@ -131,20 +132,22 @@ def rk_int(value):
 
 def workbook8(sheets, globals_extra=b"", sst=b""):
     """Globals then the sheets; BOUNDSHEET offsets are patched in once the length of
-    the globals is known. sheets: (name, type, substream bytes)."""
+    the globals is known. sheets: (name, type, substream bytes[, state: 1 hidden,
+    2 very hidden])."""
     def globals_with(offsets):
         out = bof8(5) + globals_extra + record(0x0042, struct.pack("<H", 1200))
-        for (name, kind, _), offset in zip(sheets, offsets):
-            out += record(0x0085, struct.pack("<IBB", offset, 0, kind) + struct.pack("<BB", len(name), 0) +
+        for sheet, offset in zip(sheets, offsets):
+            name, kind, state = sheet[0], sheet[1], sheet[3] if len(sheet) > 3 else 0
+            out += record(0x0085, struct.pack("<IBB", offset, state, kind) + struct.pack("<BB", len(name), 0) +
                           name.encode("latin-1"))
         return out + sst + EOF
 
     size = len(globals_with([0] * len(sheets)))
     offsets = []
-    for _, _, body in sheets:
+    for sheet in sheets:
         offsets.append(size)
-        size += len(body)
-    return globals_with(offsets) + b"".join(body for _, _, body in sheets)
+        size += len(sheet[2])
+    return globals_with(offsets) + b"".join(sheet[2] for sheet in sheets)
 
 
 def cell_kinds():
@@ -266,4 +269,7 @@ for page, text in [(932, "東京 ｶﾞｰﾄﾞ"), (936, "棉 裤"), (949, "면
     write("xls_biff5_cp%d.xls" % page, compound_file("Book", biff5(page, text.encode(codec))))
 write("xls_biff5_cp3.xls", compound_file("Book", biff5(3)))
 write("xls_encrypted.xls", compound_file("Workbook", encrypted()))
+write("xls_hidden_first.xls", compound_file("Workbook", workbook8(
+    [("Old cuts", 0, bof8(0x10) + record(0x027E, cell(1, 0) + rk_int(4012)) + EOF, 2),
+     ("Cuts", 0, bof8(0x10) + record(0x027E, cell(1, 0) + rk_int(5012)) + EOF)])))
 write("xls_excel4.xls", excel4())
