@@ -184,10 +184,9 @@ std::expected<sqlite3*, Failure> PrintJournal::Connect() {
         db_ = nullptr;
     }
     if (db_ != nullptr) return db_;
-    auto opened = OpenExistingDatabase(file_, false);
+    auto opened = OpenIdentifiedDatabase(file_, false, identity_);
     if (!opened) return std::unexpected(NotKept(opened.error().text, ""));
     db_ = *opened;
-    identity_ = IdentityOf(file_);
     return db_;
 }
 

@@ -98,9 +98,10 @@ bool UpdateSettingsRow(sqlite3* db, const PrinterSettings& settings) {
 }  // namespace
 
 std::expected<SettingsDb, Failure> SettingsDb::Open(const std::filesystem::path& file) {
-    auto db = OpenExistingDatabase(file, false);
+    std::optional<FileIdentity> identity;
+    auto db = OpenIdentifiedDatabase(file, false, identity);
     if (!db) return std::unexpected(db.error());
-    return SettingsDb(*db, file);
+    return SettingsDb(*db, file, identity);
 }
 
 std::expected<void, Failure> SettingsDb::Create(const std::filesystem::path& file) {
@@ -205,11 +206,12 @@ std::expected<void, Failure> SettingsDb::FollowReplacedFile() {
     const auto now = IdentityOf(file_);
     // A data.mdb gone from its folder is reported as missing, not read from the old handle.
     if (now && now == identity_) return {};
-    auto opened = OpenExistingDatabase(file_, false);
+    std::optional<FileIdentity> identity;
+    auto opened = OpenIdentifiedDatabase(file_, false, identity);
     if (!opened) return std::unexpected(opened.error());
     sqlite3_close_v2(db_);
     db_ = *opened;
-    identity_ = now;
+    identity_ = identity;
     return {};
 }
 

@@ -53,8 +53,8 @@ public:
     std::expected<void, Failure> FollowReplacedFile();
 
 private:
-    SettingsDb(sqlite3* db, std::filesystem::path file)
-        : db_(db), file_(std::move(file)), identity_(IdentityOf(file_)) {}
+    SettingsDb(sqlite3* db, std::filesystem::path file, std::optional<FileIdentity> identity)
+        : db_(db), file_(std::move(file)), identity_(identity) {}
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
     std::optional<FileIdentity> identity_;

@@ -59,6 +59,21 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file) {
     return FileIdentity{info.st_dev, info.st_ino};
 }
 
+std::expected<sqlite3*, Failure> OpenIdentifiedDatabase(const std::filesystem::path& file, bool readOnly,
+                                                        std::optional<FileIdentity>& identity) {
+    for (int attempt = 0;; ++attempt) {
+        const auto before = IdentityOf(file);
+        auto db = OpenExistingDatabase(file, readOnly);
+        if (!db) return db;
+        const auto after = IdentityOf(file);
+        if ((before && before == after) || attempt == 2) {
+            identity = after;
+            return db;
+        }
+        sqlite3_close_v2(*db);
+    }
+}
+
 Transaction::Transaction(sqlite3* db) : db_(db), open_(Exec(db, "BEGIN IMMEDIATE")) {}
 
 Transaction::~Transaction() {

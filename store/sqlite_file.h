@@ -84,6 +84,11 @@ struct FileIdentity {
 };
 std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file);
 
+// OpenExistingDatabase, and which file it opened: the path is looked at before and after
+// opening, and opened again when another file took its place in between.
+std::expected<sqlite3*, Failure> OpenIdentifiedDatabase(const std::filesystem::path& file, bool readOnly,
+                                                        std::optional<FileIdentity>& identity);
+
 // Binds a text parameter (1-based), copied, so the text may go before the statement runs.
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text);
 
