@@ -55,14 +55,12 @@ std::string ServerText(std::string_view said) {
     std::string clean;
     std::size_t characters = 0;
     for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool blank = byte < 0x20 || byte == 0x7F || byte == ' ';
-        if (blank && (clean.empty() || clean.back() == ' ')) continue;
-        if ((byte & 0xC0) != 0x80 && ++characters > kLongest) {
+        if (c == ' ' && (clean.empty() || clean.back() == ' ')) continue;
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80 && ++characters > kLongest) {
             while (!clean.empty() && clean.back() == ' ') clean.pop_back();
             return clean + "\u2026";
         }
-        clean += blank ? ' ' : c;
+        clean += c;
     }
     while (!clean.empty() && clean.back() == ' ') clean.pop_back();
     return clean;
