@@ -3,6 +3,9 @@
 #include <chrono>
 #include <iostream>
 
+#include "plantdb/plant_station.h"
+#include "store/sqlite_file.h"
+
 namespace tarnwick::cli {
 
 std::optional<std::string> CliArgs::Get(const std::string& option) const {
@@ -65,18 +68,29 @@ PlantFolderChoice ChoosePlantFolder(const CliArgs& args) {
 std::filesystem::path PlantFolder(const CliArgs& args) { return ChoosePlantFolder(args).folder; }
 
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
-    return PrintJournal(plant.databaseFile(), plant.db.handle(), [&ctx](const Failure& notice) {
-        ctx.err << notice.text << '\n';
-    });
+    return PrintJournal(
+        plant.databaseFile(), plant.db.handle(), [&ctx](const Failure& notice) { ctx.err << notice.text << '\n'; },
+        plant.shared != nullptr);
 }
 
-void PruneOldJobs(Plant& plant, CliContext& ctx) {
+void AfterLabels(Plant& plant, CliContext& ctx) {
     ctx.out.flush();
     ctx.err.flush();
+    // A plant found down during this command is not asked again: the rows wait for the next.
+    if (auto* station = dynamic_cast<PlantStation*>(plant.shared.get()); station != nullptr && station->answering())
+        (void)station->CatchUp(plant.db.handle());
     // A hundred jobs a command: far more than a command adds, and a long backlog never makes
     // one command much slower. A journal that cannot be pruned now is pruned later.
     (void)PruneJournalBatch(plant.db.handle(), plant.databaseFile(), std::chrono::system_clock::now(), 100);
 }
+
+namespace {
+
+PlantNotice ToErr(CliContext& ctx) {
+    return [&ctx](const Failure& notice) { ctx.err << notice.text << '\n'; };
+}
+
+}  // namespace
 
 std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
     auto plant = StartUp(ChoosePlantFolder(args));
@@ -84,7 +98,21 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
         Refuse(ctx, plant.error());
         return std::nullopt;
     }
+    if (const auto refused = CheckPlantDatabase(plant->config, plant->folder)) {
+        Refuse(ctx, *refused);
+        return std::nullopt;
+    }
+    JoinPlant(*plant, ToErr(ctx), false);
     return std::move(*plant);
+}
+
+std::expected<std::shared_ptr<PlantStation>, Failure> FolderPlantStation(const CliArgs& args, CliContext& ctx) {
+    const std::filesystem::path folder = PlantFolder(args);
+    // A folder without a readable config.txt keeps its styles and history in data.mdb.
+    const auto config = ReadConfigFile(folder);
+    if (!config || config->PlantDatabase.empty()) return nullptr;
+    if (const auto refused = CheckPlantDatabase(*config, folder)) return std::unexpected(*refused);
+    return std::make_shared<PlantStation>(*config, folder / "data.mdb", ToErr(ctx), false);
 }
 
 int UsageError(CliContext& ctx, const std::string& problem, const std::string& help) {

@@ -3,6 +3,7 @@
 #include <expected>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <set>
@@ -12,6 +13,10 @@
 #include "startup/plant_folder.h"
 #include "startup/startup.h"
 #include "store/print_journal.h"
+
+namespace tarnwick {
+class PlantStation;
+}
 
 namespace tarnwick::cli {
 
@@ -59,9 +64,26 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
 // journal that stops (or starts again) being kept is told on err.
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx);
 
-// Removes a batch of the jobs past the retention once the command's labels are out and
-// recorded, and what it had to say is written out.
-void PruneOldJobs(Plant& plant, CliContext& ctx);
+// Once the command's labels are out and recorded, and what it had to say is written out:
+// the rows sent on to the plant database (within its bound), then a batch of the jobs
+// past the retention removed.
+void AfterLabels(Plant& plant, CliContext& ctx);
+// AfterLabels when a printing command ends, whichever way: a refused label's row goes on too.
+class AfterLabelsOnExit {
+public:
+    AfterLabelsOnExit(Plant& plant, CliContext& ctx) : plant_(plant), ctx_(ctx) {}
+    AfterLabelsOnExit(const AfterLabelsOnExit&) = delete;
+    AfterLabelsOnExit& operator=(const AfterLabelsOnExit&) = delete;
+    ~AfterLabelsOnExit() { AfterLabels(plant_, ctx_); }
+
+private:
+    Plant& plant_;
+    CliContext& ctx_;
+};
+
+// The plant database that the folder's config.txt names, for commands that need no
+// printer; nullptr when it names none (or cannot be read: data.mdb alone serves).
+std::expected<std::shared_ptr<PlantStation>, Failure> FolderPlantStation(const CliArgs& args, CliContext& ctx);
 
 // Prints a failure's text on err; returns kRefused.
 int Refuse(CliContext& ctx, const Failure& failure);
@@ -112,6 +134,7 @@ const Command& SampleCommand();
 const Command& PreviewCommand();
 const Command& HistoryCommand();
 const Command& ReprintCommand();
+const Command& PlantCommand();
 
 }  // namespace tarnwick::cli
 

@@ -3,13 +3,16 @@
 
 #include "base/printable_text.h"
 #include "cli/cli.h"
+#include "plantdb/plant_database.h"
+#include "plantdb/plant_station.h"
 #include "store/print_journal.h"
 
 namespace tarnwick::cli {
 namespace {
 
 const char kHelp[] =
-    "Usage: tarnwick-cli history [--wip W] [--style S] [--since DATE] [--limit N] [--format tsv|csv]\n"
+    "Usage: tarnwick-cli history [--wip W] [--style S] [--station NAME] [--since DATE] [--limit N]\n"
+    "                            [--format tsv|csv] [--prefix]\n"
     "       tarnwick-cli history [--keep-days N] [--prune]\n"
     "\n"
     "Lists the print journal of data.mdb: every label job the window, the CLI or the\n"
@@ -17,9 +20,14 @@ const char kHelp[] =
     "one job a line. Columns: id, time (UTC), station, source, layout, WIP, style,\n"
     "quantity, cut sheet, row, route, printer or device, outcome, message, bytes, and the\n"
     "id of the job a reprint repeats. tarnwick-cli reprint ID sends a job again.\n"
+    "When config.txt names a plant database, every station's jobs are listed, each with\n"
+    "its station's name and its id there; when it does not answer, this station's own,\n"
+    "with a note on standard error.\n"
     "\n"
     "  --wip W          only jobs of this WIP (the whole value; case is ignored)\n"
     "  --style S        only jobs of this style\n"
+    "  --prefix         --wip and --style match the beginning of the value\n"
+    "  --station NAME   only the jobs of this station\n"
     "  --since DATE     only jobs from this UTC date or time on: 2026-12-01, 2026-12-01T08:00\n"
     "  --limit N        at most the N newest jobs\n"
     "  --format tsv     tab-separated (the default), without a heading line, for scripts;\n"
@@ -110,7 +118,9 @@ void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
                                   shown.outcome,
                                   shown.message,
                                   std::to_string(job.byteCount),
-                                  job.reprintOf ? std::to_string(*job.reprintOf) : ""};
+                                  !job.reprintOf                  ? ""
+                                  : job.reprintOfStation.empty() ? std::to_string(*job.reprintOf)
+                                                                 : job.reprintOfStation + ":" + std::to_string(*job.reprintOf)};
     bool first = true;
     for (const std::string& field : fields) {
         if (!first) out << (csv ? ',' : '\t');
@@ -120,6 +130,28 @@ void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
     out << '\n';
 }
 
+// The plant's history when config.txt names a plant database that answers; nullopt when
+// this station's own serves; an error (told) when config.txt refuses.
+std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const CliArgs& args,
+                                                                         const JournalQuery& query, CliContext& ctx) {
+    const auto station = FolderPlantStation(args, ctx);
+    if (!station) {
+        Refuse(ctx, station.error());
+        return std::nullopt;
+    }
+    if (!*station) return std::optional<std::vector<JournalEntry>>();
+    auto db = (*station)->Connection();
+    if (db) {
+        auto jobs = ReadPlantJournal(**db, query, (*station)->Deadline());
+        if (jobs) return std::optional<std::vector<JournalEntry>>(std::move(*jobs));
+        ctx.err << (*station)->Problem(jobs.error()).text;
+    } else {
+        ctx.err << db.error().text;
+    }
+    ctx.err << " This is this station's own history.\n";
+    return std::optional<std::vector<JournalEntry>>();
+}
+
 int RunHistory(const CliArgs& args, CliContext& ctx) {
     if (!args.positionals.empty()) return Usage(ctx, "history takes no argument " + args.positionals.front());
     const std::filesystem::path database = PlantFolder(args) / "data.mdb";
@@ -127,7 +159,7 @@ int RunHistory(const CliArgs& args, CliContext& ctx) {
     const auto keepDays = args.Get("--keep-days");
     if (keepDays || args.Has("--prune")) {
         const std::string what = keepDays ? "--keep-days" : "--prune";
-        for (const char* option : {"--wip", "--style", "--since", "--limit", "--format"})
+        for (const char* option : {"--wip", "--style", "--since", "--limit", "--format", "--station", "--prefix"})
             if (args.Has(option)) return Usage(ctx, what + " lists nothing; leave out " + option);
     }
     if (keepDays) {
@@ -163,12 +195,22 @@ int RunHistory(const CliArgs& args, CliContext& ctx) {
     const std::string format = args.GetOr("--format", "tsv");
     if (format != "tsv" && format != "csv") return Usage(ctx, "--format must be tsv or csv, not " + format);
 
-    const auto jobs = ReadJournal(database, query);
-    if (!jobs) return Refuse(ctx, jobs.error());
+    query.prefix = args.Has("--prefix");
+    query.station = args.GetOr("--station", "");
+    auto jobs = ReadPlantHistory(args, query, ctx);
+    if (!jobs) return kRefused;
+    if (!*jobs) {
+        auto own = ReadJournal(database, query);
+        if (!own) return Refuse(ctx, own.error());
+        // This station's own journal knows one station, under its host name.
+        if (!query.station.empty())
+            std::erase_if(*own, [&](const JournalEntry& job) { return job.station != query.station; });
+        *jobs = std::move(*own);
+    }
     if (format == "csv")
         ctx.out << "ID,Time (UTC),Station,Source,Layout,WIP,Style,Quantity,Cut sheet,Row,Route,Printer,Outcome,"
                    "Message,Bytes,Reprint of\n";
-    for (const JournalEntry& job : *jobs) WriteJob(ctx.out, job, format == "csv");
+    for (const JournalEntry& job : **jobs) WriteJob(ctx.out, job, format == "csv");
     return kOk;
 }
 
@@ -178,8 +220,8 @@ const Command& HistoryCommand() {
     static const Command command{"history",
                                  "list the labels printed, newest first",
                                  kHelp,
-                                 {"--wip", "--style", "--since", "--limit", "--format", "--keep-days"},
-                                 {"--prune"},
+                                 {"--wip", "--style", "--since", "--limit", "--format", "--keep-days", "--station"},
+                                 {"--prune", "--prefix"},
                                  RunHistory};
     return command;
 }

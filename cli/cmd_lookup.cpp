@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "plantdb/plant_station.h"
 
 namespace tarnwick::cli {
 namespace {
@@ -9,7 +10,8 @@ const char kHelp[] =
     "Prints the layout code that table PrintStyle of data.mdb gives for STYLE, as\n"
     "Print Labels looks it up: the code as stored, NA when the style's row holds no\n"
     "code, or an empty line when no row matches. Case is ignored in the match;\n"
-    "nothing is trimmed from STYLE.\n"
+    "nothing is trimmed from STYLE. When config.txt names a plant database, its\n"
+    "catalogue answers, or this station's copy of it when it does not answer in time.\n"
     "\n"
     "  --folder DIR   the plant folder holding data.mdb\n"
     "\n"
@@ -20,7 +22,16 @@ int Run(const CliArgs& args, CliContext& ctx) {
         ctx.err << "tarnwick-cli: lookup takes exactly one STYLE\n\n" << kHelp;
         return kUsage;
     }
-    const auto code = LookupPrintStyle(PlantFolder(args) / "data.mdb", args.positionals[0]);
+    const auto station = FolderPlantStation(args, ctx);
+    if (!station) return Refuse(ctx, station.error());
+    std::expected<std::string, Failure> code = std::unexpected(Failure{});
+    if (*station) {
+        auto db = SettingsDb::Open(PlantFolder(args) / "data.mdb");
+        if (!db) return Refuse(ctx, db.error());
+        code = (*station)->LookupStyle(*db, args.positionals[0]);
+    } else {
+        code = LookupPrintStyle(PlantFolder(args) / "data.mdb", args.positionals[0]);
+    }
     if (!code) return Refuse(ctx, code.error());
     ctx.out << *code << "\n";
     return kOk;

@@ -60,6 +60,7 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     const OutputRoute route = PlantRoute(*plant);
     RoutedOutput printer([&route] { return route; });
     PrintJournal journal = CommandJournal(*plant, ctx);
+    const AfterLabelsOnExit after(*plant, ctx);
     LabelJob job;
     const auto printed = PrintAndRecord(*plant, TypedControls(args), job, {"cli", std::nullopt}, printer, journal);
     if (!printed) return Refuse(ctx, printed.error());
@@ -69,7 +70,6 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     else ctx.out << "device " << route.device.string();
     if (!printed->note.empty()) ctx.out << ". " << printed->note;
     ctx.out << '\n';
-    PruneOldJobs(*plant, ctx);
     return kOk;
 }
 

@@ -82,6 +82,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     const std::filesystem::path file = args.positionals.at(0);
     if (auto usable = CheckCutSheetPath(file); !usable) return Refuse(ctx, usable.error());
     CutPrinter printer{args, ctx, *plant, file.string()};
+    const AfterLabelsOnExit after(*plant, ctx);
     const std::string& extraQty = plant->config.ExtraQty;
 
     if (!all) {
@@ -91,7 +92,6 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         const auto printed = printer.Print(**cut);
         if (!printed) return Refuse(ctx, printed.error());
         printer.Report(**cut, *printed);
-        PruneOldJobs(*plant, ctx);
         return kOk;
     }
 
@@ -114,7 +114,6 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         }
         printer.Report(*cut, *printed);
     }
-    PruneOldJobs(*plant, ctx);
     return kOk;
 }
 

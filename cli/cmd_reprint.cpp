@@ -3,13 +3,15 @@
 #include "cli/cli.h"
 #include "labels/reprint_stream.h"
 #include "printer/send_to_printer.h"
+#include "plantdb/plant_database.h"
+#include "plantdb/plant_station.h"
 #include "printjob/print_and_record.h"
 
 namespace tarnwick::cli {
 namespace {
 
 const char kHelp[] =
-    "Usage: tarnwick-cli reprint ID [--qty N]\n"
+    "Usage: tarnwick-cli reprint ID [--qty N] [--station NAME]\n"
     "\n"
     "Sends job ID of the print journal (the first column of tarnwick-cli history) again,\n"
     "byte for byte as it was recorded, to the printer or raw device that the folder's\n"
@@ -17,12 +19,36 @@ const char kHelp[] =
     "\n"
     "  --qty N          print N labels (1 to 32767) instead of the recorded quantity; only\n"
     "                   the label's final quantity command changes\n"
+    "  --station NAME   job ID of that station, from the plant database's history (the\n"
+    "                   station column of tarnwick-cli history); printed here and recorded\n"
+    "                   as this station's job pointing at the original\n"
     "  --folder DIR     the plant folder: data.mdb and today's printer route\n"
     "\n"
     "Exit status: 0 the printer took the label, 1 refused or failed (message on standard\n"
     "error), 2 usage error.\n";
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
+
+std::expected<JournalEntry, Failure> OtherStationsJob(PlantStation* station, const std::string& name,
+                                                      std::int64_t id) {
+    if (station == nullptr)
+        return std::unexpected(Failure{"Job " + std::to_string(id) + " of station " + name +
+                                       " is in the plant database, which config.txt does not name. Add a line "
+                                       "PlantDatabase,<connection string>, then try again."});
+    auto db = station->Connection();
+    if (!db) return std::unexpected(db.error());
+    auto jobs = ReadPlantJob(**db, name, id, station->Deadline());
+    if (!jobs) return std::unexpected(station->Problem(jobs.error()));
+    if (jobs->empty())
+        return std::unexpected(Failure{"There is no job " + std::to_string(id) + " of station " + name +
+                                       " in the plant's history. tarnwick-cli history --station " + name +
+                                       " lists the jobs it holds."});
+    if (jobs->size() > 1)
+        return std::unexpected(Failure{"Two stations are named " + name + " in the plant's history, and both have "
+                                       "a job " + std::to_string(id) + ". Give each station a name of its own "
+                                       "(Station,NAME in config.txt); reprint this job from its own station."});
+    return std::move(jobs->front());
+}
 
 int RunReprint(const CliArgs& args, CliContext& ctx) {
     if (args.positionals.size() != 1) return Usage(ctx, "reprint takes one job ID");
@@ -43,7 +69,17 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     const OutputRoute route = PlantRoute(*plant);
     RoutedOutput printer([&route] { return route; });
     PrintJournal journal = CommandJournal(*plant, ctx);
-    const auto reprint = ReprintJob(*plant, journal, id, quantity, printer);
+    const AfterLabelsOnExit after(*plant, ctx);
+    const std::string other = args.GetOr("--station", "");
+    auto* station = dynamic_cast<PlantStation*>(plant->shared.get());
+    std::expected<Reprint, Failure> reprint = std::unexpected(Failure{});
+    if (other.empty() || (station != nullptr && other == station->station())) {
+        reprint = ReprintJob(*plant, journal, id, quantity, printer);
+    } else {
+        auto original = OtherStationsJob(station, other, id);
+        if (!original) return Refuse(ctx, original.error());
+        reprint = ReprintJob(*plant, journal, std::move(*original), other, quantity, printer);
+    }
     if (!reprint) return Refuse(ctx, reprint.error());
     if (!reprint->sent) return Refuse(ctx, reprint->sent.error());
     if (!reprint->sent->note.empty()) ctx.err << reprint->sent->note << '\n';
@@ -52,7 +88,6 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
             << "), quantity " << reprint->quantity << ", on ";
     if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
     else ctx.out << "device " << route.device.string() << "\n";
-    PruneOldJobs(*plant, ctx);
     return kOk;
 }
 
@@ -62,7 +97,7 @@ const Command& ReprintCommand() {
     static const Command command{"reprint",
                                  "send a job of the print journal again",
                                  kHelp,
-                                 {"--qty"},
+                                 {"--qty", "--station"},
                                  {},
                                  RunReprint};
     return command;

@@ -12,7 +12,7 @@ namespace {
 std::vector<const Command*> AllCommands() {
     return {&DbCommand(),    &StylesCommand(), &LookupCommand(), &SettingsCommand(), &ComposeCommand(),
             &PrintCommand(), &CutsCommand(),   &CutCommand(),    &CellsCommand(),  &SampleCommand(),   &PreviewCommand(),
-            &HistoryCommand(), &ReprintCommand()};
+            &HistoryCommand(), &ReprintCommand(), &PlantCommand()};
 }
 
 void PrintOverview(std::ostream& os) {

@@ -70,6 +70,10 @@ void RecordRefusal(JobRecorder& recorder, JournalEntry facts, const Failure& ref
     recorder.Begin(std::move(facts));
 }
 
+std::expected<std::string, Failure> LookupStyle(Plant& plant, const std::string& style) {
+    return plant.shared ? plant.shared->LookupStyle(plant.db, style) : LookupPrintStyle(plant.db, style);
+}
+
 }  // namespace
 
 OutputRoute PlantRoute(const Plant& plant) {
@@ -84,7 +88,7 @@ PrintBases BasesOf(const Plant& plant) {
 std::expected<PrintedLabel, Failure> PrintAndRecord(Plant& plant, const PrintControls& controls, LabelJob& job,
                                                     const JobSource& source, PrinterOutput& out,
                                                     JobRecorder& recorder) {
-    const auto code = LookupPrintStyle(plant.db, controls.txtStyle);
+    const auto code = LookupStyle(plant, controls.txtStyle);
     if (!code) {
         RecordRefusal(recorder, RequestFacts(plant, source, controls, RequestLayout(controls, ""), job),
                       code.error());
@@ -101,7 +105,7 @@ std::expected<PrintedLabel, Failure> PrintAndRecord(Plant& plant, const PrintCon
 
 std::expected<PrintedLabel, Failure> PreviewRequest(Plant& plant, const PrintControls& controls, LabelJob& job,
                                                     PrinterOutput& out) {
-    const auto code = LookupPrintStyle(plant.db, controls.txtStyle);
+    const auto code = LookupStyle(plant, controls.txtStyle);
     if (!code) return std::unexpected(code.error());
     return PrintLabels(controls, *code, job, BasesOf(plant), out);
 }
@@ -123,6 +127,14 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
                                            std::optional<int> quantity, PrinterOutput& out) {
     auto original = ReadJournalJob(plant.databaseFile(), id);
     if (!original) return std::unexpected(original.error());
+    return ReprintJob(plant, recorder, std::move(*original), "", quantity, out);
+}
+
+std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& recorder, JournalEntry found,
+                                           const std::string& ofStation, std::optional<int> quantity,
+                                           PrinterOutput& out) {
+    auto original = std::optional<JournalEntry>(std::move(found));
+    const std::int64_t id = original->id;
     if (!original->stream)
         return std::unexpected(Failure{"Job " + std::to_string(id) + " cannot be reprinted: it was refused before "
                                        "a label was composed (" + original->message +
@@ -143,6 +155,7 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
         facts.cutSheet = original->cutSheet;
         facts.cutRow = original->cutRow;
         facts.reprintOf = id;
+        facts.reprintOfStation = ofStation;
         return facts;
     });
     SendResult sent = recording.SendToPrinter(bytes);

@@ -79,5 +79,10 @@ struct Reprint {
 // recorded stream.
 std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& recorder, std::int64_t id,
                                            std::optional<int> quantity, PrinterOutput& out);
+// The same for a job already read with its stream, from this station's journal or, with
+// ofStation naming the station that printed it, from the plant's.
+std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& recorder, JournalEntry original,
+                                           const std::string& ofStation, std::optional<int> quantity,
+                                           PrinterOutput& out);
 
 }  // namespace tarnwick

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -65,7 +66,16 @@ std::vector<Field> SplitFields(std::string_view text, std::size_t wanted) {
 
 constexpr std::string_view kTimeoutLabel = "devicetimeout";
 constexpr std::string_view kDeviceLabel = "parallelport";
+constexpr std::string_view kPlantDatabaseLabel = "plantdatabase";
+constexpr std::string_view kStationLabel = "station";
+constexpr std::string_view kPlantTimeoutLabel = "planttimeout";
 constexpr int kLongestTimeout = 3600;
+constexpr int kLongestPlantTimeout = 60;
+
+bool IsNamedPair(std::string_view label) {
+    return label == kTimeoutLabel || label == kDeviceLabel || label == kPlantDatabaseLabel ||
+           label == kStationLabel || label == kPlantTimeoutLabel;
+}
 
 std::string Lower(std::string text) {
     for (char& c : text)
@@ -152,7 +162,7 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
             ") on line " + std::to_string(control->line) +
             ", so it is not a plain text file. Replace it with the plant's config.txt, or save it again as text "
             "(ANSI, UTF-8 or Unicode), then try again."));
-    const std::vector<Field> fields = SplitFields(text, 15);
+    const std::vector<Field> fields = SplitFields(text, 11 + 2 * 16);
     if (fields.size() < 11)
         return std::unexpected(StartUpFailure(
             "The settings file \"" + fileName + "\" holds " + std::to_string(fields.size()) +
@@ -166,28 +176,56 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
     config.SpareValue = fields[6].text;
     config.BaseH = BaseHValue(fields[8]);
     config.BaseV = fields[10].text;
-    // At most two pairs after the eleven fields, and notes below them are never read. The
-    // first pair is the device whatever its label, as files before DeviceTimeout have it,
-    // unless it is labelled DeviceTimeout; the second counts only under its own label.
-    const Field* timeout = nullptr;
-    if (fields.size() >= 13) {
-        if (Lower(fields[11].text) == kTimeoutLabel) {
-            timeout = &fields[12];
-            if (fields.size() >= 15 && Lower(fields[13].text) == kDeviceLabel) config.ParallelPort = fields[14].text;
-        } else {
-            config.ParallelPort = fields[12].text;
-            if (fields.size() >= 15 && Lower(fields[13].text) == kTimeoutLabel) timeout = &fields[14];
+    // Named pairs after the eleven fields, in any order. The first is the device whatever
+    // its label, as files before the named pairs have it, unless it carries a name of its
+    // own; after it, reading stops at the first line that is no pair of ours, so notes
+    // below the settings are never read.
+    std::map<std::string, const Field*> named;
+    for (std::size_t i = 11; i + 1 < fields.size(); i += 2) {
+        const std::string label = Lower(fields[i].text);
+        if (!IsNamedPair(label)) {
+            if (i == 11) {
+                config.ParallelPort = fields[12].text;
+                continue;
+            }
+            // A blank line between pairs is no note.
+            if (fields[i].text.empty() && !fields[i].quoted) {
+                --i;
+                continue;
+            }
+            break;
         }
+        if (!named.emplace(label, &fields[i + 1]).second)
+            return std::unexpected(StartUpFailure("The settings file \"" + fileName + "\" gives " +
+                                                  fields[i].text + " twice. Keep one of them, then try again."));
     }
-    if (timeout != nullptr) {
-        const std::string& value = timeout->text;
-        const double seconds = IsWholeNumberText(value) ? LeadingNumber(value) : 0;
-        if (seconds < 1 || seconds > kLongestTimeout || seconds != static_cast<int>(seconds))
-            return std::unexpected(StartUpFailure(
-                "The settings file \"" + fileName + "\" gives DeviceTimeout as \"" + value +
-                "\"; it must be a whole number of seconds from 1 to " + std::to_string(kLongestTimeout) +
-                ". Correct the file, then try again."));
-        config.DeviceTimeout = std::chrono::seconds(static_cast<int>(seconds));
+    if (const auto device = named.find(std::string(kDeviceLabel)); device != named.end())
+        config.ParallelPort = device->second->text;
+    const auto seconds = [&](std::string_view label, std::string_view name, int longest,
+                             std::chrono::seconds& into) -> std::optional<Failure> {
+        const auto found = named.find(std::string(label));
+        if (found == named.end()) return std::nullopt;
+        const std::string& value = found->second->text;
+        const double n = IsWholeNumberText(value) ? LeadingNumber(value) : 0;
+        if (n < 1 || n > longest || n != static_cast<int>(n))
+            return StartUpFailure("The settings file \"" + fileName + "\" gives " + std::string(name) + " as \"" +
+                                  value + "\"; it must be a whole number of seconds from 1 to " +
+                                  std::to_string(longest) + ". Correct the file, then try again.");
+        into = std::chrono::seconds(static_cast<int>(n));
+        return std::nullopt;
+    };
+    if (auto bad = seconds(kTimeoutLabel, "DeviceTimeout", kLongestTimeout, config.DeviceTimeout))
+        return std::unexpected(*bad);
+    if (auto bad = seconds(kPlantTimeoutLabel, "PlantTimeout", kLongestPlantTimeout, config.PlantTimeout))
+        return std::unexpected(*bad);
+    if (const auto plant = named.find(std::string(kPlantDatabaseLabel)); plant != named.end())
+        config.PlantDatabase = plant->second->text;
+    if (const auto station = named.find(std::string(kStationLabel)); station != named.end()) {
+        config.Station = station->second->text;
+        if (config.Station.empty())
+            return std::unexpected(StartUpFailure("The settings file \"" + fileName +
+                                                  "\" gives an empty Station. Name the station (for example "
+                                                  "Station,Line3), or leave the pair out to use the host name."));
     }
 
     if (!RoundToInt16(LeadingNumber(config.StartRow)))

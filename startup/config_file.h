@@ -24,6 +24,13 @@ struct ConfigValues {
     // Optional pair labelled DeviceTimeout, before or after the device pair: how long
     // the raw device may take nothing before a label is given up, in whole seconds.
     std::chrono::seconds DeviceTimeout{10};
+    // Optional named pairs for a station that shares the plant database: its libpq
+    // connection string (empty: the station keeps everything in data.mdb), the station's
+    // name in the plant's history (empty: the host name), and how long a label may wait
+    // for the plant database before the station's own copy serves instead.
+    std::string PlantDatabase;
+    std::string Station;
+    std::chrono::seconds PlantTimeout{2};
 };
 
 // Parses the bytes of a config.txt: ANSI (Windows-1252), UTF-8, or UTF-8 or UTF-16 with

@@ -19,7 +19,7 @@ std::expected<Plant, Failure> StartUp(const std::filesystem::path& folder) {
     if (!db) return std::unexpected(db.error());
     PrinterSettings printer;
     if (auto loaded = db->LoadPrinterSettings(printer); !loaded) return std::unexpected(loaded.error());
-    return Plant{folder, std::move(*config), std::move(printer), std::move(*db)};
+    return Plant{folder, std::move(*config), std::move(printer), std::move(*db), nullptr};
 }
 
 }  // namespace tarnwick

@@ -2,10 +2,12 @@
 
 #include <expected>
 #include <filesystem>
+#include <memory>
 
 #include "base/failure.h"
 #include "startup/config_file.h"
 #include "store/settings_store.h"
+#include "store/shared_plant.h"
 
 namespace tarnwick {
 
@@ -17,6 +19,8 @@ struct Plant {
     ConfigValues config;
     PrinterSettings printer;
     SettingsDb db;
+    // The plant database's side, when config.txt names one and a front end connected it.
+    std::shared_ptr<SharedPlant> shared;
 
     std::filesystem::path databaseFile() const { return folder / "data.mdb"; }
     std::filesystem::path rawDevice() const { return RawDevicePath(config, folder); }

@@ -70,14 +70,46 @@ constexpr const char* kSchema =
     "CREATE TABLE IF NOT EXISTS PrintJournal (ID INTEGER PRIMARY KEY AUTOINCREMENT, Time TEXT NOT NULL,"
     " Station TEXT, Source TEXT, Layout TEXT, WIP TEXT, Style TEXT, Quantity TEXT, CutSheet TEXT,"
     " CutRow INTEGER, Route TEXT, Printer TEXT, Outcome TEXT, Message TEXT, ByteCount INTEGER,"
-    " ReprintOf INTEGER, Stream BLOB);"
+    " ReprintOf INTEGER, Stream BLOB, ReprintOfStation TEXT);"
     "CREATE INDEX IF NOT EXISTS PrintJournalByTime ON PrintJournal (Time);"
     "CREATE INDEX IF NOT EXISTS PrintJournalByWIP ON PrintJournal (WIP COLLATE NOCASE);"
     "CREATE INDEX IF NOT EXISTS PrintJournalByStyle ON PrintJournal (Style COLLATE NOCASE);";
 
 constexpr const char* kColumns =
     "ID, Time, Station, Source, Layout, WIP, Style, Quantity, CutSheet, CutRow, Route, Printer, Outcome, Message,"
-    " ByteCount, ReprintOf";
+    " ByteCount, ReprintOf, ReprintOfStation";
+// A journal made before reprints of other stations' jobs lacks the last column.
+constexpr const char* kOldColumns =
+    "ID, Time, Station, Source, Layout, WIP, Style, Quantity, CutSheet, CutRow, Route, Printer, Outcome, Message,"
+    " ByteCount, ReprintOf, NULL";
+constexpr int kStreamColumn = 17;
+
+// Changes of rows not yet in the plant database, oldest first.
+constexpr const char* kOutboxSchema =
+    "CREATE TABLE IF NOT EXISTS PlantOutbox (Seq INTEGER PRIMARY KEY AUTOINCREMENT, JobID INTEGER NOT NULL)";
+
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+    Statement probe(db, std::string("SELECT ") + column + " FROM " + table + " LIMIT 0");
+    return probe.ok();
+}
+
+std::string Columns(sqlite3* db) {
+    return HasColumn(db, "PrintJournal", "ReprintOfStation") ? kColumns : kOldColumns;
+}
+
+bool HasTable(sqlite3* db, const char* name) {
+    Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    if (!query.ok()) return false;
+    BindText(query.get(), 1, name);
+    return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
+bool QueueForPlant(sqlite3* db, std::int64_t id) {
+    Statement insert(db, "INSERT INTO PlantOutbox (JobID) VALUES (?1)");
+    if (!insert.ok()) return false;
+    sqlite3_bind_int64(insert.get(), 1, id);
+    return sqlite3_step(insert.get()) == SQLITE_DONE;
+}
 
 bool HasJournal(sqlite3* db) {
     Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PrintJournal'");
@@ -119,7 +151,18 @@ JournalEntry EntryFromRow(sqlite3_stmt* row) {
     e.message = RawText(row, 13);
     e.byteCount = sqlite3_column_int64(row, 14);
     if (sqlite3_column_type(row, 15) != SQLITE_NULL) e.reprintOf = sqlite3_column_int64(row, 15);
+    e.reprintOfStation = RawText(row, 16);
     return e;
+}
+
+JournalEntry EntryWithStream(sqlite3_stmt* row) {
+    JournalEntry job = EntryFromRow(row);
+    if (sqlite3_column_type(row, kStreamColumn) != SQLITE_NULL) {
+        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(row, kStreamColumn));
+        job.stream = std::string(bytes != nullptr ? bytes : "",
+                                 static_cast<std::size_t>(sqlite3_column_bytes(row, kStreamColumn)));
+    }
+    return job;
 }
 
 // A read-only connection, or nullopt (no failure) when data.mdb has no journal yet.
@@ -160,8 +203,9 @@ ShownOutcome ShowOutcome(const JournalEntry& job) {
 PrintJournal::PrintJournal(std::filesystem::path databaseFile, JournalNotice notice)
     : file_(std::move(databaseFile)), notice_(std::move(notice)) {}
 
-PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice)
-    : file_(std::move(databaseFile)), db_(borrowed), owned_(false), notice_(std::move(notice)) {}
+PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice,
+                           bool forward)
+    : file_(std::move(databaseFile)), db_(borrowed), owned_(false), notice_(std::move(notice)), forward_(forward) {}
 
 PrintJournal::~PrintJournal() {
     if (owned_) sqlite3_close_v2(db_);
@@ -205,11 +249,17 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     Transaction transaction(*db);
     if (!transaction.ok()) return fail();
     if (!HasJournal(*db) && !Exec(*db, kSchema)) return fail();
+    if (!columnsChecked_) {
+        if (!HasColumn(*db, "PrintJournal", "ReprintOfStation") &&
+            !Exec(*db, "ALTER TABLE PrintJournal ADD COLUMN ReprintOfStation TEXT"))
+            return fail();
+        if (forward_ && !Exec(*db, kOutboxSchema)) return fail();
+    }
     {
         Statement insert(*db,
                          "INSERT INTO PrintJournal (Time, Station, Source, Layout, WIP, Style, Quantity, CutSheet,"
-                         " CutRow, Route, Printer, Outcome, Message, ByteCount, ReprintOf, Stream)"
-                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16)");
+                         " CutRow, Route, Printer, Outcome, Message, ByteCount, ReprintOf, Stream, ReprintOfStation)"
+                         " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)");
         if (!insert.ok()) return fail();
         sqlite3_stmt* s = insert.get();
         const std::string* texts[] = {&entry.time,  &entry.station, &entry.source,   &entry.layout,
@@ -223,10 +273,13 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
         if (entry.reprintOf) sqlite3_bind_int64(s, 15, *entry.reprintOf);
         if (entry.stream)
             sqlite3_bind_blob64(s, 16, entry.stream->data(), entry.stream->size(), SQLITE_STATIC);
+        if (!entry.reprintOfStation.empty()) BindText(s, 17, entry.reprintOfStation);
         if (sqlite3_step(s) != SQLITE_DONE) return fail();
     }
     const std::int64_t id = sqlite3_last_insert_rowid(*db);
+    if (forward_ && !QueueForPlant(*db, id)) return fail();
     if (!transaction.Commit()) return fail();
+    columnsChecked_ = true;
     return id;
 }
 
@@ -235,14 +288,18 @@ std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_v
     auto db = Connect();
     if (!db) return std::unexpected(db.error());
     const JournalWait wait(*db, kJournalAfterMs);
+    // The outcome and its place in the plant's queue go together or not at all.
+    std::optional<Transaction> transaction;
+    if (forward_) transaction.emplace(*db);
     Statement update(*db, "UPDATE PrintJournal SET Outcome = ?2, Message = ?3 WHERE ID = ?1");
-    if (update.ok()) {
+    if (update.ok() && (!transaction || transaction->ok())) {
         sqlite3_bind_int64(update.get(), 1, id);
         BindText(update.get(), 2, outcome);
         BindText(update.get(), 3, message);
         if (sqlite3_step(update.get()) == SQLITE_DONE) {
-            if (sqlite3_changes(*db) == 1) return {};
-            return std::unexpected(NotKept(kReplacedMeanwhile, ""));
+            if (sqlite3_changes(*db) != 1) return std::unexpected(NotKept(kReplacedMeanwhile, ""));
+            if (!transaction || (Exec(*db, kOutboxSchema) && QueueForPlant(*db, id) && transaction->Commit()))
+                return {};
         }
     }
     const DatabaseProblem problem = DiagnoseDatabase(file_, *db);
@@ -372,7 +429,7 @@ std::expected<std::vector<JournalEntry>, Failure> ReadJournal(const std::filesys
     Connection db(**opened);
 
     // Only the conditions asked for, so the index of the one given can serve.
-    std::string sql = std::string("SELECT ") + kColumns + " FROM PrintJournal WHERE 1";
+    std::string sql = "SELECT " + Columns(db.get()) + " FROM PrintJournal WHERE 1";
     std::vector<std::string> values;
     for (const auto& [column, text] : {std::pair{"WIP", &query.wip}, std::pair{"Style", &query.style}}) {
         if (text->empty()) continue;
@@ -409,19 +466,13 @@ std::expected<JournalEntry, Failure> ReadJournalJob(const std::filesystem::path&
                           Quoted(databaseFile) + ". The history lists the jobs it holds."};
     if (!*opened) return std::unexpected(missing);
     Connection db(**opened);
-    Statement select(db.get(), std::string("SELECT ") + kColumns + ", Stream FROM PrintJournal WHERE ID = ?1");
+    Statement select(db.get(), "SELECT " + Columns(db.get()) + ", Stream FROM PrintJournal WHERE ID = ?1");
     if (!select.ok()) return std::unexpected(ReadFailure(databaseFile, db.get()));
     sqlite3_bind_int64(select.get(), 1, id);
     const int rc = sqlite3_step(select.get());
     if (rc == SQLITE_DONE) return std::unexpected(missing);
     if (rc != SQLITE_ROW) return std::unexpected(ReadFailure(databaseFile, db.get()));
-    JournalEntry job = EntryFromRow(select.get());
-    if (sqlite3_column_type(select.get(), 16) != SQLITE_NULL) {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(select.get(), 16));
-        job.stream = std::string(bytes != nullptr ? bytes : "",
-                                 static_cast<std::size_t>(sqlite3_column_bytes(select.get(), 16)));
-    }
-    return job;
+    return EntryWithStream(select.get());
 }
 
 int JournalDays(sqlite3* db) {
@@ -540,6 +591,75 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
         // A gap in which waiting labels take the file first.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+}
+
+std::expected<PlantBacklog, Failure> PlantBacklogOf(sqlite3* db, const std::filesystem::path& databaseFile,
+                                                    int limit) {
+    PlantBacklog backlog;
+    if (!HasTable(db, "PlantOutbox")) return backlog;
+    // One read transaction: the queue and the rows as they stand together.
+    if (!Exec(db, "BEGIN")) return std::unexpected(ReadFailure(databaseFile, db));
+    const auto fail = [&] {
+        Failure failure = ReadFailure(databaseFile, db);
+        Exec(db, "ROLLBACK");
+        return std::unexpected(std::move(failure));
+    };
+    std::vector<std::int64_t> ids;
+    {
+        Statement queued(db, "SELECT Seq, JobID FROM PlantOutbox ORDER BY Seq LIMIT ?1");
+        if (!queued.ok()) return fail();
+        sqlite3_bind_int(queued.get(), 1, limit);
+        int rc;
+        while ((rc = sqlite3_step(queued.get())) == SQLITE_ROW) {
+            backlog.upTo = sqlite3_column_int64(queued.get(), 0);
+            const std::int64_t id = sqlite3_column_int64(queued.get(), 1);
+            if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+        }
+        if (rc != SQLITE_DONE) return fail();
+    }
+    Statement select(db, "SELECT " + Columns(db) + ", Stream FROM PrintJournal WHERE ID = ?1");
+    if (!select.ok()) return fail();
+    for (const std::int64_t id : ids) {
+        sqlite3_reset(select.get());
+        sqlite3_bind_int64(select.get(), 1, id);
+        const int rc = sqlite3_step(select.get());
+        // A row pruned or replaced meanwhile has nothing left to send.
+        if (rc == SQLITE_ROW) backlog.jobs.push_back(EntryWithStream(select.get()));
+        else if (rc != SQLITE_DONE) return fail();
+    }
+    Exec(db, "COMMIT");
+    return backlog;
+}
+
+std::expected<void, Failure> ForgetForwarded(sqlite3* db, const std::filesystem::path& databaseFile,
+                                             std::int64_t upTo) {
+    const JournalWait wait(db, kJournalAfterMs);
+    Statement remove(db, "DELETE FROM PlantOutbox WHERE Seq <= ?1");
+    if (remove.ok()) {
+        sqlite3_bind_int64(remove.get(), 1, upTo);
+        if (sqlite3_step(remove.get()) == SQLITE_DONE) return {};
+    }
+    return std::unexpected(DatabaseFailure(databaseFile, db, "be written"));
+}
+
+std::expected<std::int64_t, Failure> PlantBacklogSize(sqlite3* db, const std::filesystem::path& databaseFile) {
+    if (!HasTable(db, "PlantOutbox")) return 0;
+    Statement count(db, "SELECT COUNT(DISTINCT JobID) FROM PlantOutbox");
+    if (!count.ok() || sqlite3_step(count.get()) != SQLITE_ROW)
+        return std::unexpected(ReadFailure(databaseFile, db));
+    return sqlite3_column_int64(count.get(), 0);
+}
+
+std::expected<std::int64_t, Failure> QueueWholeJournal(sqlite3* db, const std::filesystem::path& databaseFile) {
+    if (!HasJournal(db)) return 0;
+    const JournalWait wait(db, kJournalAfterMs);
+    Transaction transaction(db);
+    if (!transaction.ok() || !Exec(db, kOutboxSchema) ||
+        !Exec(db, "INSERT INTO PlantOutbox (JobID) SELECT ID FROM PrintJournal ORDER BY ID"))
+        return std::unexpected(DatabaseFailure(databaseFile, db, "be written"));
+    const std::int64_t queued = sqlite3_changes(db);
+    if (!transaction.Commit()) return std::unexpected(DatabaseFailure(databaseFile, db, "be written"));
+    return queued;
 }
 
 }  // namespace tarnwick

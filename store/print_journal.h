@@ -41,6 +41,7 @@ struct JournalEntry {
     std::int64_t byteCount = 0;
     std::optional<std::string> stream;  // the exact bytes; none when nothing was composed
     std::optional<std::int64_t> reprintOf;
+    std::string reprintOfStation;    // the station whose job reprintOf is; empty for this station's
 };
 
 inline constexpr int kDefaultJournalDays = 180;
@@ -79,7 +80,9 @@ public:
     explicit PrintJournal(std::filesystem::path databaseFile, JournalNotice notice = {});
     // Writes through a connection the caller keeps open (a command's settings handle),
     // which spares a one-shot command a second open and schema read of data.mdb.
-    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice = {});
+    // With forward set each row and outcome is also queued for the plant database.
+    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice = {},
+                 bool forward = false);
     PrintJournal(const PrintJournal&) = delete;
     PrintJournal& operator=(const PrintJournal&) = delete;
     ~PrintJournal() override;
@@ -97,6 +100,10 @@ public:
     // PruneJournal); false when there is nothing (more) to remove or it failed.
     bool PruneBatch(std::chrono::system_clock::time_point now);
 
+    // Whether each row and outcome is also queued, in the same transaction, for the
+    // plant database (a station that names one).
+    void ForwardToPlant(bool forward) { forward_ = forward; }
+
     const std::filesystem::path& file() const { return file_; }
 
 private:
@@ -113,6 +120,8 @@ private:
     std::map<std::int64_t, FileIdentity> begunIn_;  // the file each row written ahead is in
     JournalNotice notice_;
     int pruneBatch_ = 1000;
+    bool forward_ = false;
+    bool columnsChecked_ = false;
 };
 
 // Writes journal rows on a thread of its own, so that Print Labels waits only for the
@@ -157,6 +166,7 @@ struct JournalQuery {
     bool prefix = false;
     std::string since;
     int limit = 0;
+    std::string station;  // the plant's history only: one station's jobs
 };
 
 // The jobs without their streams. A data.mdb without a journal has no jobs; reading
@@ -190,6 +200,22 @@ std::expected<int, Failure> PruneJournal(sqlite3* db, const std::filesystem::pat
 std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem::path& databaseFile,
                                               std::chrono::system_clock::time_point now, int batch = 1000,
                                               int waitMs = 20);
+
+// The rows waiting to go to the plant database, in the order they changed, each with its
+// stream as it stands now, and the last queued change they cover.
+struct PlantBacklog {
+    std::int64_t upTo = 0;
+    std::vector<JournalEntry> jobs;
+};
+std::expected<PlantBacklog, Failure> PlantBacklogOf(sqlite3* db, const std::filesystem::path& databaseFile,
+                                                    int limit);
+// Takes the changes up to `upTo` off the queue once the plant database holds them.
+std::expected<void, Failure> ForgetForwarded(sqlite3* db, const std::filesystem::path& databaseFile,
+                                             std::int64_t upTo);
+// How many rows wait to go; 0 when nothing was ever queued.
+std::expected<std::int64_t, Failure> PlantBacklogSize(sqlite3* db, const std::filesystem::path& databaseFile);
+// Queues every job of the journal (a station moving over to a plant database); the count.
+std::expected<std::int64_t, Failure> QueueWholeJournal(sqlite3* db, const std::filesystem::path& databaseFile);
 
 // UTC ISO 8601 with milliseconds, as the journal writes times.
 std::string JournalTime(std::chrono::system_clock::time_point when);

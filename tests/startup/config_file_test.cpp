@@ -17,6 +17,8 @@ struct ConfigCase {
     std::string baseV;
     std::string parallelPort;
     int deviceTimeout = 10;
+    std::string plantDatabase{}, station{};
+    int plantTimeout = 2;
 };
 
 const std::string kSixLines = "Tarnwick settings\nStartRow,2\nExtraQty,3\nSpareValue,x\nBaseH,0050\nBaseV,0050\n";
@@ -42,6 +44,9 @@ TEST_P(ConfigFields, FillTheFiveValues) {
     EXPECT_EQ(config->BaseV, c.baseV);
     EXPECT_EQ(config->ParallelPort, c.parallelPort);
     EXPECT_EQ(config->DeviceTimeout.count(), c.deviceTimeout);
+    EXPECT_EQ(config->PlantDatabase, c.plantDatabase);
+    EXPECT_EQ(config->Station, c.station);
+    EXPECT_EQ(config->PlantTimeout.count(), c.plantTimeout);
 }
 
 // Notepad's "Unicode" (little-endian) and "Unicode big endian": BOM, then UTF-16.
@@ -114,7 +119,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "0050", "", 25},
         ConfigCase{"NotesAfterTheDeviceAreNoDeadline",
                    kSixLines + "ParallelPort,lp0\n\nDeviceTimeout means the printer's deadline\nDeviceTimeout,1\n",
-                   "2", "3", "x", 50.0, "0050", "lp0", 10}),
+                   "2", "3", "x", 50.0, "0050", "lp0", 10},
+        // The plant's pairs in any order, a blank line between them, a connection string
+        // quoted for its comma; the note below them is not read.
+        ConfigCase{"PlantPairsInAnyOrder",
+                   kSixLines + "ParallelPort,lp0\n\nstation, Line 3\nPlantTimeout,5\n"
+                               "PlantDatabase,\"host=db1,db2 dbname=plant\"\nCall IT first\nStation,X\n",
+                   "2", "3", "x", 50.0, "0050", "lp0", 10, "host=db1,db2 dbname=plant", "Line 3", 5},
+        ConfigCase{"PlantDatabaseFirstIsNoDevice", kSixLines + "PlantDatabase,service=tarnwick\n", "2", "3", "x",
+                   50.0, "0050", "", 10, "service=tarnwick"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct RefusedCase {
@@ -167,7 +180,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "DeviceTimeout as \"1.5\""},
                       RefusedCase{"DeviceTimeoutWords", kSixLines + "DeviceTimeout,ten\n", "DeviceTimeout as \"ten\""},
                       RefusedCase{"DeviceTimeoutTooLong", kSixLines + "DeviceTimeout,3601\n",
-                                  "DeviceTimeout as \"3601\""}),
+                                  "DeviceTimeout as \"3601\""},
+                      RefusedCase{"PlantTimeoutTooLong", kSixLines + "PlantTimeout,61\n",
+                                  "gives PlantTimeout as \"61\"; it must be a whole number of seconds from 1 to 60"},
+                      RefusedCase{"StationTwice", kSixLines + "Station,A\nStation,B\n",
+                                  "gives Station twice. Keep one of them"},
+                      RefusedCase{"StationEmpty", kSixLines + "Station,\n", "gives an empty Station"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ConfigFile, TrailingCommaPromisesAnEmptyLastField) {

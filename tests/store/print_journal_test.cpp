@@ -57,7 +57,7 @@ JournalEntry Job(std::string wip, std::string style, std::string time = "") {
 
 JournalQuery Query(std::string wip, std::string style = "", bool prefix = false, std::string since = "",
                    int limit = 0) {
-    return JournalQuery{std::move(wip), std::move(style), prefix, std::move(since), limit};
+    return JournalQuery{std::move(wip), std::move(style), prefix, std::move(since), limit, ""};
 }
 
 std::vector<std::string> Wips(const std::vector<JournalEntry>& jobs) {

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "base/failure.h"
+#include "plantdb/pg_connection.h"
+#include "startup/startup.h"
+#include "store/shared_plant.h"
+
+struct sqlite3;
+
+namespace tarnwick {
+
+// What the operator is told of the plant database: it stopped answering, or answers again.
+using PlantNotice = std::function<void(const Failure&)>;
+
+// A config.txt's PlantDatabase refused before anything connects: a password in it, or no
+// connection string at all.
+std::optional<Failure> CheckPlantDatabase(const ConfigValues& config, const std::filesystem::path& folder);
+
+// The station's name in the plant: config.txt's Station, else the host name.
+std::string StationName(const ConfigValues& config);
+
+// One station's side of the plant database. Every exchange ends within PlantTimeout;
+// when the plant does not answer, the station's copy of the catalogue serves and its
+// rows wait in data.mdb, and the operator is told once, and again when it answers.
+class PlantStation final : public SharedPlant {
+public:
+    // With background set (the window), a thread of its own connects, keeps the copy of
+    // the catalogue fresh and sends the rows on, so that nothing waits for it, start-up
+    // included; without it (a command), that is done when asked, within the bound.
+    PlantStation(const ConfigValues& config, std::filesystem::path databaseFile, PlantNotice notice,
+                 bool background);
+    ~PlantStation() override;
+    PlantStation(const PlantStation&) = delete;
+    PlantStation& operator=(const PlantStation&) = delete;
+
+    std::expected<std::string, Failure> LookupStyle(SettingsDb& db, const std::string& style) override;
+    void RowsWritten() override;
+
+    // A command's end: the copy brought up to date when the catalogue changed, and every
+    // waiting row sent on, through `local`. The rows sent; a failure once told.
+    std::expected<std::int64_t, Failure> CatchUp(sqlite3* local);
+
+    // The connection for a command's own questions (history, styles, status), opened
+    // within the bound; a failure names the plant database and why.
+    std::expected<PgConnection*, Failure> Connection();
+    PgClock::time_point Deadline() const { return PgClock::now() + timeout_; }
+    const std::string& station() const { return station_; }
+    const std::string& conninfo() const { return conninfo_; }
+    const std::filesystem::path& databaseFile() const { return file_; }
+    // Whether the plant answered the last time it was asked.
+    bool answering() const;
+    // The failure of a plant-side question, as the operator reads it.
+    Failure Problem(const PgError& error) const;
+
+private:
+    void MarkDown(const PgError& error, sqlite3* local);
+    void MarkUp();
+    std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local);
+    std::expected<void, Failure> Refresh(PgConnection& db, sqlite3* local, std::int64_t version);
+    void Run();
+
+    std::string conninfo_;
+    std::string station_;
+    std::chrono::milliseconds timeout_;
+    std::filesystem::path file_;
+    PlantNotice notice_;
+    std::optional<PgConnection> lookup_;
+
+    mutable std::mutex mutex_;
+    bool down_ = false;
+    std::optional<std::int64_t> newerCatalogue_;
+    std::condition_variable wake_;
+    bool woken_ = false;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+// Makes the plant's side of a station whose config.txt names a plant database, and hands
+// it to the plant's lookups; nothing when it names none.
+std::shared_ptr<PlantStation> JoinPlant(Plant& plant, PlantNotice notice, bool background);
+
+}  // namespace tarnwick
