@@ -20,6 +20,7 @@
 #include "printer/send_to_printer.h"
 #include "printjob/print_and_record.h"
 #include "setupwindow/frm_setup.h"
+#include "plantdb/plant_station.h"
 #include "startup/plant_folder.h"
 #include "toolkit/dialogs.h"
 
@@ -108,6 +109,15 @@ int main(int argc, char** argv) {
         dialogs.Show(plant.error().text, MessageButtons::Ok, MessageIcon::Critical, plant.error().title);
         return 1;
     }
+    if (const auto refused = CheckPlantDatabase(plant->config, plant->folder)) {
+        dialogs.Show(refused->text, MessageButtons::Ok, MessageIcon::Critical, refused->title);
+        return 1;
+    }
+    // Its thread connects meanwhile; what it has to say waits for the window.
+    JoinPlant(*plant, [&dialogs](const Failure& notice) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [&dialogs, notice] { dialogs.Show(notice); },
+                                  Qt::QueuedConnection);
+    }, true);
     // Pictures are read from images/ below the current directory, and a desktop menu
     // starts programs in the home folder.
     std::error_code ec;

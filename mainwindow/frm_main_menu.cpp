@@ -94,9 +94,12 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
     BuildControls();
     BuildMenu();
     // The notice comes from the journal's thread; the box is shown on the window's.
-    journal_ = std::make_unique<JournalWriter>(deps_.plant.databaseFile(), [this](const Failure& notice) {
-        QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
-    });
+    journal_ = std::make_unique<JournalWriter>(
+        deps_.plant.databaseFile(),
+        [this](const Failure& notice) {
+            QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
+        },
+        true, deps_.plant.shared);
     Form_Load();
     Drive1->setFocus();
 }

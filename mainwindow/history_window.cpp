@@ -15,6 +15,8 @@
 #include "preview/label_renderer.h"
 #include "base/printable_text.h"
 #include "labels/reprint_stream.h"
+#include "plantdb/plant_database.h"
+#include "plantdb/plant_station.h"
 #include "printjob/print_and_record.h"
 #include "toolkit/toolkit.h"
 
@@ -38,6 +40,7 @@ QString Outcome(const JournalEntry& job) {
     const ShownOutcome shown = ShowOutcome(job);
     QString text = Shown(shown.outcome);
     if (job.reprintOf) text += QString(", reprint of %1").arg(*job.reprintOf);
+    if (job.reprintOf && !job.reprintOfStation.empty()) text += " of " + Shown(job.reprintOfStation);
     if (shown.outcome != "sent" && !shown.message.empty()) text += ": " + Shown(shown.message);
     return text;
 }
@@ -60,9 +63,12 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
       dialogs_(dialogs),
       printer_(printer),
       // Told once the reprint is out: a box now would hold the label between its row and its bytes.
-      journal_(plant.databaseFile(), [this](const Failure& notice) {
-          QMetaObject::invokeMethod(this, [this, notice] { dialogs_.Show(notice); }, Qt::QueuedConnection);
-      }) {
+      journal_(
+          plant.databaseFile(),
+          [this](const Failure& notice) {
+              QMetaObject::invokeMethod(this, [this, notice] { dialogs_.Show(notice); }, Qt::QueuedConnection);
+          },
+          plant.shared != nullptr) {
     setWindowTitle("Print History");
     setModal(false);
 
@@ -74,9 +80,12 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
     styleCaption->setBuddy(txtStyle);
     lblCount = new QLabel(this);
 
-    lstJobs = new QTableWidget(0, 7, this);
+    lstJobs = new QTableWidget(0, 8, this);
     // The journal keeps UTC; the list shows the station's clock and says so.
-    lstJobs->setHorizontalHeaderLabels({"Time (local)", "WIP", "Style", "Layout", "Qty", "Printer", "Outcome"});
+    lstJobs->setHorizontalHeaderLabels(
+        {"Time (local)", "Station", "WIP", "Style", "Layout", "Qty", "Printer", "Outcome"});
+    // One station's own history has one station.
+    lstJobs->setColumnHidden(1, plant.shared == nullptr);
     lstJobs->setSelectionBehavior(QAbstractItemView::SelectRows);
     lstJobs->setSelectionMode(QAbstractItemView::SingleSelection);
     lstJobs->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -85,8 +94,8 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
     lstJobs->verticalHeader()->setDefaultSectionSize(lstJobs->fontMetrics().height() + 6);
     lstJobs->horizontalHeader()->setStretchLastSection(true);
     lstJobs->setWordWrap(false);
-    const int columnWidths[] = {140, 80, 80, 55, 50, 130};
-    for (int i = 0; i < 6; ++i) lstJobs->setColumnWidth(i, columnWidths[i]);
+    const int columnWidths[] = {140, 80, 80, 80, 55, 50, 130};
+    for (int i = 0; i < 7; ++i) lstJobs->setColumnWidth(i, columnWidths[i]);
 
     btnReprint = Button("&Reprint\u2026", this);
     btnPreview = Button("&Preview", this);
@@ -153,7 +162,7 @@ void HistoryWindow::Refresh() {
     query.style = txtStyle->text().toStdString();
     query.prefix = true;
     query.limit = kShown;
-    auto jobs = ReadJournal(plant_.databaseFile(), query);
+    auto jobs = ReadHistory(query);
     if (!jobs) {
         jobs_.clear();
         lstJobs->setRowCount(0);
@@ -171,18 +180,19 @@ void HistoryWindow::Refresh() {
     lstJobs->setRowCount(static_cast<int>(jobs_.size()));
     for (int row = 0; row < static_cast<int>(jobs_.size()); ++row) {
         const JournalEntry& job = jobs_[static_cast<std::size_t>(row)];
-        const QString cells[] = {LocalTime(job.time),  Shown(job.wip),     Shown(job.style), Shown(job.layout),
-                                 Shown(job.quantity), Shown(job.printer), Outcome(job)};
-        for (int column = 0; column < 7; ++column) {
+        const QString cells[] = {LocalTime(job.time), Shown(job.station),  Shown(job.wip),
+                                 Shown(job.style),    Shown(job.layout),   Shown(job.quantity),
+                                 Shown(job.printer),  Outcome(job)};
+        for (int column = 0; column < 8; ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             // The printer's path and a refusal's message are often wider than their column.
-            if (column >= 5) item->setToolTip(cells[column]);
+            if (column >= 6) item->setToolTip(cells[column]);
             lstJobs->setItem(row, column, item);
         }
     }
     // A printer's device path is often wider than a column: the column takes it, and the
     // operator can still narrow it.
-    lstJobs->resizeColumnToContents(5);
+    lstJobs->resizeColumnToContents(6);
     lstJobs->setUpdatesEnabled(true);
     if (!jobs_.empty()) lstJobs->selectRow(0);
     lblCount->setText(jobs_.size() == 1 ? QString("1 job")
@@ -191,13 +201,56 @@ void HistoryWindow::Refresh() {
                           : QString("%1 jobs").arg(jobs_.size()));
 }
 
+PlantStation* HistoryWindow::Station() const { return dynamic_cast<PlantStation*>(plant_.shared.get()); }
+
+bool HistoryWindow::IsOtherStations(const JournalEntry& job) const {
+    return showingPlant_ && Station() != nullptr && job.station != Station()->station();
+}
+
+std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(const JournalQuery& query) {
+    PlantStation* station = Station();
+    showingPlant_ = false;
+    // While the plant is down every keystroke would wait for it: this station's own serve.
+    if (station != nullptr && station->answering()) {
+        auto db = station->Connection();
+        auto jobs = db ? ReadPlantJournal(**db, query, station->Deadline())
+                       : std::unexpected(PgError{db.error().text, "", true});
+        if (jobs) {
+            showingPlant_ = true;
+            setWindowTitle("Print History \u2013 the plant");
+            return std::move(*jobs);
+        }
+        station->MarkDown(jobs.error(), plant_.db.handle());
+    }
+    setWindowTitle(station != nullptr ? "Print History \u2013 this station only (the plant database does not answer)"
+                                      : "Print History");
+    return ReadJournal(plant_.databaseFile(), query);
+}
+
+std::expected<JournalEntry, Failure> HistoryWindow::PlantJob(const JournalEntry& chosen) {
+    PlantStation* station = Station();
+    auto db = station->Connection();
+    if (!db) return std::unexpected(db.error());
+    auto jobs = ReadPlantJob(**db, chosen.station, chosen.id, station->Deadline());
+    if (!jobs) return std::unexpected(station->Problem(jobs.error()));
+    if (jobs->size() != 1)
+        return std::unexpected(Failure{"Job " + std::to_string(chosen.id) + " of station " + chosen.station +
+                                       " cannot be told apart in the plant's history: " +
+                                       std::to_string(jobs->size()) + " jobs match. Give each station a name of its "
+                                       "own (Station,NAME in config.txt)."});
+    return std::move(jobs->front());
+}
+
 std::optional<JournalEntry> HistoryWindow::SelectedJob() {
     const int row = lstJobs->currentRow();
     if (row < 0 || row >= static_cast<int>(jobs_.size()) || lstJobs->selectedItems().isEmpty()) {
         dialogs_.Show("Choose a job in the list first.");
         return std::nullopt;
     }
-    auto job = ReadJournalJob(plant_.databaseFile(), jobs_[static_cast<std::size_t>(row)].id);
+    const JournalEntry& chosen = jobs_[static_cast<std::size_t>(row)];
+    std::expected<JournalEntry, Failure> job = std::unexpected(Failure{});
+    if (IsOtherStations(chosen)) job = PlantJob(chosen);
+    else job = ReadJournalJob(plant_.databaseFile(), chosen.id);
     if (!job) {
         dialogs_.Show(job.error());
         return std::nullopt;
@@ -220,7 +273,8 @@ void HistoryWindow::btnReprint_Click() {
     std::expected<Reprint, Failure> reprint;
     {
         BusyCursor busy;
-        reprint = ReprintJob(plant_, journal_, job->id, quantity, printer_);
+        if (IsOtherStations(*job)) reprint = ReprintJob(plant_, journal_, *job, job->station, quantity, printer_);
+        else reprint = ReprintJob(plant_, journal_, job->id, quantity, printer_);
     }
     if (!reprint) {
         dialogs_.Show(reprint.error());

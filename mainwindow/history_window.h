@@ -20,6 +20,7 @@ class QTableWidget;
 namespace tarnwick {
 
 class PreviewWindow;
+class PlantStation;
 
 // "Print History": the latest jobs of the print journal, newest first, narrowed as the
 // operator types the beginning of a WIP or a style. Reprint sends a job's recorded bytes
@@ -54,6 +55,11 @@ public:
 
 private:
     std::optional<JournalEntry> SelectedJob();
+    PlantStation* Station() const;
+    // The plant's history when the plant database answers, else this station's own.
+    std::expected<std::vector<JournalEntry>, Failure> ReadHistory(const JournalQuery& query);
+    bool IsOtherStations(const JournalEntry& job) const;
+    std::expected<JournalEntry, Failure> PlantJob(const JournalEntry& chosen);
 
     Plant& plant_;
     Dialogs& dialogs_;
@@ -62,6 +68,7 @@ private:
     std::vector<JournalEntry> jobs_;
     QPointer<PreviewWindow> preview_;
     bool readFailing_ = false;
+    bool showingPlant_ = false;
 };
 
 }  // namespace tarnwick

@@ -62,10 +62,12 @@ public:
     bool answering() const;
     // The failure of a plant-side question, as the operator reads it.
     Failure Problem(const PgError& error) const;
-
-private:
+    // The plant stopped answering (told once, with the copy's time from `local`), or
+    // answers again (told once).
     void MarkDown(const PgError& error, sqlite3* local);
     void MarkUp();
+
+private:
     std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local);
     std::expected<void, Failure> Refresh(PgConnection& db, sqlite3* local, std::int64_t version);
     void Run();

@@ -200,8 +200,8 @@ ShownOutcome ShowOutcome(const JournalEntry& job) {
     return {job.outcome, job.message};
 }
 
-PrintJournal::PrintJournal(std::filesystem::path databaseFile, JournalNotice notice)
-    : file_(std::move(databaseFile)), notice_(std::move(notice)) {}
+PrintJournal::PrintJournal(std::filesystem::path databaseFile, JournalNotice notice, bool forward)
+    : file_(std::move(databaseFile)), notice_(std::move(notice)), forward_(forward) {}
 
 PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice,
                            bool forward)
@@ -338,8 +338,12 @@ void PrintJournal::Complete(std::int64_t id, std::string outcome, std::string me
     (void)Told(Finish(id, outcome, message));
 }
 
-JournalWriter::JournalWriter(std::filesystem::path databaseFile, JournalNotice notice, bool prune)
-    : journal_(std::move(databaseFile), std::move(notice)), pruning_(prune), thread_([this] { Run(); }) {}
+JournalWriter::JournalWriter(std::filesystem::path databaseFile, JournalNotice notice, bool prune,
+                             std::shared_ptr<SharedPlant> shared)
+    : journal_(std::move(databaseFile), std::move(notice), shared != nullptr),
+      pruning_(prune),
+      shared_(std::move(shared)),
+      thread_([this] { Run(); }) {}
 
 JournalWriter::~JournalWriter() {
     {
@@ -414,6 +418,8 @@ void JournalWriter::Run() {
         writing_ = true;
         lock.unlock();
         task(journal_);
+        // The plant's side sends rows on from a thread of its own: no label waits for it.
+        if (shared_) shared_->RowsWritten();
         lock.lock();
         writing_ = false;
         if (queue_.empty()) idle_.notify_all();

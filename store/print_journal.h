@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <cstdint>
 #include <expected>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "base/failure.h"
+#include "store/shared_plant.h"
 #include "store/sqlite_file.h"
 
 struct sqlite3;
@@ -77,7 +79,7 @@ public:
 // and commands open on the same data.mdb, and so is the journal being kept again.
 class PrintJournal final : public JobRecorder {
 public:
-    explicit PrintJournal(std::filesystem::path databaseFile, JournalNotice notice = {});
+    explicit PrintJournal(std::filesystem::path databaseFile, JournalNotice notice = {}, bool forward = false);
     // Writes through a connection the caller keeps open (a command's settings handle),
     // which spares a one-shot command a second open and schema read of data.mdb.
     // With forward set each row and outcome is also queued for the plant database.
@@ -131,7 +133,10 @@ class JournalWriter final : public JobRecorder {
 public:
     // notice runs on the writer's thread. With prune set, old jobs are removed once,
     // starting now.
-    JournalWriter(std::filesystem::path databaseFile, JournalNotice notice, bool prune = true);
+    // With `shared` set, each row and outcome is also queued for the plant database, and
+    // `shared` is told when rows are written.
+    JournalWriter(std::filesystem::path databaseFile, JournalNotice notice, bool prune = true,
+                  std::shared_ptr<SharedPlant> shared = nullptr);
     JournalWriter(const JournalWriter&) = delete;
     JournalWriter& operator=(const JournalWriter&) = delete;
     // Writes what is still queued, then stops; pruning left over waits for the next start.
@@ -155,6 +160,7 @@ private:
     bool writing_ = false;
     bool pruning_ = false;
     bool stop_ = false;
+    std::shared_ptr<SharedPlant> shared_;
     std::thread thread_;
 };
 
