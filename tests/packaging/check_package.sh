@@ -4,12 +4,23 @@
 #   check_package.sh BUILD_DIR
 # With a private print server in the environment (scripts/private-cupsd) one label is
 # printed to its queue; without one that part is skipped (exit 77), or fails when
-# TARNWICK_REQUIRE_CUPS=1.
+# TARNWICK_REQUIRE_CUPS=1. The window under X needs apt to reach Debian's archive once
+# (the Qt packages are kept in BUILD_DIR/package-debs); two operators need root.
 set -uo pipefail
 
 build=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-package.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+users=()
+group=""
+cleanup() {
+    local user
+    for user in "${users[@]}"; do userdel "$user"; done
+    [[ -z $group ]] || groupdel "$group"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+# The operators and their group must go even when the test is stopped.
+trap 'exit 1' INT TERM HUP
 status=0
 fail() {
     echo "FAIL: $*" >&2
@@ -115,6 +126,106 @@ rm "$root/usr/libexec/tarnwick/tarnwick-preview"
 "$cli" preview "$work/label.bin" -o "$work/none.png" >/dev/null 2>"$work/preview.err"
 [[ $? -eq 1 && $(cat "$work/preview.err") == "tarnwick-cli: cannot start the preview program \"$root/usr/libexec/tarnwick/tarnwick-preview\": No such file or directory. Preview needs tarnwick-preview beside tarnwick-cli or at that path; reinstall Tarnwick." ]] ||
     fail "preview without its program: $(cat "$work/preview.err")"
+
+# An install with --no-install-recommends brings the Depends and what they need, nothing
+# more: the window must start under X with the Qt of that closure alone. qt.conf points
+# Qt's plugin folder into the root, since Qt otherwise falls back to this machine's own
+# plugins and would hide a missing one.
+window_from_depends() {
+    local cache=$build/package-debs qtlib=$root/usr/lib/x86_64-linux-gnu name version arch file foreign
+    local debs=() missing=() shown
+    : >"$work/no-packages"
+    if ! apt-get install --simulate --no-install-recommends -o Dir::State::status="$work/no-packages" "$deb" \
+        >"$work/closure" 2>&1; then
+        # Without package lists nothing installs: that says nothing of the package.
+        if apt-get install --simulate -o Dir::State::status="$work/no-packages" libc6 >/dev/null 2>&1; then
+            fail "apt cannot install the package on a bare machine: $(tail -5 "$work/closure")"
+        else
+            echo "apt knows no package archive (apt-get update has not run):" \
+                "the window under X with the Qt of the package's Depends was not tried" >&2
+        fi
+        return
+    fi
+    grep -q '^Inst qt6-qpa-plugins ' "$work/closure" ||
+        fail "an install without recommends lacks qt6-qpa-plugins: $(grep -o '^Inst [^ ]*qt[^ ]*' "$work/closure")"
+    while read -r name version arch; do
+        file=${name}_${version//:/%3a}_$arch.deb
+        if [[ -f /var/cache/apt/archives/$file ]]; then
+            debs+=("/var/cache/apt/archives/$file")
+        else
+            debs+=("$cache/$file")
+            [[ -f $cache/$file ]] || missing+=("$name=$version")
+        fi
+    done < <(awk '/^Inst (lib)?qt6/ { print $2, substr($3, 2), substr($NF, 2, length($NF) - 3) }' "$work/closure")
+    if ((${#missing[@]})); then
+        # Downloaded aside and moved in whole, so the cache never keeps a broken file.
+        mkdir -p "$work/debs" "$cache"
+        if ! (cd "$work/debs" && apt-get download "${missing[@]}") >"$work/download.log" 2>&1; then
+            echo "apt cannot download ${missing[*]} ($(grep '^E:' "$work/download.log" | head -1)):" \
+                "the window under X with the Qt of the package's Depends was not tried" >&2
+            return
+        fi
+        mv "$work"/debs/*.deb "$cache/"
+    fi
+    for file in "${debs[@]}"; do
+        dpkg-deb -x "$file" "$root" || { fail "dpkg-deb -x $file"; return; }
+    done
+    foreign=$(LD_LIBRARY_PATH=$qtlib ldd "$root/usr/bin/tarnwick" "$qtlib/qt6/plugins/platforms/libqxcb.so" |
+        grep -F libQt6 | grep -vF "=> $qtlib/")
+    [[ -z $foreign ]] || fail "Qt libraries that no package of the Depends closure brings: $foreign"
+    printf '[Paths]\nPrefix=%s/usr\nPlugins=lib/x86_64-linux-gnu/qt6/plugins\n' "$root" >"$root/usr/bin/qt.conf"
+    shown=$(cd / && env -u QT_QPA_PLATFORM -u QT_PLUGIN_PATH -u QT_QPA_PLATFORM_PLUGIN_PATH LD_LIBRARY_PATH="$qtlib" \
+        TARNWICK_PLANT="$plant" TARNWICK_SHOWN_EXIT=1 xvfb-run -a timeout 60 "$root/usr/bin/tarnwick" 2>"$work/xcb.err")
+    [[ $? -eq 0 && $shown =~ ^shown\ [0-9.]+\ (.*)$ && ${BASH_REMATCH[1]} == "$plant" ]] ||
+        fail "tarnwick with the Qt of its Depends did not show its window under Xvfb: $shown $(tail -5 "$work/xcb.err")"
+    rm "$root/usr/bin/qt.conf"
+}
+window_from_depends
+
+# Two operators on a plant folder laid out as postinst lays out /var/lib/tarnwick: the
+# member of its group prints and finds the label in the history, the other is told how
+# to become a member. The printer is a group-writable file, as a raw device is.
+as() { (cd / && runuser -u "$1" -- "${@:2}"); }
+operators() {
+    local tag=twtest-$$-$RANDOM shared=$work/shared wip=M$$ member other expected
+    groupadd --system "$tag" || { fail "groupadd $tag"; return; }
+    group=$tag
+    member=$tag-in other=$tag-out
+    useradd --system --no-create-home --shell /usr/sbin/nologin --groups "$group" "$member" &&
+        users+=("$member") || { fail "useradd $member"; return; }
+    useradd --system --no-create-home --shell /usr/sbin/nologin "$other" &&
+        users+=("$other") || { fail "useradd $other"; return; }
+    # mktemp made the work folder private; the operators run the programs inside it.
+    chmod 755 "$work"
+    mkdir -p "$shared/images"
+    sed 's|^ParallelPort,.*|ParallelPort,port|' "$root/usr/share/tarnwick/config.txt" >"$shared/config.txt"
+    : >"$shared/port"
+    "$cli" db init "$shared/data.mdb" >/dev/null &&
+        "$cli" styles set 12345 calh020 --folder "$shared" >/dev/null &&
+        "$cli" settings set --route device --folder "$shared" >/dev/null || { fail "the operators' plant folder"; return; }
+    chgrp -R "$group" "$shared"
+    chmod 2775 "$shared" "$shared/images"
+    chmod 664 "$shared/config.txt" "$shared/data.mdb" "$shared/port"
+
+    as "$member" "$cli" print --wip "$wip" --style 12345 --qty 1 --folder "$shared" >/dev/null 2>"$work/member.err" ||
+        fail "the group's member could not print: $(cat "$work/member.err")"
+    grep -qF "$wip" "$shared/port" || fail "the member's label $wip never reached the device file"
+    as "$member" "$cli" history --wip "$wip" --folder "$shared" >"$work/member.history" 2>&1
+    [[ $(cut -f6,11-13 "$work/member.history") == "$wip"$'\t'device$'\t'"$shared/port"$'\t'sent ]] ||
+        fail "the member's history lacks label $wip sent to the device: $(cat "$work/member.history")"
+
+    as "$other" "$cli" print --wip "N$$" --style 12345 --qty 1 --folder "$shared" >/dev/null 2>"$work/other.err"
+    local code=$?
+    expected="The print journal in \"$shared/data.mdb\" is not being kept: this user may not write to it (Permission denied): the group $group may write to it, and user $other is not in that group. Labels still print, but they are not recorded for History and Reprint until data.mdb can be written again. Add $other to the group: sudo adduser $other $group, then log in again.
+The label could not be sent to the printer device $shared/port: Permission denied; the group $group may write to it, and user $other is not in that group. Add $other to the group: sudo adduser $other $group, then log in again, then print the label again."
+    [[ $code -eq 1 && $(cat "$work/other.err") == "$expected" ]] ||
+        fail "a print by a user outside the group (exit $code) said: $(cat "$work/other.err")"
+}
+if [[ $EUID -eq 0 ]]; then
+    operators
+else
+    echo "not root: the operators in and out of the plant's group were not tried" >&2
+fi
 
 if [[ -z ${CUPS_SERVER:-} || -z ${TARNWICK_CUPS_JOBS:-} || -z ${TARNWICK_CUPS_QUEUE:-} ]]; then
     [[ $status -ne 0 ]] && exit "$status"
