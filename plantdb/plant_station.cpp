@@ -245,8 +245,9 @@ void PlantStation::Run() {
                     if (newer || !copy || copy->version != version->version)
                         (void)Refresh(*db, local, version->version);
                     const auto forwarded = Forward(*db, local);
-                    // Rows still waiting (data.mdb busy) are tried again shortly.
-                    if (!forwarded && db->open()) {
+                    // Rows held back by data.mdb (another program's lock) are tried again
+                    // shortly; a plant that refused them was told of and waits for the retry.
+                    if (!forwarded && answering()) {
                         lock.lock();
                         woken_ = true;
                         lock.unlock();

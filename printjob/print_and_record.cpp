@@ -50,6 +50,8 @@ JournalEntry RouteFacts(const OutputRoute& route) {
 JournalEntry RequestFacts(const Plant& plant, const JobSource& source, const PrintControls& controls,
                           std::string layout, const LabelJob& job) {
     JournalEntry facts = RouteFacts(PlantRoute(plant));
+    // The name the plant's history knows the station by (the host name when not given).
+    facts.station = plant.config.Station;
     facts.source = source.source;
     facts.layout = std::move(layout);
     const bool fileMode = !controls.SelectedFile.empty();
@@ -148,6 +150,7 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
     }
     RecordingOutput recording(out, recorder, [&] {
         JournalEntry facts = RouteFacts(PlantRoute(plant));
+        facts.station = plant.config.Station;
         facts.source = "reprint";
         facts.layout = original->layout;
         facts.wip = original->wip;

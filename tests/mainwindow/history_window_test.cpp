@@ -16,9 +16,12 @@
 #include "mainwindow/frm_main_menu.h"
 #include "mainwindow/history_window.h"
 #include "mainwindow/preview_window.h"
+#include "plantdb/plant_database.h"
+#include "plantdb/plant_station.h"
 #include "printer/send_to_printer.h"
 #include "setupwindow/frm_setup.h"
 #include "setupwindow/setup_launcher.h"
+#include "support/private_postgres.h"
 #include "support/run_cli.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_plant.h"
@@ -33,9 +36,15 @@ using testing::TypeLabel;
 
 // The real window on a scratch plant, printing to a device file inside it.
 struct Window {
-    Window() : plant(testing::ConfigText() + "ParallelPort,lp0.out\r\n") {
+    // More config.txt lines may name a plant database, whose side is joined as the
+    // program does it.
+    explicit Window(const std::string& moreConfig = "")
+        : plant(testing::ConfigText() + "ParallelPort,lp0.out\r\n" + moreConfig) {
         plant.dir.Write("lp0.out", "");
         plant.SetStyle("1234", "calh020");
+        JoinPlant(*plant.plant, [this](const Failure& notice) {
+            QMetaObject::invokeMethod(qApp, [this, notice] { dialogs.Show(notice); }, Qt::QueuedConnection);
+        }, true);
         form = std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, output, {}, [] {}});
     }
     std::string Device() const { return testing::ReadAll(plant.dir / "lp0.out"); }
@@ -391,6 +400,70 @@ TEST(HistoryWindow, EveryOutageAndEveryRecoveryIsTold) {
     }
     // The labels printed in the outages have no row; the others have theirs.
     EXPECT_EQ(ReadJournal(w.Database(), {})->size(), 2u);
+}
+
+// With a plant database the list is the plant's: the label printed here reaches it from
+// the window's own thread, another station's job shows under its station, and Reprint
+// prints that job's bytes here, recorded as this station's job pointing at it.
+TEST(HistoryWindow, PlantHistoryShowsEveryStationAndReprintsAnothersJob) {
+    TARNWICK_PLANT_SERVER(server);
+    const testing::ScratchPlantDatabase plantDb(server);
+    const auto deadline = [] { return PgClock::now() + std::chrono::seconds(10); };
+    auto db = PgConnection::Open(plantDb.conninfo(), deadline());
+    ASSERT_TRUE(db.has_value()) << db.error().message;
+    ASSERT_TRUE(InitPlantSchema(*db, deadline()).has_value());
+    ASSERT_TRUE(PutPlantStyles(*db, {{"1234", "calh020"}}, false, deadline()).has_value());
+    JournalEntry other;
+    other.id = 7;
+    other.time = "2026-12-01T08:00:00.000Z";
+    other.source = "cli";
+    other.layout = "C1";
+    other.wip = "009900";
+    other.style = "1234";
+    other.quantity = "3";
+    other.route = "device";
+    other.printer = "/dev/usb/lp9";
+    other.outcome = "sent";
+    other.stream = std::string("\x1B" "A label of Line9 \x1B" "Q3\x1B" "Z", 26);
+    ASSERT_TRUE(ForwardJobs(*db, "line9-id", "Line9", {other}, deadline()).has_value());
+
+    Window w("PlantDatabase,\"" + plantDb.conninfo() + "\"\r\nStation,Line1\r\n");
+    TypeLabel(*w.form);
+    w.Print();
+    ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+    const auto plantRows = [&] {
+        auto rows = db->Run("SELECT station || ' ' || wip || ' ' || outcome FROM print_journal ORDER BY time",
+                            deadline());
+        std::vector<std::string> texts;
+        for (int r = 0; rows && r < rows->size(); ++r) texts.push_back(rows->Text(r, 0));
+        return texts;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return plantRows().size() == 2; }, 10000));
+    EXPECT_EQ(plantRows(), (std::vector<std::string>{"Line9 009900 sent", "Line1 004512 sent"}));
+
+    w.form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w.form.get()));
+    QTest::keyClick(w.form.get(), Qt::Key_H, Qt::ControlModifier);
+    HistoryWindow* history = w.History();
+    ASSERT_NE(history, nullptr);
+    ASSERT_EQ(history->lstJobs->rowCount(), 2);
+    EXPECT_FALSE(history->lstJobs->isColumnHidden(1));
+    EXPECT_EQ(Row(history->lstJobs, 0)[0], "Line1");
+    EXPECT_EQ(Row(history->lstJobs, 1),
+              (std::vector<std::string>{"Line9", "009900", "1234", "C1", "3", "/dev/usb/lp9", "sent"}));
+
+    history->lstJobs->selectRow(1);
+    history->askQuantity = [](int offered) { return offered; };
+    const std::string before = w.Device();
+    history->btnReprint_Click();
+    ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+    EXPECT_EQ(w.Device(), before + *other.stream);
+    const auto mine = ReadJournal(w.Database(), {});
+    ASSERT_TRUE(mine.has_value() && !mine->empty());
+    EXPECT_EQ(mine->front().source, "reprint");
+    EXPECT_EQ(mine->front().reprintOf, 7);
+    EXPECT_EQ(mine->front().reprintOfStation, "Line9");
+    EXPECT_EQ(mine->front().station, "Line1");
 }
 
 }  // namespace
