@@ -68,9 +68,12 @@ PlantFolderChoice ChoosePlantFolder(const CliArgs& args) {
 std::filesystem::path PlantFolder(const CliArgs& args) { return ChoosePlantFolder(args).folder; }
 
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
+    PrintJournal::SendOn sendOn;
+    if (auto* station = dynamic_cast<PlantStation*>(plant.shared.get()))
+        sendOn = [station, db = plant.db.handle()](const JournalEntry& job) { return station->SendNow(job, db); };
     return PrintJournal(
         plant.databaseFile(), plant.db.handle(), [&ctx](const Failure& notice) { ctx.err << notice.text << '\n'; },
-        plant.shared != nullptr);
+        plant.shared != nullptr, std::move(sendOn));
 }
 
 void AfterLabels(Plant& plant, CliContext& ctx) {

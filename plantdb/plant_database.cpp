@@ -228,8 +228,11 @@ std::expected<bool, PgError> RemovePlantStyle(PgConnection& db, const std::strin
 
 std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& stationId, const std::string& station,
                                          const std::vector<JournalEntry>& jobs, PgClock::time_point deadline) {
-    PgTransaction transaction(db, deadline);
-    if (auto ok = transaction.ok(); !ok) return std::unexpected(ok.error());
+    // One row is a transaction of its own: a command's label costs one round trip.
+    std::optional<PgTransaction> transaction;
+    if (jobs.size() > 1) transaction.emplace(db, deadline);
+    if (transaction)
+        if (auto ok = transaction->ok(); !ok) return std::unexpected(ok.error());
     // The plant keeps text; bytes that are not (a cut sheet's stray byte) go as escapes.
     const auto text = [](const std::string& t) { return PgParam::Text(PrintableText(t)); };
     const auto number = [](std::optional<std::int64_t> n) {
@@ -252,7 +255,8 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
             deadline);
         if (!put) return std::unexpected(put.error());
     }
-    if (auto committed = transaction.Commit(); !committed) return std::unexpected(committed.error());
+    if (transaction)
+        if (auto committed = transaction->Commit(); !committed) return std::unexpected(committed.error());
     return {};
 }
 

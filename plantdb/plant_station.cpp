@@ -19,6 +19,7 @@ namespace {
 constexpr int kForwardBatch = 200;
 // How often the window's thread tries again while the plant is down or rows wait.
 constexpr auto kRetry = std::chrono::seconds(5);
+constexpr auto kGather = std::chrono::milliseconds(100);
 
 std::string HostName() {
     std::array<char, HOST_NAME_MAX + 1> name{};
@@ -75,7 +76,10 @@ bool PlantStation::answering() const {
 }
 
 Failure PlantStation::Problem(const PgError& error) const {
-    return Failure{"The plant database \"" + conninfo_ + "\" cannot be used: " + PlantProblem(error) + "."};
+    std::string why = PlantProblem(error);
+    // libpq's own words may end a sentence already ("...on that socket?").
+    if (why.empty() || (why.back() != '.' && why.back() != '?')) why += '.';
+    return Failure{"The plant database \"" + conninfo_ + "\" cannot be used: " + why};
 }
 
 void PlantStation::MarkDown(const PgError& error, sqlite3* local) {
@@ -130,6 +134,7 @@ std::expected<std::string, Failure> PlantStation::LookupStyle(SettingsDb& db, co
         return LookupPrintStyle(db, style);
     }
     MarkUp();
+    seenVersion_ = found->version;
     const auto copy = CopyOfCatalogue(db.handle());
     if (!copy || copy->version != found->version) {
         if (thread_.joinable()) {
@@ -189,21 +194,35 @@ std::expected<std::int64_t, Failure> PlantStation::Forward(PgConnection& db, sql
     }
 }
 
+bool PlantStation::SendNow(const JournalEntry& job, sqlite3* local) {
+    // A command that has not asked the plant yet (a reprint) leaves its row to the catch-up.
+    if (!answering() || !lookup_ || !lookup_->open()) return false;
+    const auto id = StationId(local, file_);
+    if (!id) return false;
+    auto sent = ForwardJobs(*lookup_, *id, station_, {job}, Deadline());
+    if (!sent) MarkDown(sent.error(), local);
+    return sent.has_value();
+}
+
 std::expected<std::int64_t, Failure> PlantStation::CatchUp(sqlite3* local) {
     auto db = Connection();
     if (!db) {
         MarkDown(PgError{db.error().text, "", true}, local);
         return std::unexpected(db.error());
     }
-    auto version = LookupPlantStyle(**db, "", Deadline());
-    if (!version) {
-        MarkDown(version.error(), local);
-        return std::unexpected(Problem(version.error()));
-    }
-    MarkUp();
-    const auto copy = CopyOfCatalogue(local);
-    if (!copy || copy->version != version->version) {
-        if (auto refreshed = Refresh(**db, local, version->version); !refreshed) return std::unexpected(refreshed.error());
+    // A label of this command asked already, and its lookup brought the copy up to date.
+    if (!seenVersion_) {
+        auto version = LookupPlantStyle(**db, "", Deadline());
+        if (!version) {
+            MarkDown(version.error(), local);
+            return std::unexpected(Problem(version.error()));
+        }
+        MarkUp();
+        const auto copy = CopyOfCatalogue(local);
+        if (!copy || copy->version != version->version) {
+            if (auto refreshed = Refresh(**db, local, version->version); !refreshed)
+                return std::unexpected(refreshed.error());
+        }
     }
     return Forward(**db, local);
 }
@@ -219,6 +238,11 @@ void PlantStation::Run() {
             const bool again = down_ || woken_;
             if (again && !woken_) wake_.wait_for(lock, kRetry, [this] { return stop_ || woken_; });
             else if (!woken_) wake_.wait(lock, [this] { return stop_ || woken_; });
+            if (stop_) break;
+            // A label's row and its outcome come a few milliseconds apart, and a run of
+            // labels faster still: one trip to the plant takes them all, and data.mdb is
+            // written once for them, not between the labels' own commits.
+            wake_.wait_for(lock, kGather, [this] { return stop_; });
             if (stop_) break;
         }
         first = false;

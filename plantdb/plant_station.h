@@ -14,6 +14,7 @@
 #include "base/failure.h"
 #include "plantdb/pg_connection.h"
 #include "startup/startup.h"
+#include "store/print_journal.h"
 #include "store/shared_plant.h"
 
 struct sqlite3;
@@ -51,6 +52,11 @@ public:
     // waiting row sent on, through `local`. The rows sent; a failure once told.
     std::expected<std::int64_t, Failure> CatchUp(sqlite3* local);
 
+    // One finished row handed to the plant now, through the command's connection, when
+    // the plant answered this command so far and `local` (data.mdb) has its station id;
+    // whether the plant has it.
+    bool SendNow(const JournalEntry& job, sqlite3* local);
+
     // The connection for a command's own questions (history, styles, status), opened
     // within the bound; a failure names the plant database and why.
     std::expected<PgConnection*, Failure> Connection();
@@ -78,6 +84,8 @@ private:
     std::filesystem::path file_;
     PlantNotice notice_;
     std::optional<PgConnection> lookup_;
+    // The catalogue's version as this process's last lookup found it (commands only).
+    std::optional<std::int64_t> seenVersion_;
 
     mutable std::mutex mutex_;
     bool down_ = false;

@@ -104,6 +104,22 @@ bool HasTable(sqlite3* db, const char* name) {
     return sqlite3_step(query.get()) == SQLITE_ROW;
 }
 
+// Whether rows other than `id` wait to go to the plant.
+bool OthersQueued(sqlite3* db, std::int64_t id) {
+    if (!HasTable(db, "PlantOutbox")) return false;
+    Statement query(db, "SELECT 1 FROM PlantOutbox WHERE JobID <> ?1 LIMIT 1");
+    if (!query.ok()) return true;
+    sqlite3_bind_int64(query.get(), 1, id);
+    return sqlite3_step(query.get()) != SQLITE_DONE;
+}
+
+bool Unqueue(sqlite3* db, std::int64_t id) {
+    Statement remove(db, "DELETE FROM PlantOutbox WHERE JobID = ?1");
+    if (!remove.ok()) return false;
+    sqlite3_bind_int64(remove.get(), 1, id);
+    return sqlite3_step(remove.get()) == SQLITE_DONE;
+}
+
 bool QueueForPlant(sqlite3* db, std::int64_t id) {
     Statement insert(db, "INSERT INTO PlantOutbox (JobID) VALUES (?1)");
     if (!insert.ok()) return false;
@@ -165,6 +181,14 @@ JournalEntry EntryWithStream(sqlite3_stmt* row) {
     return job;
 }
 
+std::optional<JournalEntry> RowWithStream(sqlite3* db, std::int64_t id) {
+    Statement select(db, "SELECT " + Columns(db) + ", Stream FROM PrintJournal WHERE ID = ?1");
+    if (!select.ok()) return std::nullopt;
+    sqlite3_bind_int64(select.get(), 1, id);
+    if (sqlite3_step(select.get()) != SQLITE_ROW) return std::nullopt;
+    return EntryWithStream(select.get());
+}
+
 // A read-only connection, or nullopt (no failure) when data.mdb has no journal yet.
 std::expected<std::optional<sqlite3*>, Failure> OpenForReading(const std::filesystem::path& file) {
     auto opened = OpenExistingDatabase(file, true);
@@ -204,8 +228,13 @@ PrintJournal::PrintJournal(std::filesystem::path databaseFile, JournalNotice not
     : file_(std::move(databaseFile)), notice_(std::move(notice)), forward_(forward) {}
 
 PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice,
-                           bool forward)
-    : file_(std::move(databaseFile)), db_(borrowed), owned_(false), notice_(std::move(notice)), forward_(forward) {}
+                           bool forward, SendOn sendOn)
+    : file_(std::move(databaseFile)),
+      db_(borrowed),
+      owned_(false),
+      notice_(std::move(notice)),
+      forward_(forward),
+      sendOn_(std::move(sendOn)) {}
 
 PrintJournal::~PrintJournal() {
     if (owned_) sqlite3_close_v2(db_);
@@ -288,6 +317,16 @@ std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_v
     auto db = Connect();
     if (!db) return std::unexpected(db.error());
     const JournalWait wait(*db, kJournalAfterMs);
+    // Sent on before data.mdb is locked, and only when no older row waits: the plant gets
+    // the rows in order, and nobody waits on data.mdb for the network.
+    bool delivered = false;
+    if (forward_ && sendOn_ && !OthersQueued(*db, id)) {
+        if (auto row = RowWithStream(*db, id)) {
+            row->outcome = outcome;
+            row->message = message;
+            delivered = sendOn_(*row);
+        }
+    }
     // The outcome and its place in the plant's queue go together or not at all.
     std::optional<Transaction> transaction;
     if (forward_) transaction.emplace(*db);
@@ -298,8 +337,9 @@ std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_v
         BindText(update.get(), 3, message);
         if (sqlite3_step(update.get()) == SQLITE_DONE) {
             if (sqlite3_changes(*db) != 1) return std::unexpected(NotKept(kReplacedMeanwhile, ""));
-            if (!transaction || (Exec(*db, kOutboxSchema) && QueueForPlant(*db, id) && transaction->Commit()))
-                return {};
+            const bool queued = !transaction || (delivered ? Unqueue(*db, id)
+                                                            : Exec(*db, kOutboxSchema) && QueueForPlant(*db, id));
+            if (queued && (!transaction || transaction->Commit())) return {};
         }
     }
     const DatabaseProblem problem = DiagnoseDatabase(file_, *db);

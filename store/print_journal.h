@@ -82,9 +82,13 @@ public:
     explicit PrintJournal(std::filesystem::path databaseFile, JournalNotice notice = {}, bool forward = false);
     // Writes through a connection the caller keeps open (a command's settings handle),
     // which spares a one-shot command a second open and schema read of data.mdb.
-    // With forward set each row and outcome is also queued for the plant database.
+    // With forward set each row and outcome is also queued for the plant database. A
+    // one-shot command may give sendOn, which hands a finished row (with its outcome) to
+    // the plant at once and says whether the plant has it: the row then leaves the queue
+    // in the outcome's own commit, which spares data.mdb a third write for each label.
+    using SendOn = std::function<bool(const JournalEntry&)>;
     PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice = {},
-                 bool forward = false);
+                 bool forward = false, SendOn sendOn = {});
     PrintJournal(const PrintJournal&) = delete;
     PrintJournal& operator=(const PrintJournal&) = delete;
     ~PrintJournal() override;
@@ -123,6 +127,7 @@ private:
     JournalNotice notice_;
     int pruneBatch_ = 1000;
     bool forward_ = false;
+    SendOn sendOn_;
     bool columnsChecked_ = false;
 };
 
