@@ -140,15 +140,9 @@ std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const C
         return std::nullopt;
     }
     if (!*station) return std::optional<std::vector<JournalEntry>>();
-    auto db = (*station)->Connection();
-    if (db) {
-        auto jobs = ReadPlantJournal(**db, query, (*station)->Deadline());
-        if (jobs) return std::optional<std::vector<JournalEntry>>(std::move(*jobs));
-        ctx.err << (*station)->Problem(jobs.error()).text;
-    } else {
-        ctx.err << db.error().text;
-    }
-    ctx.err << " This is this station's own history.\n";
+    auto jobs = (*station)->History(query);
+    if (jobs) return std::optional<std::vector<JournalEntry>>(std::move(*jobs));
+    ctx.err << (*station)->Problem(jobs.error()).text << " This is this station's own history.\n";
     return std::optional<std::vector<JournalEntry>>();
 }
 

@@ -55,7 +55,7 @@ std::expected<PlantStation*, Failure> StationOf(Plant& plant) {
 
 int Init(PlantStation& station, CliContext& ctx) {
     auto db = station.Connection();
-    if (!db) return Refuse(ctx, db.error());
+    if (!db) return Refuse(ctx, station.Problem(db.error()));
     // Making the tables may wait for other sessions' locks longer than a label would.
     const auto before = InitPlantSchema(**db, PgClock::now() + std::chrono::seconds(60));
     if (!before) return Refuse(ctx, station.Problem(before.error()));
@@ -82,7 +82,7 @@ int Status(Plant& plant, PlantStation& station, CliContext& ctx) {
             << '\n';
     ctx.out << "Rows waiting to be sent on: " << (waiting ? std::to_string(*waiting) : waiting.error().text) << '\n';
     auto db = station.Connection();
-    if (!db) return Refuse(ctx, db.error());
+    if (!db) return Refuse(ctx, station.Problem(db.error()));
     const auto state = ReadPlantState(**db, station.Deadline());
     if (!state) return Refuse(ctx, station.Problem(state.error()));
     ctx.out << "Connected: " << (*db)->Describe() << '\n'
@@ -106,10 +106,10 @@ int Sync(Plant& plant, PlantStation& station, CliContext& ctx) {
 }
 
 int Push(Plant& plant, PlantStation& station, CliContext& ctx) {
-    const auto local = ListPrintStyles(plant.databaseFile());
+    const auto local = OwnStyles(plant.db.handle(), plant.databaseFile());
     if (!local) return Refuse(ctx, local.error());
     auto db = station.Connection();
-    if (!db) return Refuse(ctx, db.error());
+    if (!db) return Refuse(ctx, station.Problem(db.error()));
     const auto before = ReadPlantCatalogue(**db, station.Deadline());
     if (!before) return Refuse(ctx, station.Problem(before.error()));
     std::vector<StyleCode> rows;

@@ -35,18 +35,18 @@ std::expected<JournalEntry, Failure> OtherStationsJob(PlantStation* station, con
         return std::unexpected(Failure{"Job " + std::to_string(id) + " of station " + name +
                                        " is in the plant database, which config.txt does not name. Add a line "
                                        "PlantDatabase,<connection string>, then try again."});
-    auto db = station->Connection();
-    if (!db) return std::unexpected(db.error());
-    auto jobs = ReadPlantJob(**db, name, id, station->Deadline());
+    auto jobs = station->Job(name, id);
     if (!jobs) return std::unexpected(station->Problem(jobs.error()));
     if (jobs->empty())
         return std::unexpected(Failure{"There is no job " + std::to_string(id) + " of station " + name +
                                        " in the plant's history. tarnwick-cli history --station " + name +
                                        " lists the jobs it holds."});
     if (jobs->size() > 1)
-        return std::unexpected(Failure{"Two stations are named " + name + " in the plant's history, and both have "
-                                       "a job " + std::to_string(id) + ". Give each station a name of its own "
-                                       "(Station,NAME in config.txt); reprint this job from its own station."});
+        return std::unexpected(Failure{std::to_string(jobs->size()) + " jobs of the plant's history are job " +
+                                       std::to_string(id) + " of a station named " + name +
+                                       " (two stations of one name, or a data.mdb restored from a copy). Give each "
+                                       "station a name of its own (Station,NAME in config.txt), or reprint the job "
+                                       "from the station that printed it."});
     return std::move(jobs->front());
 }
 

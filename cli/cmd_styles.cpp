@@ -72,7 +72,7 @@ template <class Change>
 int ChangePlant(PlantStation& station, CliContext& ctx, Change change) {
     auto db = station.Connection();
     if (!db) {
-        Failure failure = db.error();
+        Failure failure = station.Problem(db.error());
         failure.text += " No print style was changed.";
         return Refuse(ctx, failure);
     }
@@ -88,17 +88,15 @@ int ChangePlant(PlantStation& station, CliContext& ctx, Change change) {
 int RunOnPlant(PlantStation& station, const std::vector<std::string>& p, CliContext& ctx) {
     const std::string& sub = p[0];
     const auto refused = [&](const PgError& error) {
-        Failure failure = station.Problem(error);
+        Failure failure = station.Problem(error, kStylesNeedAdmin);
         failure.text += " No print style was changed.";
         return Refuse(ctx, failure);
     };
     if (sub == "list") {
         auto db = station.Connection();
-        auto catalogue = db ? ReadPlantCatalogue(**db, station.Deadline())
-                            : std::unexpected(PgError{db.error().text, "", true});
+        auto catalogue = db ? ReadPlantCatalogue(**db, station.Deadline()) : std::unexpected(db.error());
         if (!catalogue) {
-            ctx.err << (db ? station.Problem(catalogue.error()).text : db.error().text)
-                    << " These are this station's copy of the catalogue.\n";
+            ctx.err << station.Problem(catalogue.error()).text << " These are this station's copy of the catalogue.\n";
             return List(station.databaseFile(), ctx);
         }
         for (const auto& row : catalogue->styles)

@@ -17,6 +17,7 @@
 #include "labels/reprint_stream.h"
 #include "plantdb/plant_database.h"
 #include "plantdb/plant_station.h"
+#include "store/plant_copy.h"
 #include "printjob/print_and_record.h"
 #include "toolkit/toolkit.h"
 
@@ -204,7 +205,10 @@ void HistoryWindow::Refresh() {
 PlantStation* HistoryWindow::Station() const { return dynamic_cast<PlantStation*>(plant_.shared.get()); }
 
 bool HistoryWindow::IsOtherStations(const JournalEntry& job) const {
-    return showingPlant_ && Station() != nullptr && job.station != Station()->station();
+    if (!showingPlant_ || Station() == nullptr) return false;
+    // By id, not name: two stations cloned from one image may share a host name.
+    const auto own = StationId(plant_.db.handle(), plant_.databaseFile());
+    return !own || job.stationId != *own;
 }
 
 std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(const JournalQuery& query) {
@@ -212,9 +216,7 @@ std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(con
     showingPlant_ = false;
     // While the plant is down every keystroke would wait for it: this station's own serve.
     if (station != nullptr && station->answering()) {
-        auto db = station->Connection();
-        auto jobs = db ? ReadPlantJournal(**db, query, station->Deadline())
-                       : std::unexpected(PgError{db.error().text, "", true});
+        auto jobs = station->History(query);
         if (jobs) {
             showingPlant_ = true;
             setWindowTitle("Print History \u2013 the plant");
@@ -229,9 +231,7 @@ std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(con
 
 std::expected<JournalEntry, Failure> HistoryWindow::PlantJob(const JournalEntry& chosen) {
     PlantStation* station = Station();
-    auto db = station->Connection();
-    if (!db) return std::unexpected(db.error());
-    auto jobs = ReadPlantJob(**db, chosen.station, chosen.id, station->Deadline());
+    auto jobs = station->Job(chosen.station, chosen.id);
     if (!jobs) return std::unexpected(station->Problem(jobs.error()));
     if (jobs->size() != 1)
         return std::unexpected(Failure{"Job " + std::to_string(chosen.id) + " of station " + chosen.station +
@@ -276,6 +276,8 @@ void HistoryWindow::btnReprint_Click() {
         if (IsOtherStations(*job)) reprint = ReprintJob(plant_, journal_, *job, job->station, quantity, printer_);
         else reprint = ReprintJob(plant_, journal_, job->id, quantity, printer_);
     }
+    // The reprint's row goes on to the plant like a label's.
+    if (plant_.shared) plant_.shared->RowsWritten();
     if (!reprint) {
         dialogs_.Show(reprint.error());
         return;

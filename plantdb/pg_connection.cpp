@@ -10,12 +10,12 @@
 namespace tarnwick {
 namespace {
 
-// Waits until the socket can be read (or written), or the deadline passes.
+// Waits until the socket can be read (or, with write, also written), or the deadline passes.
 bool WaitFor(int socket, bool write, PgClock::time_point deadline) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - PgClock::now());
         if (left.count() <= 0) return false;
-        pollfd fd{socket, static_cast<short>(write ? POLLOUT : POLLIN), 0};
+        pollfd fd{socket, static_cast<short>(write ? POLLIN | POLLOUT : POLLIN), 0};
         const int rc = ::poll(&fd, 1, static_cast<int>(left.count()));
         if (rc > 0) return true;
         if (rc < 0 && errno != EINTR) return false;
@@ -60,8 +60,9 @@ long long PgRows::Affected() const { return std::strtoll(PQcmdTuples(result_.get
 
 std::expected<PgConnection, PgError> PgConnection::Open(const std::string& conninfo, PgClock::time_point deadline) {
     // The plant's own connection string may name another application; our texts are UTF-8.
-    const char* keys[] = {"application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {"tarnwick", conninfo.c_str(), "UTF8", nullptr};
+    // Keepalives notice a connection a firewall forgot while the station was idle.
+    const char* keys[] = {"application_name", "keepalives_idle", "dbname", "client_encoding", nullptr};
+    const char* values[] = {"tarnwick", "60", conninfo.c_str(), "UTF8", nullptr};
     pg_conn* conn = PQconnectStartParams(keys, values, 1);
     if (conn == nullptr) return std::unexpected(PgError{"out of memory", "", true});
     PgConnection connection(conn);

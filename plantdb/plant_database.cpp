@@ -48,7 +48,7 @@ CREATE TABLE print_journal (
     wip text, wip_key text COLLATE "C", style text, style_key text COLLATE "C", quantity text,
     cut_sheet text, cut_row integer, route text, printer text, outcome text, message text,
     byte_count bigint, reprint_of bigint, reprint_of_station text, stream bytea,
-    UNIQUE (station_id, station_job));
+    UNIQUE (station_id, station_job, time));
 CREATE INDEX print_journal_by_time ON print_journal (time);
 CREATE INDEX print_journal_by_wip ON print_journal (wip_key, time);
 CREATE INDEX print_journal_by_style ON print_journal (style_key, time);
@@ -76,7 +76,7 @@ GRANT INSERT, UPDATE, DELETE ON print_style TO tarnwick_admin;
 
 constexpr const char* kJobColumns =
     "station_job, time, station, source, layout, wip, style, quantity, cut_sheet, cut_row, route, printer, outcome,"
-    " message, byte_count, reprint_of, reprint_of_station";
+    " message, byte_count, reprint_of, reprint_of_station, station_id";
 
 JournalEntry JobOf(const PgRows& rows, int r) {
     JournalEntry e;
@@ -97,6 +97,7 @@ JournalEntry JobOf(const PgRows& rows, int r) {
     e.byteCount = rows.Number(r, 14);
     if (!rows.IsNull(r, 15)) e.reprintOf = rows.Number(r, 15);
     e.reprintOfStation = rows.Text(r, 16);
+    e.stationId = rows.Text(r, 17);
     return e;
 }
 
@@ -243,7 +244,7 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
             "INSERT INTO print_journal (station_id, station, station_job, time, source, layout, wip, wip_key, style,"
             " style_key, quantity, cut_sheet, cut_row, route, printer, outcome, message, byte_count, reprint_of,"
             " reprint_of_station, stream) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15,"
-            " $16, $17, $18, $19, $20, $21) ON CONFLICT (station_id, station_job) DO UPDATE SET"
+            " $16, $17, $18, $19, $20, $21) ON CONFLICT (station_id, station_job, time) DO UPDATE SET"
             " outcome = EXCLUDED.outcome, message = EXCLUDED.message WHERE print_journal.outcome = 'sending'",
             {PgParam::Text(stationId), text(station), number(job.id), text(job.time), text(job.source),
              text(job.layout), text(job.wip), text(StyleKey(PrintableText(job.wip))), text(job.style),
@@ -299,7 +300,7 @@ std::expected<std::vector<JournalEntry>, PgError> ReadPlantJob(PgConnection& db,
     std::vector<JournalEntry> jobs;
     for (int r = 0; r < rows->size(); ++r) {
         JournalEntry job = JobOf(*rows, r);
-        if (rows->Text(r, 17) != "t") job.stream = rows->Bytes(r, 18);
+        if (rows->Text(r, 18) != "t") job.stream = rows->Bytes(r, 19);
         jobs.push_back(std::move(job));
     }
     return jobs;
@@ -316,13 +317,13 @@ std::expected<PlantState, PgError> ReadPlantState(PgConnection& db, PgClock::tim
                       rows->Text(0, 4) == "t", rows->Number(0, 5)};
 }
 
-std::string PlantProblem(const PgError& error) {
+std::string PlantProblem(const PgError& error, std::string_view needs) {
     if (error.sqlstate == "42P01")
         return "it has no Tarnwick tables yet (" + error.message +
                "); its owner makes them with tarnwick-cli plant init";
     if (error.Denied())
-        return "this station's login may not do that (" + error.message +
-               "); changing styles needs a login in the role tarnwick_admin";
+        return "this station's login may not do that (" + error.message + ")" +
+               (needs.empty() ? std::string() : "; " + std::string(needs));
     return error.message;
 }
 

@@ -4,6 +4,7 @@
 #include <expected>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "plantdb/pg_connection.h"
@@ -46,7 +47,8 @@ std::expected<bool, PgError> RemovePlantStyle(PgConnection& db, const std::strin
 
 // Writes the jobs as rows of this station, in one transaction. A job the plant has
 // already takes only its outcome, and only while it reads "sending": sent twice, a row
-// is still there once.
+// is still there once. A job is its station's id, its job id and its time: a data.mdb
+// restored from a copy gives job ids again, to other jobs.
 std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& stationId, const std::string& station,
                                          const std::vector<JournalEntry>& jobs, PgClock::time_point deadline);
 
@@ -71,7 +73,11 @@ struct PlantState {
 std::expected<PlantState, PgError> ReadPlantState(PgConnection& db, PgClock::time_point deadline);
 
 // The text of a plant-side failure for the operator: no plant tables, a newer schema, a
-// role without the right, or the server's words.
-std::string PlantProblem(const PgError& error);
+// role without the right (with `needs`, the role that has it), or the server's words.
+std::string PlantProblem(const PgError& error, std::string_view needs = "");
+
+inline constexpr std::string_view kStylesNeedAdmin = "changing styles needs a login in the role tarnwick_admin";
+inline constexpr std::string_view kJobsNeedOperator =
+    "sending the station's jobs needs a login in the role tarnwick_operator";
 
 }  // namespace tarnwick

@@ -3,10 +3,12 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <utility>
 
+#include "base/windows1252.h"
 #include "plantdb/plant_database.h"
 #include "store/plant_copy.h"
 #include "store/print_journal.h"
@@ -75,8 +77,8 @@ bool PlantStation::answering() const {
     return !down_;
 }
 
-Failure PlantStation::Problem(const PgError& error) const {
-    std::string why = PlantProblem(error);
+Failure PlantStation::Problem(const PgError& error, std::string_view needs) const {
+    std::string why = PlantProblem(error, needs);
     // libpq's own words may end a sentence already ("...on that socket?").
     if (why.empty() || (why.back() != '.' && why.back() != '?')) why += '.';
     return Failure{"The plant database \"" + conninfo_ + "\" cannot be used: " + why};
@@ -109,26 +111,70 @@ void PlantStation::MarkUp() {
                         "Tarnwick", MessageIcon::Information});
 }
 
-std::expected<PgConnection*, Failure> PlantStation::Connection() {
-    if (lookup_ && lookup_->open()) return &*lookup_;
-    auto opened = PgConnection::Open(conninfo_, Deadline());
-    if (!opened) return std::unexpected(Problem(opened.error()));
-    lookup_ = std::move(*opened);
-    return &*lookup_;
+void PlantStation::Refused(const PgError& error, bool refused) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (refusing_ == refused) return;
+        refusing_ = refused;
+    }
+    if (!notice_) return;
+    if (refused)
+        notice_(Failure{"The plant database \"" + conninfo_ + "\" does not take this station's rows: " +
+                            PlantProblem(error, kJobsNeedOperator) +
+                            ". Labels still print; their rows wait in data.mdb and are sent on once it takes them.",
+                        "Tarnwick", MessageIcon::Information});
+    else
+        notice_(Failure{"The plant database \"" + conninfo_ + "\" takes this station's rows again.", "Tarnwick",
+                        MessageIcon::Information});
+}
+
+void PlantStation::Failed(const PgError& error, sqlite3* local) {
+    if (error.lost) MarkDown(error, local);
+    else Refused(error, true);
+}
+
+template <class Query>
+auto PlantStation::Ask(std::optional<PgConnection>& conn, PgClock::time_point deadline, Query query)
+    -> std::invoke_result_t<Query, PgConnection&> {
+    const bool kept = conn && conn->open();
+    if (!kept) {
+        auto opened = PgConnection::Open(conninfo_, deadline);
+        if (!opened) return std::unexpected(opened.error());
+        conn = std::move(*opened);
+    }
+    auto answer = query(*conn);
+    // A kept connection found dead (the server restarted, a firewall forgot it) is no
+    // outage: one more within the same deadline tells.
+    if (answer || !answer.error().lost || !kept || PgClock::now() >= deadline) return answer;
+    auto opened = PgConnection::Open(conninfo_, deadline);
+    if (!opened) return std::unexpected(opened.error());
+    conn = std::move(*opened);
+    return query(*conn);
+}
+
+std::expected<PgConnection*, PgError> PlantStation::Connection() {
+    return Ask(lookup_, Deadline(), [](PgConnection& db) -> std::expected<PgConnection*, PgError> { return &db; });
+}
+
+std::expected<std::vector<JournalEntry>, PgError> PlantStation::History(const JournalQuery& query) {
+    const auto deadline = Deadline();
+    return Ask(lookup_, deadline, [&](PgConnection& db) { return ReadPlantJournal(db, query, deadline); });
+}
+
+std::expected<std::vector<JournalEntry>, PgError> PlantStation::Job(const std::string& station, std::int64_t id) {
+    const auto deadline = Deadline();
+    return Ask(lookup_, deadline, [&](PgConnection& db) { return ReadPlantJob(db, station, id, deadline); });
 }
 
 std::expected<std::string, Failure> PlantStation::LookupStyle(SettingsDb& db, const std::string& style) {
-    // While the plant is down the window's thread looks for its return; a label does not.
-    if (thread_.joinable() && !answering()) return LookupPrintStyle(db, style);
+    // While the plant is down a label does not ask it: the window's thread looks for its
+    // return, and a command leaves it to the next.
+    if (!answering()) return LookupPrintStyle(db, style);
+    // Bytes that are not text (a cut sheet's stray byte) are in no catalogue the plant keeps.
+    if (!IsValidUtf8(style)) return LookupPrintStyle(db, style);
     if (auto followed = db.FollowReplacedFile(); !followed) return std::unexpected(followed.error());
     const auto deadline = Deadline();
-    std::expected<PlantLookup, PgError> found = std::unexpected(PgError{});
-    if (!lookup_ || !lookup_->open()) {
-        auto opened = PgConnection::Open(conninfo_, deadline);
-        if (opened) lookup_ = std::move(*opened);
-        else found = std::unexpected(opened.error());
-    }
-    if (lookup_ && lookup_->open()) found = LookupPlantStyle(*lookup_, style, deadline);
+    const auto found = Ask(lookup_, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, style, deadline); });
     if (!found) {
         MarkDown(found.error(), db.handle());
         return LookupPrintStyle(db, style);
@@ -144,7 +190,8 @@ std::expected<std::string, Failure> PlantStation::LookupStyle(SettingsDb& db, co
                 woken_ = true;
             }
             wake_.notify_one();
-        } else if (auto refreshed = Refresh(*lookup_, db.handle(), found->version); !refreshed && notice_) {
+        } else if (auto refreshed = Refresh(*lookup_, db.handle(), deadline); !refreshed && notice_) {
+            // The label goes on with the plant's answer; the copy is taken again next time.
             notice_(refreshed.error());
         }
     }
@@ -160,21 +207,27 @@ void PlantStation::RowsWritten() {
     wake_.notify_one();
 }
 
-std::expected<void, Failure> PlantStation::Refresh(PgConnection& db, sqlite3* local, std::int64_t) {
-    auto catalogue = ReadPlantCatalogue(db, Deadline());
+bool PlantStation::stopping() const {
+    const std::lock_guard lock(mutex_);
+    return stop_;
+}
+
+std::expected<void, Failure> PlantStation::Refresh(PgConnection& db, sqlite3* local, PgClock::time_point deadline) {
+    auto catalogue = ReadPlantCatalogue(db, deadline);
     if (!catalogue) return std::unexpected(Problem(catalogue.error()));
     return ReplaceCatalogueCopy(local, file_,
                                 CatalogueCopy{catalogue->version, JournalTime(std::chrono::system_clock::now())},
                                 catalogue->styles);
 }
 
-std::expected<std::int64_t, Failure> PlantStation::Forward(PgConnection& db, sqlite3* local) {
+std::expected<std::int64_t, Failure> PlantStation::Forward(PgConnection& db, sqlite3* local, bool& plantFailed) {
+    plantFailed = false;
     std::int64_t sent = 0;
     std::optional<std::string> stationId;
-    for (;;) {
-        auto backlog = PlantBacklogOf(local, file_, kForwardBatch);
+    while (!stopping()) {
+        auto backlog = PlantBacklogOf(local, file_, batch_);
         if (!backlog) return std::unexpected(backlog.error());
-        if (backlog->upTo == 0) return sent;
+        if (backlog->upTo == 0) break;
         if (!backlog->jobs.empty()) {
             if (!stationId) {
                 auto id = StationId(local, file_);
@@ -183,15 +236,21 @@ std::expected<std::int64_t, Failure> PlantStation::Forward(PgConnection& db, sql
             }
             auto forwarded = ForwardJobs(db, *stationId, station_, backlog->jobs, Deadline());
             if (!forwarded) {
-                MarkDown(forwarded.error(), local);
+                // A slow link after a long outage: smaller batches, each within the bound.
+                if (forwarded.error().lost) batch_ = std::max(1, batch_ / 2);
+                plantFailed = true;
+                Failed(forwarded.error(), local);
                 return std::unexpected(Problem(forwarded.error()));
             }
+            batch_ = std::min(kForwardBatch, batch_ * 2);
         }
         // Killed here, the rows go again and the plant keeps one of each.
         if (auto forgotten = ForgetForwarded(local, file_, backlog->upTo); !forgotten)
             return std::unexpected(forgotten.error());
         sent += static_cast<std::int64_t>(backlog->jobs.size());
     }
+    Refused(PgError{}, false);
+    return sent;
 }
 
 bool PlantStation::SendNow(const JournalEntry& job, sqlite3* local) {
@@ -200,84 +259,82 @@ bool PlantStation::SendNow(const JournalEntry& job, sqlite3* local) {
     const auto id = StationId(local, file_);
     if (!id) return false;
     auto sent = ForwardJobs(*lookup_, *id, station_, {job}, Deadline());
-    if (!sent) MarkDown(sent.error(), local);
+    if (!sent) Failed(sent.error(), local);
     return sent.has_value();
 }
 
 std::expected<std::int64_t, Failure> PlantStation::CatchUp(sqlite3* local) {
-    auto db = Connection();
-    if (!db) {
-        MarkDown(PgError{db.error().text, "", true}, local);
-        return std::unexpected(db.error());
-    }
+    const auto deadline = Deadline();
     // A label of this command asked already, and its lookup brought the copy up to date.
-    if (!seenVersion_) {
-        auto version = LookupPlantStyle(**db, "", Deadline());
+    if (!seenVersion_ || !lookup_ || !lookup_->open()) {
+        const auto version =
+            Ask(lookup_, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
         if (!version) {
             MarkDown(version.error(), local);
             return std::unexpected(Problem(version.error()));
         }
         MarkUp();
+        seenVersion_ = version->version;
         const auto copy = CopyOfCatalogue(local);
         if (!copy || copy->version != version->version) {
-            if (auto refreshed = Refresh(**db, local, version->version); !refreshed)
+            if (auto refreshed = Refresh(*lookup_, local, deadline); !refreshed)
                 return std::unexpected(refreshed.error());
         }
     }
-    return Forward(**db, local);
+    bool plantFailed = false;
+    return Forward(*lookup_, local, plantFailed);
 }
 
 void PlantStation::Run() {
     std::optional<PgConnection> db;
     sqlite3* local = nullptr;
+    std::optional<FileIdentity> localIdentity;
+    std::chrono::milliseconds lookAgain{0};  // unasked, when to try again; 0: not until asked
     std::unique_lock lock(mutex_);
     bool first = true;
     while (!stop_) {
         if (!first) {
-            // While rows wait or the plant is down, look again now and then.
-            const bool again = down_ || woken_;
-            if (again && !woken_) wake_.wait_for(lock, kRetry, [this] { return stop_ || woken_; });
-            else if (!woken_) wake_.wait(lock, [this] { return stop_ || woken_; });
+            const auto asked = [this] { return stop_ || woken_; };
+            if (lookAgain.count() > 0) wake_.wait_for(lock, lookAgain, asked);
+            else wake_.wait(lock, asked);
             if (stop_) break;
             // A label's row and its outcome come a few milliseconds apart, and a run of
             // labels faster still: one trip to the plant takes them all, and data.mdb is
             // written once for them, not between the labels' own commits.
-            wake_.wait_for(lock, kGather, [this] { return stop_; });
+            if (woken_) wake_.wait_for(lock, kGather, [this] { return stop_; });
             if (stop_) break;
         }
         first = false;
         woken_ = false;
         const auto newer = std::exchange(newerCatalogue_, std::nullopt);
         lock.unlock();
+        lookAgain = kRetry;
+        // A data.mdb restored or copied in meanwhile is the one to read and write.
+        if (local != nullptr && IdentityOf(file_) != localIdentity) {
+            sqlite3_close_v2(local);
+            local = nullptr;
+        }
         if (local == nullptr) {
-            auto opened = OpenExistingDatabase(file_, false);
+            auto opened = OpenIdentifiedDatabase(file_, false, localIdentity);
             if (opened) local = *opened;
         }
         if (local != nullptr) {
-            if (!db || !db->open()) {
-                auto opened = PgConnection::Open(conninfo_, Deadline());
-                if (opened) db = std::move(*opened);
-                else MarkDown(opened.error(), local);
-            }
-            if (db && db->open()) {
-                auto version = LookupPlantStyle(*db, "", Deadline());
-                if (!version) {
-                    MarkDown(version.error(), local);
-                } else {
-                    MarkUp();
-                    const auto copy = CopyOfCatalogue(local);
-                    if (newer || !copy || copy->version != version->version)
-                        (void)Refresh(*db, local, version->version);
-                    const auto forwarded = Forward(*db, local);
-                    // Rows held back by data.mdb (another program's lock) are tried again
-                    // shortly; a plant that refused them was told of and waits for the retry.
-                    if (!forwarded && answering()) {
-                        lock.lock();
-                        woken_ = true;
-                        lock.unlock();
-                        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                    }
-                }
+            const auto deadline = Deadline();
+            const auto version =
+                Ask(db, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
+            if (!version) {
+                MarkDown(version.error(), local);
+            } else {
+                MarkUp();
+                const auto copy = CopyOfCatalogue(local);
+                if (newer || !copy || copy->version != version->version)
+                    (void)Refresh(*db, local, Deadline());
+                bool plantFailed = false;
+                const auto forwarded = Forward(*db, local, plantFailed);
+                // Rows held back by data.mdb itself (another program's lock) are tried
+                // again soon; a plant that refused them, at the next retry.
+                if (forwarded) lookAgain = std::chrono::milliseconds(0);
+                else if (!plantFailed) lookAgain = std::chrono::seconds(1);
             }
         }
         lock.lock();

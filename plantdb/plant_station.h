@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <vector>
 
 #include "base/failure.h"
 #include "plantdb/pg_connection.h"
@@ -57,9 +59,13 @@ public:
     // whether the plant has it.
     bool SendNow(const JournalEntry& job, sqlite3* local);
 
-    // The connection for a command's own questions (history, styles, status), opened
-    // within the bound; a failure names the plant database and why.
-    std::expected<PgConnection*, Failure> Connection();
+    // The connection for a command's own questions (status, styles, init), opened within
+    // the bound.
+    std::expected<PgConnection*, PgError> Connection();
+    // The plant's history, and one station's job with its stream, within the bound.
+    std::expected<std::vector<JournalEntry>, PgError> History(const JournalQuery& query);
+    std::expected<std::vector<JournalEntry>, PgError> Job(const std::string& station, std::int64_t id);
+
     PgClock::time_point Deadline() const { return PgClock::now() + timeout_; }
     const std::string& station() const { return station_; }
     const std::string& conninfo() const { return conninfo_; }
@@ -67,15 +73,23 @@ public:
     // Whether the plant answered the last time it was asked.
     bool answering() const;
     // The failure of a plant-side question, as the operator reads it.
-    Failure Problem(const PgError& error) const;
+    Failure Problem(const PgError& error, std::string_view needs = "") const;
     // The plant stopped answering (told once, with the copy's time from `local`), or
     // answers again (told once).
     void MarkDown(const PgError& error, sqlite3* local);
     void MarkUp();
 
 private:
-    std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local);
-    std::expected<void, Failure> Refresh(PgConnection& db, sqlite3* local, std::int64_t version);
+    // The plant answered but would not take the rows (a login without the right): told
+    // once, and once when it takes them again.
+    void Refused(const PgError& error, bool refused);
+    void Failed(const PgError& error, sqlite3* local);
+    template <class Query>
+    auto Ask(std::optional<PgConnection>& conn, PgClock::time_point deadline, Query query)
+        -> std::invoke_result_t<Query, PgConnection&>;
+    std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local, bool& plantFailed);
+    std::expected<void, Failure> Refresh(PgConnection& db, sqlite3* local, PgClock::time_point deadline);
+    bool stopping() const;
     void Run();
 
     std::string conninfo_;
@@ -89,6 +103,8 @@ private:
 
     mutable std::mutex mutex_;
     bool down_ = false;
+    bool refusing_ = false;
+    int batch_ = 200;
     std::optional<std::int64_t> newerCatalogue_;
     std::condition_variable wake_;
     bool woken_ = false;

@@ -53,9 +53,14 @@ std::expected<void, Failure> ReplaceCatalogueCopy(sqlite3* db, const std::filesy
                                                   const CatalogueCopy& copy, const std::vector<StyleRow>& styles) {
     auto id = StationId(db, databaseFile);
     if (!id) return std::unexpected(id.error());
+    const bool first = !CopyOfCatalogue(db);
     Transaction transaction(db);
-    if (!transaction.ok() || !Exec(db, "DELETE FROM PrintStyle"))
+    if (!transaction.ok()) return std::unexpected(CopyFailure(databaseFile, db));
+    // The station's own styles, as they were before the plant's first replaced them, are
+    // kept for plant push: joining a plant loses none.
+    if (first && !Exec(db, "CREATE TABLE IF NOT EXISTS StationStyles AS SELECT Style, PrintStyle FROM PrintStyle"))
         return std::unexpected(CopyFailure(databaseFile, db));
+    if (!Exec(db, "DELETE FROM PrintStyle")) return std::unexpected(CopyFailure(databaseFile, db));
     Statement insert(db, "INSERT INTO PrintStyle (Style, PrintStyle) VALUES (?1, ?2)");
     if (!insert.ok()) return std::unexpected(CopyFailure(databaseFile, db));
     for (const StyleRow& row : styles) {
@@ -88,6 +93,23 @@ std::expected<std::string, Failure> StationId(sqlite3* db, const std::filesystem
     if (sqlite3_step(insert.get()) != SQLITE_DONE || !transaction.Commit())
         return std::unexpected(DatabaseFailure(databaseFile, db, "be written"));
     return id;
+}
+
+std::expected<std::vector<StyleRow>, Failure> OwnStyles(sqlite3* db, const std::filesystem::path& databaseFile) {
+    Statement kept(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'StationStyles'");
+    const bool saved = kept.ok() && sqlite3_step(kept.get()) == SQLITE_ROW;
+    if (!saved) return ListPrintStyles(databaseFile);
+    Statement query(db, "SELECT Style, PrintStyle FROM StationStyles ORDER BY Style COLLATE NOCASE, rowid");
+    if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
+    std::vector<StyleRow> rows;
+    int rc;
+    while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
+        StyleRow row{ColumnText(query.get(), 0), std::nullopt};
+        if (sqlite3_column_type(query.get(), 1) != SQLITE_NULL) row.code = ColumnText(query.get(), 1);
+        rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
+    return rows;
 }
 
 }  // namespace tarnwick

@@ -28,6 +28,10 @@ std::optional<CatalogueCopy> CopyOfCatalogue(sqlite3* db);
 std::expected<void, Failure> ReplaceCatalogueCopy(sqlite3* db, const std::filesystem::path& databaseFile,
                                                   const CatalogueCopy& copy, const std::vector<StyleRow>& styles);
 
+// The station's own styles for plant push: as they were before the plant's catalogue
+// first replaced them, else the style table as it is.
+std::expected<std::vector<StyleRow>, Failure> OwnStyles(sqlite3* db, const std::filesystem::path& databaseFile);
+
 // The station's id in the plant database: made once, at random, and kept in data.mdb,
 // so that its job ids stay its own whatever the station is called.
 std::expected<std::string, Failure> StationId(sqlite3* db, const std::filesystem::path& databaseFile);

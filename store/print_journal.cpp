@@ -255,6 +255,8 @@ std::expected<sqlite3*, Failure> PrintJournal::Connect() {
     if (owned_ && db_ != nullptr && IdentityOf(file_) != identity_) {
         sqlite3_close_v2(db_);
         db_ = nullptr;
+        // The file now in place may be an older one, without the newer columns.
+        columnsChecked_ = false;
     }
     if (db_ != nullptr) return db_;
     auto opened = OpenIdentifiedDatabase(file_, false, identity_);
@@ -582,9 +584,13 @@ std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem
     const int days = JournalDays(db);
     if (days == 0) return 0;
     const std::string cutoff = JournalTime(now - std::chrono::days(days));
+    // A job still waiting to go to the plant database stays until it has gone.
+    const std::string expired = HasTable(db, "PlantOutbox")
+                                    ? "Time < ?1 AND ID NOT IN (SELECT JobID FROM PlantOutbox)"
+                                    : "Time < ?1";
     // Most starts find nothing to remove, and then take no write lock at all.
     {
-        Statement any(db, "SELECT 1 FROM PrintJournal WHERE Time < ?1 LIMIT 1");
+        Statement any(db, "SELECT 1 FROM PrintJournal WHERE " + expired + " LIMIT 1");
         if (!any.ok()) return failure();
         BindText(any.get(), 1, cutoff);
         const int rc = sqlite3_step(any.get());
@@ -593,7 +599,8 @@ std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem
     }
     Transaction transaction(db);
     if (!transaction.ok()) return failure();
-    Statement remove(db, "DELETE FROM PrintJournal WHERE ID IN (SELECT ID FROM PrintJournal WHERE Time < ?1 LIMIT ?2)");
+    Statement remove(db, "DELETE FROM PrintJournal WHERE ID IN (SELECT ID FROM PrintJournal WHERE " + expired +
+                             " LIMIT ?2)");
     if (!remove.ok()) return failure();
     BindText(remove.get(), 1, cutoff);
     sqlite3_bind_int(remove.get(), 2, batch);

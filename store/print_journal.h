@@ -44,6 +44,7 @@ struct JournalEntry {
     std::optional<std::string> stream;  // the exact bytes; none when nothing was composed
     std::optional<std::int64_t> reprintOf;
     std::string reprintOfStation;    // the station whose job reprintOf is; empty for this station's
+    std::string stationId;           // the plant's history only: the station's id there
 };
 
 inline constexpr int kDefaultJournalDays = 180;

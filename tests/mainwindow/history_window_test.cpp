@@ -424,7 +424,7 @@ TEST(HistoryWindow, PlantHistoryShowsEveryStationAndReprintsAnothersJob) {
     other.route = "device";
     other.printer = "/dev/usb/lp9";
     other.outcome = "sent";
-    other.stream = std::string("\x1B" "A label of Line9 \x1B" "Q3\x1B" "Z", 26);
+    other.stream = std::string("\x1B" "A label of Line9 \x1B" "Q3\x1B" "Z");
     ASSERT_TRUE(ForwardJobs(*db, "line9-id", "Line9", {other}, deadline()).has_value());
 
     Window w("PlantDatabase,\"" + plantDb.conninfo() + "\"\r\nStation,Line1\r\n");

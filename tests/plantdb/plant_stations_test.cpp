@@ -239,6 +239,13 @@ TEST(PlantStations, RowsSentAgainAreKeptOnce) {
             << cases[i].forwarded.front() << " then " << cases[i].forwarded.back();
     }
 
+    // A data.mdb restored from a copy gives job 1 again, to a later job: both are kept.
+    JournalEntry again = Job(1, "sent");
+    again.time = "2026-12-09T07:00:00.000Z";
+    ASSERT_TRUE(ForwardJobs(*db, "station-id-1", "DIRECT", {again}, PgClock::now() + 10s).has_value());
+    EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT count(*) FROM print_journal WHERE station_job = 1"),
+              std::vector<std::string>{"2"});
+
     // A station on its own moves over, then sends everything again twice over.
     const Station other("OTHER", plantDb.conninfo()), s("S", "");
     ASSERT_EQ(other.Run({"styles", "set", "1234", "calh022"}).status, 0);
@@ -251,7 +258,9 @@ TEST(PlantStations, RowsSentAgainAreKeptOnce) {
     const std::string pushed[] = {
         "Styles: 1 added to the plant's catalogue, 1 there already.\n"
         "  1234: the plant's code calh022 stays; this station had calh020\n" + journal,
-        "Styles: 0 added to the plant's catalogue, 2 there already.\n" + journal,
+        // The station's own styles are kept from before the plant's first copy replaced them.
+        "Styles: 0 added to the plant's catalogue, 2 there already.\n"
+        "  1234: the plant's code calh022 stays; this station had calh020\n" + journal,
         "",  // the queue as a kill before the station's mark leaves it, then plant sync
     };
     for (const std::string& out : pushed) {
