@@ -39,7 +39,7 @@ dpkg-deb -x "$deb" "$root" || exit 1
 dpkg-deb -e "$deb" "$work/control" || exit 1
 
 # Depends comes from the binaries, and names the libraries they load when needed.
-for library in libcups2 libzip4 libqt6widgets6 libsqlite3 qt6-qpa-plugins; do
+for library in libcups2 libzip4 libpq5 libqt6widgets6 libsqlite3 qt6-qpa-plugins; do
     grep -Eq "^Depends:.*\b$library\b" "$work/control/control" ||
         fail "Depends lacks $library, which the programs load: $(grep '^Depends' "$work/control/control")"
 done
@@ -58,8 +58,8 @@ lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.log" 2>&1 |
 
 cli=$root/usr/bin/tarnwick-cli
 "$cli" --help >"$work/help" || fail "tarnwick-cli --help from the package"
-if ldd "$cli" | grep -E 'libQt|libzint|libX|libxcb'; then
-    fail "tarnwick-cli loads a GUI library"
+if ldd "$cli" | grep -E 'libQt|libzint|libX|libxcb|libpq'; then
+    fail "tarnwick-cli loads a GUI library, or libpq, at every start"
 fi
 
 # The manual page, as man shows it, holds every command of --help with its full help.
