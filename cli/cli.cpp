@@ -76,12 +76,13 @@ PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
         plant.shared != nullptr, std::move(sendOn));
 }
 
-void AfterLabels(Plant& plant, CliContext& ctx) {
+void AfterLabels(Plant& plant, CliContext& ctx, bool printed) {
     ctx.out.flush();
     ctx.err.flush();
     // A plant found down during this command is not asked again: the rows wait for the next.
     if (auto* station = dynamic_cast<PlantStation*>(plant.shared.get()); station != nullptr && station->answering())
         (void)station->CatchUp(plant.db.handle());
+    if (!printed) return;
     // A hundred jobs a command: far more than a command adds, and a long backlog never makes
     // one command much slower. A journal that cannot be pruned now is pruned later.
     (void)PruneJournalBatch(plant.db.handle(), plant.databaseFile(), std::chrono::system_clock::now(), 100);

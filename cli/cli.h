@@ -65,20 +65,23 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx);
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx);
 
 // Once the command's labels are out and recorded, and what it had to say is written out:
-// the rows sent on to the plant database (within its bound), then a batch of the jobs
-// past the retention removed.
-void AfterLabels(Plant& plant, CliContext& ctx);
-// AfterLabels when a printing command ends, whichever way: a refused label's row goes on too.
+// the rows sent on to the plant database (within its bound), then, after a command that
+// printed, a batch of the jobs past the retention removed.
+void AfterLabels(Plant& plant, CliContext& ctx, bool printed);
+// AfterLabels when a printing command ends, whichever way: a refused label's row goes on
+// to the plant too.
 class AfterLabelsOnExit {
 public:
     AfterLabelsOnExit(Plant& plant, CliContext& ctx) : plant_(plant), ctx_(ctx) {}
     AfterLabelsOnExit(const AfterLabelsOnExit&) = delete;
     AfterLabelsOnExit& operator=(const AfterLabelsOnExit&) = delete;
-    ~AfterLabelsOnExit() { AfterLabels(plant_, ctx_); }
+    ~AfterLabelsOnExit() { AfterLabels(plant_, ctx_, printed_); }
+    void Printed() { printed_ = true; }
 
 private:
     Plant& plant_;
     CliContext& ctx_;
+    bool printed_ = false;
 };
 
 // The plant database that the folder's config.txt names, for commands that need no

@@ -60,7 +60,7 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     const OutputRoute route = PlantRoute(*plant);
     RoutedOutput printer([&route] { return route; });
     PrintJournal journal = CommandJournal(*plant, ctx);
-    const AfterLabelsOnExit after(*plant, ctx);
+    AfterLabelsOnExit after(*plant, ctx);
     LabelJob job;
     const auto printed = PrintAndRecord(*plant, TypedControls(args), job, {"cli", std::nullopt}, printer, journal);
     if (!printed) return Refuse(ctx, printed.error());
@@ -70,6 +70,7 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
     else ctx.out << "device " << route.device.string();
     if (!printed->note.empty()) ctx.out << ". " << printed->note;
     ctx.out << '\n';
+    after.Printed();
     return kOk;
 }
 

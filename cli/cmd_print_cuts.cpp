@@ -82,7 +82,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     const std::filesystem::path file = args.positionals.at(0);
     if (auto usable = CheckCutSheetPath(file); !usable) return Refuse(ctx, usable.error());
     CutPrinter printer{args, ctx, *plant, file.string()};
-    const AfterLabelsOnExit after(*plant, ctx);
+    AfterLabelsOnExit after(*plant, ctx);
     const std::string& extraQty = plant->config.ExtraQty;
 
     if (!all) {
@@ -92,6 +92,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         const auto printed = printer.Print(**cut);
         if (!printed) return Refuse(ctx, printed.error());
         printer.Report(**cut, *printed);
+        after.Printed();
         return kOk;
     }
 
@@ -114,6 +115,7 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         }
         printer.Report(*cut, *printed);
     }
+    after.Printed();
     return kOk;
 }
 

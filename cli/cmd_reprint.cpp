@@ -69,7 +69,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     const OutputRoute route = PlantRoute(*plant);
     RoutedOutput printer([&route] { return route; });
     PrintJournal journal = CommandJournal(*plant, ctx);
-    const AfterLabelsOnExit after(*plant, ctx);
+    AfterLabelsOnExit after(*plant, ctx);
     const std::string other = args.GetOr("--station", "");
     auto* station = dynamic_cast<PlantStation*>(plant->shared.get());
     std::expected<Reprint, Failure> reprint = std::unexpected(Failure{});
@@ -88,6 +88,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
             << "), quantity " << reprint->quantity << ", on ";
     if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
     else ctx.out << "device " << route.device.string() << "\n";
+    after.Printed();
     return kOk;
 }
 
