@@ -1,6 +1,6 @@
-#include <algorithm>
 #include <set>
 
+#include "base/ascii_case.h"
 #include "cli/cli.h"
 #include "plantdb/plant_database.h"
 #include "plantdb/plant_station.h"
@@ -36,12 +36,6 @@ const char kHelp[] =
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-               return lower(x) == lower(y);
-           });
-}
 
 // The station of a loaded plant; refused when config.txt names no plant database.
 std::expected<PlantStation*, Failure> StationOf(Plant& plant) {
@@ -122,7 +116,7 @@ int Push(Plant& plant, PlantStation& station, CliContext& ctx) {
     std::set<std::string> told;
     for (const StyleRow& row : *local) {
         for (const StyleRow& plantRow : before->styles) {
-            if (!EqualsIgnoringAsciiCase(plantRow.style, row.style) || told.contains(plantRow.style)) continue;
+            if (AsciiLower(plantRow.style) != AsciiLower(row.style) || told.contains(plantRow.style)) continue;
             told.insert(plantRow.style);
             if (plantRow.code.value_or("") != row.code.value_or(""))
                 ctx.out << "  " << row.style << ": the plant's code " << plantRow.code.value_or("(empty)")

@@ -1,5 +1,6 @@
 #include "plantdb/plant_database.h"
 
+#include "base/ascii_case.h"
 #include "base/printable_text.h"
 
 namespace tarnwick {
@@ -7,11 +8,7 @@ namespace {
 
 // Styles match ignoring ASCII case, as in data.mdb; the key is made here so that the
 // server's locale cannot fold other letters.
-std::string StyleKey(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
+std::string StyleKey(std::string text) { return AsciiLower(std::move(text)); }
 
 // Above every text that starts with the prefix, in the keys' byte order: U+10FFFF.
 std::string PrefixEnd(const std::string& prefix) { return prefix + "\xF4\x8F\xBF\xBF"; }

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/ascii_case.h"
 #include "base/numbers.h"
 #include "base/windows1252.h"
 #include "store/sqlite_file.h"
@@ -75,12 +76,6 @@ constexpr int kLongestPlantTimeout = 60;
 bool IsNamedPair(std::string_view label) {
     return label == kTimeoutLabel || label == kDeviceLabel || label == kPlantDatabaseLabel ||
            label == kStationLabel || label == kPlantTimeoutLabel;
-}
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 // Notepad's "Unicode" and "Unicode big endian": UTF-16 after its byte-order mark.
@@ -182,7 +177,7 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
     // below the settings are never read.
     std::map<std::string, const Field*> named;
     for (std::size_t i = 11; i + 1 < fields.size(); i += 2) {
-        const std::string label = Lower(fields[i].text);
+        const std::string label = AsciiLower(fields[i].text);
         if (!IsNamedPair(label)) {
             if (i == 11) {
                 config.ParallelPort = fields[12].text;

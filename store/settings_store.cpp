@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/ascii_case.h"
 #include "base/numbers.h"
 #include "store/sqlite_file.h"
 
@@ -62,8 +63,7 @@ std::expected<bool, std::string> ToBool(sqlite3_stmt* stmt, int column) {
         return sqlite3_column_double(stmt, column) != 0;
     default: {
         std::string text = ColumnText(stmt, column);
-        std::string lower;
-        for (char c : text) lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+        const std::string lower = AsciiLower(text);
         if (lower == "true") return true;
         if (lower == "false") return false;
         if (IsWholeNumberText(text)) return LeadingNumber(text) != 0;

@@ -8,16 +8,11 @@
 #include <cstring>
 #include <optional>
 
+#include "base/ascii_case.h"
 #include "base/windows1252.h"
 
 namespace tarnwick {
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
 
 std::string Trimmed(std::string_view text) {
     std::size_t first = 0, last = text.size();
@@ -103,7 +98,7 @@ std::optional<Failure> PickNamedColumns(std::vector<Line>& lines, const std::str
     std::optional<std::size_t> style, code;
     const std::vector<std::string>& heading = lines.front().fields;
     for (std::size_t i = 0; i < heading.size(); ++i) {
-        const std::string name = Lower(heading[i]);
+        const std::string name = AsciiLower(heading[i]);
         if (name == "style" && !style) style = i;
         else if ((name == "printstyle" || name == "code") && !code) code = i;
     }
@@ -170,8 +165,8 @@ std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view by
         std::vector<std::string> fields = line.fields;
         // Spreadsheets often save empty trailing columns.
         while (fields.size() > 2 && fields.back().empty()) fields.pop_back();
-        if (i == 0 && fields.size() == 2 && Lower(fields[0]) == "style" &&
-            (Lower(fields[1]) == "printstyle" || Lower(fields[1]) == "code"))
+        if (i == 0 && fields.size() == 2 && AsciiLower(fields[0]) == "style" &&
+            (AsciiLower(fields[1]) == "printstyle" || AsciiLower(fields[1]) == "code"))
             continue;
         if (fields.size() != 2)
             return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(line.number) + " has " +
