@@ -96,20 +96,7 @@ std::expected<std::string, Failure> StationId(sqlite3* db, const std::filesystem
 }
 
 std::expected<std::vector<StyleRow>, Failure> OwnStyles(sqlite3* db, const std::filesystem::path& databaseFile) {
-    Statement kept(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'StationStyles'");
-    const bool saved = kept.ok() && sqlite3_step(kept.get()) == SQLITE_ROW;
-    if (!saved) return ListPrintStyles(databaseFile);
-    Statement query(db, "SELECT Style, PrintStyle FROM StationStyles ORDER BY Style COLLATE NOCASE, rowid");
-    if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
-    std::vector<StyleRow> rows;
-    int rc;
-    while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
-        StyleRow row{ColumnText(query.get(), 0), std::nullopt};
-        if (sqlite3_column_type(query.get(), 1) != SQLITE_NULL) row.code = ColumnText(query.get(), 1);
-        rows.push_back(std::move(row));
-    }
-    if (rc != SQLITE_DONE) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
-    return rows;
+    return ListStyleTable(db, databaseFile, HasTable(db, "StationStyles") ? "StationStyles" : "PrintStyle");
 }
 
 }  // namespace tarnwick

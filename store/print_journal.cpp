@@ -97,13 +97,6 @@ std::string Columns(sqlite3* db) {
     return HasColumn(db, "PrintJournal", "ReprintOfStation") ? kColumns : kOldColumns;
 }
 
-bool HasTable(sqlite3* db, const char* name) {
-    Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
-    if (!query.ok()) return false;
-    BindText(query.get(), 1, name);
-    return sqlite3_step(query.get()) == SQLITE_ROW;
-}
-
 // Whether rows other than `id` wait to go to the plant.
 bool OthersQueued(sqlite3* db, std::int64_t id) {
     if (!HasTable(db, "PlantOutbox")) return false;
@@ -127,10 +120,7 @@ bool QueueForPlant(sqlite3* db, std::int64_t id) {
     return sqlite3_step(insert.get()) == SQLITE_DONE;
 }
 
-bool HasJournal(sqlite3* db) {
-    Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'PrintJournal'");
-    return query.ok() && sqlite3_step(query.get()) == SQLITE_ROW;
-}
+bool HasJournal(sqlite3* db) { return HasTable(db, "PrintJournal"); }
 
 std::string Station() {
     std::array<char, HOST_NAME_MAX + 1> name{};

@@ -88,8 +88,14 @@ std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesys
     auto opened = OpenExistingDatabase(databaseFile, true);
     if (!opened) return std::unexpected(opened.error());
     Connection db(*opened);
-    Statement query(db.get(), "SELECT Style, PrintStyle FROM PrintStyle ORDER BY Style COLLATE NOCASE, rowid");
-    if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db.get(), "be read"));
+    return ListStyleTable(db.get(), databaseFile, "PrintStyle");
+}
+
+std::expected<std::vector<StyleRow>, Failure> ListStyleTable(sqlite3* db, const std::filesystem::path& databaseFile,
+                                                             std::string_view table) {
+    Statement query(db, "SELECT Style, PrintStyle FROM " + std::string(table) +
+                            " ORDER BY Style COLLATE NOCASE, rowid");
+    if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
     std::vector<StyleRow> rows;
     int rc;
     while ((rc = sqlite3_step(query.get())) == SQLITE_ROW) {
@@ -97,7 +103,7 @@ std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesys
         if (sqlite3_column_type(query.get(), 1) != SQLITE_NULL) row.code = ColumnText(query.get(), 1);
         rows.push_back(std::move(row));
     }
-    if (rc != SQLITE_DONE) return std::unexpected(DatabaseFailure(databaseFile, db.get(), "be read"));
+    if (rc != SQLITE_DONE) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
     return rows;
 }
 

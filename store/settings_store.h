@@ -80,6 +80,10 @@ struct StyleRow {
     std::optional<std::string> code;
 };
 std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesystem::path& databaseFile);
+// The rows of a table of PrintStyle's two columns (PrintStyle, or a saved copy of it), as
+// ListPrintStyles gives them.
+std::expected<std::vector<StyleRow>, Failure> ListStyleTable(sqlite3* db, const std::filesystem::path& databaseFile,
+                                                             std::string_view table);
 // Adds or changes a style's code; returns true when a row was added, false when changed.
 std::expected<bool, Failure> SetPrintStyle(const std::filesystem::path& databaseFile, const std::string& style,
                                            const std::string& code);

@@ -249,4 +249,11 @@ Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::str
     return StartUpFailure(std::move(text));
 }
 
+bool HasTable(sqlite3* db, std::string_view name) {
+    Statement query(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    if (!query.ok()) return false;
+    BindText(query.get(), 1, name);
+    return sqlite3_step(query.get()) == SQLITE_ROW;
+}
+
 }  // namespace tarnwick

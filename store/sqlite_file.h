@@ -95,6 +95,9 @@ void BindText(sqlite3_stmt* stmt, int index, std::string_view text);
 // The text of a column, NULL as "", undecodable bytes read as Windows-1252.
 std::string ColumnText(sqlite3_stmt* stmt, int column);
 
+// Whether the database holds a table of that name.
+bool HasTable(sqlite3* db, std::string_view name);
+
 // Runs SQL without results; false (with the error in db) on failure.
 bool Exec(sqlite3* db, const char* sql);
 
