@@ -263,23 +263,27 @@ bool PlantStation::SendNow(const JournalEntry& job, sqlite3* local) {
     return sent.has_value();
 }
 
-std::expected<std::int64_t, Failure> PlantStation::CatchUp(sqlite3* local) {
+std::expected<void, Failure> PlantStation::Freshen(std::optional<PgConnection>& conn, sqlite3* local, bool force) {
     const auto deadline = Deadline();
+    const auto version = Ask(conn, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
+    if (!version) {
+        MarkDown(version.error(), local);
+        return std::unexpected(Problem(version.error()));
+    }
+    MarkUp();
+    const auto copy = CopyOfCatalogue(local);
+    // A copy that cannot be written now is taken again next time; the rows go on regardless.
+    if (force || !copy || copy->version != version->version) {
+        if (auto refreshed = Refresh(*conn, local, deadline); !refreshed && notice_ && !thread_.joinable())
+            notice_(refreshed.error());
+    }
+    return {};
+}
+
+std::expected<std::int64_t, Failure> PlantStation::CatchUp(sqlite3* local) {
     // A label of this command asked already, and its lookup brought the copy up to date.
     if (!seenVersion_ || !lookup_ || !lookup_->open()) {
-        const auto version =
-            Ask(lookup_, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
-        if (!version) {
-            MarkDown(version.error(), local);
-            return std::unexpected(Problem(version.error()));
-        }
-        MarkUp();
-        seenVersion_ = version->version;
-        const auto copy = CopyOfCatalogue(local);
-        if (!copy || copy->version != version->version) {
-            if (auto refreshed = Refresh(*lookup_, local, deadline); !refreshed)
-                return std::unexpected(refreshed.error());
-        }
+        if (auto fresh = Freshen(lookup_, local, false); !fresh) return std::unexpected(fresh.error());
     }
     bool plantFailed = false;
     return Forward(*lookup_, local, plantFailed);
@@ -319,16 +323,7 @@ void PlantStation::Run() {
             if (opened) local = *opened;
         }
         if (local != nullptr) {
-            const auto deadline = Deadline();
-            const auto version =
-                Ask(db, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
-            if (!version) {
-                MarkDown(version.error(), local);
-            } else {
-                MarkUp();
-                const auto copy = CopyOfCatalogue(local);
-                if (newer || !copy || copy->version != version->version)
-                    (void)Refresh(*db, local, Deadline());
+            if (Freshen(db, local, newer.has_value())) {
                 bool plantFailed = false;
                 const auto forwarded = Forward(*db, local, plantFailed);
                 // Rows held back by data.mdb itself (another program's lock) are tried

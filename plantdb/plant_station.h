@@ -89,6 +89,9 @@ private:
         -> std::invoke_result_t<Query, PgConnection&>;
     std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local, bool& plantFailed);
     std::expected<void, Failure> Refresh(PgConnection& db, sqlite3* local, PgClock::time_point deadline);
+    // Asks the plant for its catalogue's version (an outage is told and is the failure) and
+    // takes the copy again when it differs, or with `force`.
+    std::expected<void, Failure> Freshen(std::optional<PgConnection>& conn, sqlite3* local, bool force);
     bool stopping() const;
     void Run();
 

@@ -80,11 +80,12 @@ public:
 // and commands open on the same data.mdb, and so is the journal being kept again.
 class PrintJournal final : public JobRecorder {
 public:
+    // With forward set each row and outcome is also queued, in the same transaction, for
+    // the plant database (a station that names one).
     explicit PrintJournal(std::filesystem::path databaseFile, JournalNotice notice = {}, bool forward = false);
     // Writes through a connection the caller keeps open (a command's settings handle),
     // which spares a one-shot command a second open and schema read of data.mdb.
-    // With forward set each row and outcome is also queued for the plant database. A
-    // one-shot command may give sendOn, which hands a finished row (with its outcome) to
+    // forward as above. A one-shot command may give sendOn, which hands a finished row (with its outcome) to
     // the plant at once and says whether the plant has it: the row then leaves the queue
     // in the outcome's own commit, which spares data.mdb a third write for each label.
     using SendOn = std::function<bool(const JournalEntry&)>;
@@ -106,10 +107,6 @@ public:
     // Removes the jobs older than the retention, a short transaction at a time (see
     // PruneJournal); false when there is nothing (more) to remove or it failed.
     bool PruneBatch(std::chrono::system_clock::time_point now);
-
-    // Whether each row and outcome is also queued, in the same transaction, for the
-    // plant database (a station that names one).
-    void ForwardToPlant(bool forward) { forward_ = forward; }
 
     const std::filesystem::path& file() const { return file_; }
 

@@ -56,14 +56,7 @@ struct CliPlant {
         options.insert(options.begin(), "history");
         const CliRun run = Run(options);
         EXPECT_EQ(run.status, 0) << run.err;
-        std::vector<std::vector<std::string>> lines;
-        std::istringstream out(run.out);
-        for (std::string line; std::getline(out, line);) {
-            std::istringstream fields(line + '\t');
-            lines.emplace_back();
-            for (std::string field; std::getline(fields, field, '\t');) lines.back().push_back(field);
-        }
-        return lines;
+        return testing::TabFields(run.out);
     }
     TempPlant plant;
 };

@@ -73,14 +73,7 @@ struct Station {
         options.insert(options.begin(), "history");
         const CliRun run = Run(options);
         EXPECT_EQ(run.status, 0) << run.err;
-        std::vector<std::vector<std::string>> lines;
-        std::istringstream out(run.out);
-        for (std::string line; std::getline(out, line);) {
-            std::istringstream fields(line + '\t');
-            lines.emplace_back();
-            for (std::string field; std::getline(fields, field, '\t');) lines.back().push_back(field);
-        }
-        return lines;
+        return testing::TabFields(run.out);
     }
     std::string Device() const { return testing::ReadAll(dir / "labels.prn"); }
     std::string Local(const std::string& sql) const { return testing::QueryTyped(dir / "data.mdb", sql); }

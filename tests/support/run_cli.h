@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,18 @@ inline std::string ShellQuoted(const std::string& text) {
     std::string quoted = "'";
     for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
+}
+
+// A tab-separated listing's lines, each split at its tabs.
+inline std::vector<std::vector<std::string>> TabFields(const std::string& text) {
+    std::vector<std::vector<std::string>> lines;
+    std::istringstream out(text);
+    for (std::string line; std::getline(out, line);) {
+        std::istringstream fields(line + '\t');
+        lines.emplace_back();
+        for (std::string field; std::getline(fields, field, '\t');) lines.back().push_back(field);
+    }
+    return lines;
 }
 
 struct CliRun {
