@@ -20,20 +20,31 @@ namespace {
 struct Field {
     std::string text;
     bool quoted = false;
+    int line = 1;            // where the field begins
+    bool startsLine = true;  // nothing but blanks before it on its line
+    bool commaAfter = false;
 };
 
 bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
 // Fields the way sequential text input reads them: commas and line ends
 // separate; a quoted field keeps its commas and leading zeros.
-std::vector<Field> SplitFields(std::string_view text, std::size_t wanted) {
+std::vector<Field> SplitFields(std::string_view text) {
     std::vector<Field> fields;
     std::size_t pos = 0;
+    int line = 1;
     bool afterComma = false;  // a comma promises one more field, even at the end
-    while (fields.size() < wanted) {
+    const auto countLines = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i)
+            if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))) ++line;
+    };
+    for (;;) {
         while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
         if (pos >= text.size() && !afterComma) break;
         Field field;
+        field.line = line;
+        field.startsLine = !afterComma;
+        const std::size_t begin = pos;
         if (pos < text.size() && text[pos] == '"') {
             field.quoted = true;
             const std::size_t close = text.find('"', pos + 1);
@@ -48,16 +59,20 @@ std::vector<Field> SplitFields(std::string_view text, std::size_t wanted) {
             while (end > start && text[end - 1] == ' ') --end;
             field.text = text.substr(start, end - start);
         }
+        countLines(begin, pos);
         afterComma = false;
         if (pos < text.size()) {
             if (text[pos] == ',') {
                 afterComma = true;
+                field.commaAfter = true;
                 ++pos;
             } else if (text[pos] == '\r') {
                 ++pos;
                 if (pos < text.size() && text[pos] == '\n') ++pos;
+                ++line;
             } else {
                 ++pos;
+                ++line;
             }
         }
         fields.push_back(std::move(field));
@@ -70,12 +85,16 @@ constexpr std::string_view kDeviceLabel = "parallelport";
 constexpr std::string_view kPlantDatabaseLabel = "plantdatabase";
 constexpr std::string_view kStationLabel = "station";
 constexpr std::string_view kPlantTimeoutLabel = "planttimeout";
+constexpr std::string_view kServiceListenLabel = "servicelisten";
+constexpr std::string_view kServiceCertificateLabel = "servicecertificate";
+constexpr std::string_view kServiceKeyLabel = "servicekey";
 constexpr int kLongestTimeout = 3600;
 constexpr int kLongestPlantTimeout = 60;
 
 bool IsNamedPair(std::string_view label) {
     return label == kTimeoutLabel || label == kDeviceLabel || label == kPlantDatabaseLabel ||
-           label == kStationLabel || label == kPlantTimeoutLabel;
+           label == kStationLabel || label == kPlantTimeoutLabel || label == kServiceListenLabel ||
+           label == kServiceCertificateLabel || label == kServiceKeyLabel;
 }
 
 // Notepad's "Unicode" and "Unicode big endian": UTF-16 after its byte-order mark.
@@ -157,7 +176,7 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
             ") on line " + std::to_string(control->line) +
             ", so it is not a plain text file. Replace it with the plant's config.txt, or save it again as text "
             "(ANSI, UTF-8 or Unicode), then try again."));
-    const std::vector<Field> fields = SplitFields(text, 11 + 2 * 16);
+    const std::vector<Field> fields = SplitFields(text);
     if (fields.size() < 11)
         return std::unexpected(StartUpFailure(
             "The settings file \"" + fileName + "\" holds " + std::to_string(fields.size()) +
@@ -171,11 +190,21 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
     config.SpareValue = fields[6].text;
     config.BaseH = BaseHValue(fields[8]);
     config.BaseV = fields[10].text;
-    // Named pairs after the eleven fields, in any order. The first is the device whatever
-    // its label, as files before the named pairs have it, unless it carries a name of its
-    // own; after it, reading stops at the first line that is no pair of ours, so notes
-    // below the settings are never read.
-    std::map<std::string, const Field*> named;
+    // Named pairs after the eleven fields. The run of pairs right after them is read as
+    // the old files have it: its first pair is the device whatever its label, unless it
+    // carries a name of ours. Past that run, a line that begins with one of our names is
+    // read wherever it stands, so a pair appended below the notes counts; a note that
+    // only mentions a name does not.
+    std::map<std::string, std::size_t> named;  // label, index of its field
+    const auto take = [&](std::size_t i) -> std::optional<Failure> {
+        const std::string label = AsciiLower(fields[i].text);
+        const auto [found, added] = named.emplace(label, i);
+        if (!added && found->second != i)
+            return StartUpFailure("The settings file \"" + fileName + "\" gives " + fields[i].text +
+                                  " twice, on lines " + std::to_string(fields[found->second].line) + " and " +
+                                  std::to_string(fields[i].line) + ". Keep one of them, then try again.");
+        return std::nullopt;
+    };
     for (std::size_t i = 11; i + 1 < fields.size(); i += 2) {
         const std::string label = AsciiLower(fields[i].text);
         if (!IsNamedPair(label)) {
@@ -190,17 +219,36 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
             }
             break;
         }
-        if (!named.emplace(label, &fields[i + 1]).second)
-            return std::unexpected(StartUpFailure("The settings file \"" + fileName + "\" gives " +
-                                                  fields[i].text + " twice. Keep one of them, then try again."));
+        if (auto twice = take(i)) return std::unexpected(*twice);
     }
-    if (const auto device = named.find(std::string(kDeviceLabel)); device != named.end())
-        config.ParallelPort = device->second->text;
+    for (std::size_t i = 11; i + 1 < fields.size(); ++i) {
+        if (!fields[i].startsLine || !fields[i].commaAfter || fields[i].quoted) continue;
+        if (!IsNamedPair(AsciiLower(fields[i].text))) continue;
+        if (auto twice = take(i)) return std::unexpected(*twice);
+    }
+    // An unquoted comma cuts a connection string short, and what follows it on the line
+    // would be taken for the next pair.
+    if (const auto plant = named.find(std::string(kPlantDatabaseLabel)); plant != named.end()) {
+        const std::size_t value = plant->second + 1;
+        if (fields[value].commaAfter && value + 1 < fields.size() &&
+            !IsNamedPair(AsciiLower(fields[value + 1].text)))
+            return std::unexpected(StartUpFailure(
+                "The settings file \"" + fileName + "\" gives PlantDatabase on line " +
+                std::to_string(fields[value].line) + " with a comma outside double quotes, which cuts the "
+                "connection string after \"" + fields[value].text +
+                "\". Put the whole connection string in double quotes, for example "
+                "PlantDatabase,\"host=db1,db2 dbname=plant\", then try again."));
+    }
+    const auto valueOf = [&](std::string_view label) -> const Field* {
+        const auto found = named.find(std::string(label));
+        return found == named.end() ? nullptr : &fields[found->second + 1];
+    };
+    if (const Field* device = valueOf(kDeviceLabel)) config.ParallelPort = device->text;
     const auto seconds = [&](std::string_view label, std::string_view name, int longest,
                              std::chrono::seconds& into) -> std::optional<Failure> {
-        const auto found = named.find(std::string(label));
-        if (found == named.end()) return std::nullopt;
-        const std::string& value = found->second->text;
+        const Field* found = valueOf(label);
+        if (!found) return std::nullopt;
+        const std::string& value = found->text;
         const double n = IsWholeNumberText(value) ? LeadingNumber(value) : 0;
         if (n < 1 || n > longest || n != static_cast<int>(n))
             return StartUpFailure("The settings file \"" + fileName + "\" gives " + std::string(name) + " as \"" +
@@ -213,10 +261,12 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
         return std::unexpected(*bad);
     if (auto bad = seconds(kPlantTimeoutLabel, "PlantTimeout", kLongestPlantTimeout, config.PlantTimeout))
         return std::unexpected(*bad);
-    if (const auto plant = named.find(std::string(kPlantDatabaseLabel)); plant != named.end())
-        config.PlantDatabase = plant->second->text;
-    if (const auto station = named.find(std::string(kStationLabel)); station != named.end()) {
-        config.Station = station->second->text;
+    if (const Field* plant = valueOf(kPlantDatabaseLabel)) config.PlantDatabase = plant->text;
+    if (const Field* listen = valueOf(kServiceListenLabel)) config.ServiceListen = listen->text;
+    if (const Field* certificate = valueOf(kServiceCertificateLabel)) config.ServiceCertificate = certificate->text;
+    if (const Field* key = valueOf(kServiceKeyLabel)) config.ServiceKey = key->text;
+    if (const Field* station = valueOf(kStationLabel)) {
+        config.Station = station->text;
         if (config.Station.empty())
             return std::unexpected(StartUpFailure("The settings file \"" + fileName +
                                                   "\" gives an empty Station. Name the station (for example "

@@ -31,6 +31,11 @@ struct ConfigValues {
     std::string PlantDatabase;
     std::string Station;
     std::chrono::seconds PlantTimeout{2};
+    // Optional named pairs of the print service: where it listens, and its TLS
+    // certificate and key files.
+    std::string ServiceListen = "127.0.0.1:8631";
+    std::string ServiceCertificate;
+    std::string ServiceKey;
 };
 
 // Parses the bytes of a config.txt: ANSI (Windows-1252), UTF-8, or UTF-8 or UTF-16 with

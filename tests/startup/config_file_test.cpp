@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "support/temp_folder.h"
 
 namespace tarnwick {
@@ -113,19 +117,23 @@ INSTANTIATE_TEST_SUITE_P(
                    "0050", "", 3600},
         ConfigCase{"DeviceTimeoutFirstThenTheDevice", kSixLines + "DeviceTimeout,25\nParallelPort,lp0\n", "2", "3",
                    "x", 50.0, "0050", "lp0", 25},
-        // Notes below the settings are not read as a device or a deadline.
-        ConfigCase{"NotesAfterTheDeadlineAreNoDevice",
-                   kSixLines + "DeviceTimeout,25\n\nSee the manual, page 4\nDeviceTimeout,1\n", "2", "3", "x", 50.0,
-                   "0050", "", 25},
-        ConfigCase{"NotesAfterTheDeviceAreNoDeadline",
+        // A note that only mentions a name is no pair; a pair below the notes is read.
+        ConfigCase{"NotesAreNoDeviceButPairsBelowThemCount",
+                   kSixLines + "DeviceTimeout,25\n\nSee the manual, page 4\nThe DeviceTimeout, in seconds\n"
+                               "ParallelPort,lp0\n",
+                   "2", "3", "x", 50.0, "0050", "lp0", 25},
+        ConfigCase{"PairAppendedAfterNotes",
                    kSixLines + "ParallelPort,lp0\n\nDeviceTimeout means the printer's deadline\nDeviceTimeout,1\n",
-                   "2", "3", "x", 50.0, "0050", "lp0", 10},
+                   "2", "3", "x", 50.0, "0050", "lp0", 1},
         // The plant's pairs in any order, a blank line between them, a connection string
-        // quoted for its comma; the note below them is not read.
+        // quoted for its comma, more of them after a note.
         ConfigCase{"PlantPairsInAnyOrder",
                    kSixLines + "ParallelPort,lp0\n\nstation, Line 3\nPlantTimeout,5\n"
-                               "PlantDatabase,\"host=db1,db2 dbname=plant\"\nCall IT first\nStation,X\n",
+                               "Call IT first, then the plant\nPlantDatabase,\"host=db1,db2 dbname=plant\"\n",
                    "2", "3", "x", 50.0, "0050", "lp0", 10, "host=db1,db2 dbname=plant", "Line 3", 5},
+        ConfigCase{"OneLineFormKeepsItsPairs",
+                   "T,S,2,E,3,X,x,H,1,V,5,ParallelPort,lp0,PlantDatabase,service=p,Station,L3", "2", "3", "x",
+                   1.0, "5", "lp0", 10, "service=p", "L3"},
         ConfigCase{"PlantDatabaseFirstIsNoDevice", kSixLines + "PlantDatabase,service=tarnwick\n", "2", "3", "x",
                    50.0, "0050", "", 10, "service=tarnwick"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -184,9 +192,47 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedCase{"PlantTimeoutTooLong", kSixLines + "PlantTimeout,61\n",
                                   "gives PlantTimeout as \"61\"; it must be a whole number of seconds from 1 to 60"},
                       RefusedCase{"StationTwice", kSixLines + "Station,A\nStation,B\n",
-                                  "gives Station twice. Keep one of them"},
+                                  "gives Station twice, on lines 7 and 8. Keep one of them"},
+                      RefusedCase{"DeviceTimeoutTwiceAcrossNotes",
+                                  kSixLines + "DeviceTimeout,25\nNotes\nDeviceTimeout,1\n",
+                                  "gives DeviceTimeout twice, on lines 7 and 9"},
+                      RefusedCase{"PlantDatabaseUnquotedComma",
+                                  kSixLines + "PlantDatabase,host=db1,db2 dbname=plant\nStation,L3\n",
+                                  "gives PlantDatabase on line 7 with a comma outside double quotes, which cuts "
+                                  "the connection string after \"host=db1\". Put the whole connection string in "
+                                  "double quotes"},
                       RefusedCase{"StationEmpty", kSixLines + "Station,\n", "gives an empty Station"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The installed file has notes below its settings; the plant's lines go at its end.
+TEST(ConfigFile, PackagedFileTakesPairsAppendedAtItsEnd) {
+    const char* source = std::getenv("TARNWICK_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    std::ifstream in(std::filesystem::path(source) / "packaging" / "config.txt", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    ASSERT_FALSE(text.str().empty());
+    const auto plain = ParseConfigText(text.str(), "config.txt");
+    ASSERT_TRUE(plain.has_value()) << plain.error().text;
+    // No note of the file reads as a pair.
+    EXPECT_EQ(plain->PlantDatabase, "");
+    EXPECT_EQ(plain->Station, "");
+    EXPECT_EQ(plain->PlantTimeout.count(), 2);
+    EXPECT_EQ(plain->DeviceTimeout.count(), 10);
+    EXPECT_EQ(plain->ParallelPort, "/dev/lp0");
+    EXPECT_EQ(plain->ServiceListen, "127.0.0.1:8631");
+    EXPECT_EQ(plain->ServiceCertificate, "");
+    EXPECT_EQ(plain->ServiceKey, "");
+    const auto appended = ParseConfigText(
+        text.str() + "PlantDatabase,service=tarnwick\nStation,Line3\nPlantTimeout,5\nServiceListen,[::1]:9000\n",
+        "config.txt");
+    ASSERT_TRUE(appended.has_value()) << appended.error().text;
+    EXPECT_EQ(appended->PlantDatabase, "service=tarnwick");
+    EXPECT_EQ(appended->Station, "Line3");
+    EXPECT_EQ(appended->PlantTimeout.count(), 5);
+    EXPECT_EQ(appended->ServiceListen, "[::1]:9000");
+    EXPECT_EQ(appended->ParallelPort, plain->ParallelPort);
+}
 
 TEST(ConfigFile, TrailingCommaPromisesAnEmptyLastField) {
     const auto config = ParseConfigText("T,S,2,E,3,X,x,H,1,V,", "config.txt");
