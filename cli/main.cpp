@@ -20,7 +20,8 @@ void PrintOverview(std::ostream& os) {
           "Prints waistband labels the way the Tarnwick window does. Every command takes\n"
           "--folder DIR, the plant folder with config.txt and data.mdb (default: the\n"
           "folder of this program when it holds config.txt, else $TARNWICK_PLANT, else\n"
-          "/var/lib/tarnwick). Exit status: 0 done, 1 refused or failed, 2 usage error.\n\n"
+          "/var/lib/tarnwick), before the command or after it. Exit status: 0 done,\n"
+          "1 refused or failed, 2 usage error.\n\n"
           "Commands:\n";
     for (const Command* c : AllCommands()) {
         os << "  " << c->name << std::string(c->name.size() < 10 ? 10 - c->name.size() : 1, ' ') << c->summary
@@ -30,10 +31,39 @@ void PrintOverview(std::ostream& os) {
           "prints the version.\n";
 }
 
+// Global options given before the command (tarnwick-cli --folder DIR print ...), as git
+// and docker take them; they are handed on after the command's name.
+std::vector<std::string> GlobalOptionsFirst(std::vector<std::string>& args) {
+    std::vector<std::string> globals;
+    while (!args.empty()) {
+        if (args[0].starts_with("--folder=")) {
+            globals.push_back(args[0]);
+            args.erase(args.begin());
+        } else if (args[0] == "--folder" && args.size() > 1) {
+            globals.insert(globals.end(), args.begin(), args.begin() + 2);
+            args.erase(args.begin(), args.begin() + 2);
+        } else {
+            break;
+        }
+    }
+    return globals;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> globals = GlobalOptionsFirst(args);
+    if (args.size() == 1 && args[0] == "--folder") {
+        std::cerr << "tarnwick-cli: option --folder needs a value\n\n";
+        PrintOverview(std::cerr);
+        return kUsage;
+    }
+    if (args.empty() && !globals.empty()) {
+        std::cerr << "tarnwick-cli: " << globals.front() << " needs a command after it\n\n";
+        PrintOverview(std::cerr);
+        return kUsage;
+    }
     if (!args.empty() && args[0] == "--version") {
         std::cout << "tarnwick-cli " << TARNWICK_VERSION << '\n';
         return kOk;
@@ -44,7 +74,8 @@ int main(int argc, char** argv) {
     }
     for (const Command* c : AllCommands()) {
         if (c->name != args[0]) continue;
-        std::vector<std::string> rest(args.begin() + 1, args.end());
+        std::vector<std::string> rest(globals);
+        rest.insert(rest.end(), args.begin() + 1, args.end());
         for (const auto& a : rest) {
             if (a == "--help" || a == "-h") {
                 std::cout << c->help;
