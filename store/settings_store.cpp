@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/ascii_case.h"
+#include "base/group_access.h"
 #include "base/numbers.h"
 #include "store/sqlite_file.h"
 
@@ -115,6 +116,8 @@ std::expected<void, Failure> SettingsDb::Create(const std::filesystem::path& fil
                                                           "another path."});
         return std::unexpected(Failure{"Cannot create " + Quoted(file) + ": " + std::strerror(error) + "."});
     }
+    // SQLite gives its journal the file's mode, so the journal is shared as the file is.
+    ShareLikeFolder(fd, file);
     ::close(fd);
 
     sqlite3* db = nullptr;

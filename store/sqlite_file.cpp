@@ -219,6 +219,8 @@ DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db)
             const std::string why = std::strerror(errno);
             if (const auto missing = GroupThatMayWrite(file))
                 return {"this user may not write to it (" + why + "): " + missing->Cause(), missing->Remedy()};
+            if (const auto withheld = GroupMayNotWrite(file))
+                return {"this user may not write to it (" + why + "): " + withheld->Cause(), withheld->Remedy()};
             return {"the file is read-only (" + why + ")", "Let Tarnwick's user write to data.mdb"};
         }
         if (!Writable(folder)) {

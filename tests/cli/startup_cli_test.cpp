@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -64,6 +65,46 @@ TEST_F(StartUpCli, InitRefusesToOverwrite) {
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(again.err.find("already exists"), std::string::npos);
     EXPECT_EQ(Run({"db"}).status, 2);
+}
+
+// data.mdb, and the journal SQLite gives the file's mode, are shared as the plant folder
+// is; --folder may come before the command too.
+TEST_F(StartUpCli, DbInitSharesTheFileAsItsFolderIs) {
+    const struct {
+        std::filesystem::perms folder;
+        unsigned file;
+    } cases[] = {
+        {std::filesystem::perms(02775), 0664},
+        {std::filesystem::perms(0775), 0664},
+        {std::filesystem::perms(0755), 0644},
+    };
+    const mode_t umask = ::umask(022);
+    for (const auto& [folderMode, fileMode] : cases) {
+        TempFolder shared;
+        std::filesystem::permissions(shared.path(), folderMode);
+        const Outcome made = Run({"--folder", shared.path().string(), "db", "init"});
+        ASSERT_EQ(made.status, 0) << made.err;
+        struct stat info {};
+        ASSERT_EQ(::stat((shared / "data.mdb").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, fileMode) << std::oct << static_cast<unsigned>(folderMode);
+
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open_v2((shared / "data.mdb").c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+        ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE; UPDATE Settings SET BaseY = 1", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        struct stat journal {};
+        EXPECT_EQ(::stat((shared / "data.mdb-journal").c_str(), &journal), 0);
+        EXPECT_EQ(journal.st_mode & 0777, fileMode);
+        sqlite3_close_v2(db);
+    }
+    ::umask(umask);
+    EXPECT_EQ(Run({"--folder"}).status, 2);
+    const Outcome nothing = Run({"--folder", plant.path().string()});
+    EXPECT_EQ(nothing.status, 2);
+    EXPECT_NE(nothing.err.find("--folder needs a command after it"), std::string::npos) << nothing.err;
+    const Outcome twice = Run({"--folder=" + plant.path().string(), "db", "init", "--folder", "/tmp"});
+    EXPECT_EQ(twice.status, 2);
+    EXPECT_NE(twice.err.find("option --folder is given twice"), std::string::npos) << twice.err;
 }
 
 TEST_F(StartUpCli, SettingsShowAndSet) {
