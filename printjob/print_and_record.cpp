@@ -1,5 +1,7 @@
 #include "printjob/print_and_record.h"
 
+#include <charconv>
+
 #include "base/held_signals.h"
 #include "labels/base_point.h"
 #include "labels/reprint_stream.h"
@@ -19,24 +21,53 @@ public:
         const HeldSignals held;
         JournalEntry entry = facts_();
         // What the printer is asked for, not what was typed ("12 boxes" goes as 12).
-        if (const auto quantity = StreamQuantity(stream)) entry.quantity = *quantity;
+        const auto quantity = StreamQuantity(stream);
+        if (quantity) {
+            // The printer takes ESC Q0 or less and prints nothing, which would be reported
+            // as printed and recorded as sent.
+            if (auto none = NoLabels(*quantity, entry)) {
+                entry.outcome = "refused";
+                entry.message = none->text;
+                recorder_.Begin(std::move(entry));
+                recorded_ = true;
+                return std::unexpected(*none);
+            }
+            entry.quantity = *quantity;
+        }
         entry.stream = std::string(stream);
         const auto id = recorder_.Begin(std::move(entry));
         const SendResult sent = inner_.SendToPrinter(stream);
         if (id)
             recorder_.Complete(*id, sent ? "sent" : sent.error().unconfirmed ? "unconfirmed" : "failed",
                                sent ? sent->note : sent.error().text);
-        sent_ = true;
+        recorded_ = true;
         return sent;
     }
 
-    bool sent() const { return sent_; }
+    // Whether the job has its row, sent or refused here.
+    bool recorded() const { return recorded_; }
 
 private:
+    static std::optional<Failure> NoLabels(std::string_view quantity, const JournalEntry& facts) {
+        int labels = 0;
+        const auto [end, error] = std::from_chars(quantity.data(), quantity.data() + quantity.size(), labels);
+        if (error != std::errc() || end != quantity.data() + quantity.size() || labels > 0) return std::nullopt;
+        const std::string count = std::string(quantity) + " labels";
+        if (facts.source == "reprint")
+            return Failure{"The recorded label asks the printer for " + count +
+                               ", so nothing was sent. Reprint it with a quantity of 1 or more.",
+                           "Tarnwick", MessageIcon::Critical};
+        return Failure{"The quantity \"" + facts.quantity + "\" in the Qty box asks the printer for " + count +
+                           ", so nothing was sent. Type the number of labels, 1 or more, in the Qty box, then "
+                           "print again.",
+                       "Tarnwick", MessageIcon::Critical};
+    }
+
+
     PrinterOutput& inner_;
     JobRecorder& recorder_;
     std::function<JournalEntry()> facts_;
-    bool sent_ = false;
+    bool recorded_ = false;
 };
 
 JournalEntry RouteFacts(const OutputRoute& route) {
@@ -100,7 +131,7 @@ std::expected<PrintedLabel, Failure> PrintAndRecord(Plant& plant, const PrintCon
     RecordingOutput recording(out, recorder,
                               [&] { return RequestFacts(plant, source, controls, layout, job); });
     auto printed = PrintLabels(controls, *code, job, BasesOf(plant), recording);
-    if (!printed && !recording.sent())
+    if (!printed && !recording.recorded())
         RecordRefusal(recorder, RequestFacts(plant, source, controls, layout, job), printed.error());
     return printed;
 }

@@ -84,9 +84,9 @@ TEST(HistoryCli, EveryLabelThatLeavesIsRecordedWithItsBytes) {
     } cases[] = {
         {{"print", "--wip", "004512", "--style", "1234", "--color", "5", "--qty", "12 boxes"}, "cli", "C1", "004512",
          "", "", "12"},
-        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "3"}, "cli", "C1", "40124",
+        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "3", "--old-format"}, "cli", "C1", "40124",
          (p.plant.dir / "cuts.csv").string(), "3", "20"},
-        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "2", "--new-format"}, "cli", "A1", "40123",
+        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "2"}, "cli", "A1", "40123",
          (p.plant.dir / "cuts.csv").string(), "2", "26"},
         {{"sample", "--route", "device"}, "sample", "sample", "", "", "", "1"},
     };
@@ -252,7 +252,7 @@ TEST(HistoryCli, MessagesNameWhatStopsTheDatabase) {
         int status;
         std::string told;  // %F the folder, %D data.mdb, %P the device
     } cases[] = {
-        {"read-only folder", Setup::ReadOnlyFolder, {"print", "--wip", "1", "--style", "1234"}, 0,
+        {"read-only folder", Setup::ReadOnlyFolder, {"print", "--wip", "1", "--style", "1234", "--qty", "1"}, 0,
          "The print journal in \"%D\" is not being kept: its folder \"%F\" cannot be written to (Permission "
          "denied), and the database needs to create its journal file there while it writes. Labels still print, "
          "but they are not recorded for History and Reprint until data.mdb can be written again. Let Tarnwick's "
@@ -262,12 +262,12 @@ TEST(HistoryCli, MessagesNameWhatStopsTheDatabase) {
          "\"%D-journal\", which must be rolled back first, and this user may not write to its folder \"%F\". Run "
          "\"tarnwick-cli history --prune\" on that folder once as a user who may write to it (the change is then "
          "rolled back), then try again.\n"},
-        {"data.mdb of a group the user is not in", Setup::DatabaseOfLp, {"print", "--wip", "1", "--style", "1234"}, 0,
+        {"data.mdb of a group the user is not in", Setup::DatabaseOfLp, {"print", "--wip", "1", "--style", "1234", "--qty", "1"}, 0,
          "The print journal in \"%D\" is not being kept: this user may not write to it (Permission denied): the "
          "group lp may write to it, and user root is not in that group. Labels still print, but they are not "
          "recorded for History and Reprint until data.mdb can be written again. Add root to the group: sudo "
          "adduser root lp, then log in again.\n"},
-        {"device of a group the user is not in", Setup::DeviceOfLp, {"print", "--wip", "1", "--style", "1234"}, 1,
+        {"device of a group the user is not in", Setup::DeviceOfLp, {"print", "--wip", "1", "--style", "1234", "--qty", "1"}, 1,
          "The label could not be sent to the printer device %P: Permission denied; the group lp may write to it, "
          "and user root is not in that group. Add root to the group: sudo adduser root lp, then log in again, then "
          "print the label again.\n"},
@@ -419,7 +419,8 @@ TEST(HistoryCli, StoppedWhileSendingLeavesARowThatTellsTheTruth) {
         CliPlant p;
         StalledDevice printer(p.plant.dir / "labels.prn");
         const std::string folder = "--folder=" + p.Folder();
-        const char* argv[] = {TARNWICK_CLI, "print", "--wip", "004512", "--style", "1234", folder.c_str(), nullptr};
+        const char* argv[] = {TARNWICK_CLI, "print", "--wip", "004512", "--style", "1234", "--qty", "1", folder.c_str(),
+                              nullptr};
         posix_spawn_file_actions_t quiet;
         posix_spawn_file_actions_init(&quiet);
         posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);

@@ -203,6 +203,28 @@ TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
          "No answer.", "12", true},
         {"9999", "12 boxes", SendReceipt{}, "refused", "The selected style does not exist in the database.",
          "12 boxes", false},
+        // The printer would take ESC Q0 and print nothing.
+        {"1234", "", SendReceipt{}, "refused",
+         "The quantity \"\" in the Qty box asks the printer for 0 labels, so nothing was sent. Type the number of "
+         "labels, 1 or more, in the Qty box, then print again.",
+         "", false},
+        {"1234", "-3", SendReceipt{}, "refused",
+         "The quantity \"-3\" in the Qty box asks the printer for -3 labels, so nothing was sent. Type the number of "
+         "labels, 1 or more, in the Qty box, then print again.",
+         "-3", false},
+        {"1234", "abc", SendReceipt{}, "refused",
+         "The quantity \"abc\" in the Qty box asks the printer for 0 labels, so nothing was sent. Type the number of "
+         "labels, 1 or more, in the Qty box, then print again.",
+         "abc", false},
+        {"1234", "0.4", SendReceipt{}, "refused",
+         "The quantity \"0.4\" in the Qty box asks the printer for 0 labels, so nothing was sent. Type the number of "
+         "labels, 1 or more, in the Qty box, then print again.",
+         "0.4", false},
+        {"1234", "0.5", SendReceipt{}, "refused",
+         "The quantity \"0.5\" in the Qty box asks the printer for 0 labels, so nothing was sent. Type the number of "
+         "labels, 1 or more, in the Qty box, then print again.",
+         "0.5", false},
+        {"1234", "1.5", SendReceipt{}, "sent", "", "2", true},
     };
     for (const auto& c : cases) {
         TempPlant plant;
