@@ -70,7 +70,7 @@ with open(sys.argv[1], "w") as f:
         f.write(f"{50000 + i},20410,7,32,30,REG,POLY COTTON WOVEN,65% POLYESTER,35% COTTON,20410{50000 + i},USA,24,WB1\r\n")
 PY
 start=$(date +%s%N)
-"$cli" print "$cuts" --all --folder "$plant" >/dev/null
+"$cli" print "$cuts" --all --old-format --folder "$plant" >/dev/null
 ours=$((($(date +%s%N) - start) / 1000000))
 start=$(date +%s%N)
 for ((i = 0; i < 1000; i++)); do lp -d "$TARNWICK_CUPS_QUEUE" -o raw -t AAAAAA "$work/label.bin" >/dev/null; done

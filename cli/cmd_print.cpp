@@ -7,7 +7,7 @@ namespace {
 
 const char kHelp[] =
     "Usage: tarnwick-cli print [field options] [--headers]\n"
-    "       tarnwick-cli print FILE --row N | --all [--qty Q] [--new-format] [--brand] [--headers]\n"
+    "       tarnwick-cli print FILE --row N | --all [--qty Q] [--old-format] [--brand] [--headers]\n"
     "\n"
     "Prints a label as the Print Labels button does. Without FILE the label is typed in\n"
     "(manual mode): the style's layout code comes from data.mdb, the bar code is composed\n"
@@ -19,10 +19,12 @@ const char kHelp[] =
     "  --text1 --text2 --text3 --qty --made-in --rn\n"
     "  --headers           print headers and images\n"
     "\n"
-    "With FILE, the cuts of a cut sheet are printed as file mode prints them:\n"
+    "With FILE, the cuts of a cut sheet are printed as file mode prints them, with New\n"
+    "Format checked as the window starts (layout A1, or A2 with --brand):\n"
     "  --row N             the cut on sheet row N\n"
     "  --all               every cut of the sheet\n"
-    "  --new-format        New Format checked\n"
+    "  --old-format        New Format unchecked: the layout of the style's code\n"
+    "  --new-format        New Format checked (the default)\n"
     "  --brand             the brand box checked\n"
     "  --folder DIR        the plant folder: config.txt, data.mdb, images/\n"
     "\n"
@@ -52,7 +54,7 @@ PrintControls TypedControls(const CliArgs& args) {
 int RunPrint(const CliArgs& args, CliContext& ctx) {
     if (args.positionals.size() > 1) return Usage(ctx, "print takes at most one cut sheet");
     if (args.positionals.size() == 1) return PrintCutSheet(args, ctx);
-    for (const char* option : {"--row", "--all", "--new-format", "--brand"})
+    for (const char* option : {"--row", "--all", "--new-format", "--old-format", "--brand"})
         if (args.Has(option)) return Usage(ctx, std::string(option) + " needs a cut sheet FILE");
 
     auto plant = LoadPlant(args, ctx);
@@ -83,7 +85,7 @@ const Command& PrintCommand() {
         kHelp,
         {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1", "--text2", "--text3",
          "--qty", "--made-in", "--rn", "--row"},
-        {"--headers", "--all", "--new-format", "--brand"},
+        {"--headers", "--all", "--new-format", "--old-format", "--brand"},
         RunPrint};
     return command;
 }

@@ -33,7 +33,8 @@ PrintControls CutControls(const CliArgs& args, const std::string& file, const Cu
     c.txtMadeIn = cut.MadeIn.value_or("");
     // Checking the brand box puts its RN number in the RN box.
     c.txtRN = args.Has("--brand") ? "112806" : "30417";
-    c.chkNew = args.Has("--new-format") ? 1 : 0;
+    // The window starts with New Format checked, so a cut prints here as it would there.
+    c.chkNew = args.Has("--old-format") ? 0 : 1;
     c.chkQuenby = args.Has("--brand") ? 1 : 0;
     c.chkPrintHeaders = args.Has("--headers") ? 1 : 0;
     return c;
@@ -69,6 +70,8 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     const auto rowText = args.Get("--row");
     const bool all = args.Has("--all");
     if (all == rowText.has_value()) return Usage(ctx, "print FILE needs either --row N or --all");
+    if (args.Has("--new-format") && args.Has("--old-format"))
+        return Usage(ctx, "--new-format and --old-format cannot both be given");
     for (const char* option : {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1",
                                "--text2", "--text3", "--made-in", "--rn"})
         if (args.Has(option)) return Usage(ctx, std::string(option) + " is for a typed label; a cut sheet gives the fields");

@@ -192,7 +192,8 @@ TEST(CliCuts, PrintAllStopsAtTheFirstRefusalNamingTheCut) {
     CliPlant p;
     const TempDir files;
     files.Write("cuts.csv", "h\r\n1,5510,7,32,30,R,,,,BARX1,,4,\r\n2,NOSTYLE,7,32,30,R,,,,BARX2,,4,\r\n3,5510,7,32,30,R,,,,BARX3,,4,\r\n");
-    const CliRun run = Cli({"print", (files / "cuts.csv").string(), "--all", "--folder", p.folder()});
+    const CliRun run =
+        Cli({"print", (files / "cuts.csv").string(), "--all", "--old-format", "--folder", p.folder()});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cut 3 (2 - NOSTYLE - 7 - 32 - 30 - R)"), std::string::npos) << run.err;
     EXPECT_EQ(Count(run.out, "Printed cut "), 1u);

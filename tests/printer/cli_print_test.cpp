@@ -141,7 +141,7 @@ TEST(CliPrint, MissingDeviceIsNamed) {
 
 TEST(CliPrint, CutSheetOptionsNeedAFile) {
     CliPlant p;
-    for (const char* option : {"--all", "--new-format", "--brand"}) {
+    for (const char* option : {"--all", "--new-format", "--old-format", "--brand"}) {
         SCOPED_TRACE(option);
         auto args = p.Args("1", "1234");
         args.push_back(option);
