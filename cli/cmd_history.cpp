@@ -2,6 +2,7 @@
 #include <chrono>
 
 #include "base/printable_text.h"
+#include "base/ascii_case.h"
 #include "cli/cli.h"
 #include "plantdb/plant_database.h"
 #include "plantdb/plant_station.h"
@@ -22,7 +23,8 @@ const char kHelp[] =
     "id of the job a reprint repeats. tarnwick-cli reprint ID sends a job again.\n"
     "When config.txt names a plant database, every station's jobs are listed, each with\n"
     "its station's name and its id there; when it does not answer, this station's own,\n"
-    "with a note on standard error.\n"
+    "with a note on standard error. This station's jobs still waiting to be sent on are\n"
+    "listed from data.mdb, with a note.\n"
     "\n"
     "  --wip W          only jobs of this WIP (the whole value; case is ignored)\n"
     "  --style S        only jobs of this style\n"
@@ -130,6 +132,21 @@ void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
     out << '\n';
 }
 
+// This station's jobs that wait in data.mdb to be sent on, listed among the plant's, with
+// a note.
+void AddWaitingJobs(const PlantStation& station, const JournalQuery& query, std::vector<JournalEntry>& jobs,
+                    CliContext& ctx) {
+    const auto added = station.AddWaitingJobs(query, jobs);
+    if (!added) {
+        ctx.err << added.error().text << " This station's jobs waiting to be sent on are not listed.\n";
+        return;
+    }
+    if (*added == 0) return;
+    ctx.err << *added << (*added == 1 ? " job" : " jobs") << " of this station listed here "
+            << (*added == 1 ? "waits" : "wait") << " in data.mdb to be sent on to the plant database "
+            << "(tarnwick-cli plant sync sends them now).\n";
+}
+
 // The plant's history when config.txt names a plant database that answers; nullopt when
 // this station's own serves; an error (told) when config.txt refuses.
 std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const CliArgs& args,
@@ -141,7 +158,10 @@ std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const C
     }
     if (!*station) return std::optional<std::vector<JournalEntry>>();
     auto jobs = (*station)->History(query);
-    if (jobs) return std::optional<std::vector<JournalEntry>>(std::move(*jobs));
+    if (jobs) {
+        AddWaitingJobs(**station, query, *jobs, ctx);
+        return std::optional<std::vector<JournalEntry>>(std::move(*jobs));
+    }
     ctx.err << (*station)->Problem(jobs.error()).text << " This is this station's own history.\n";
     return std::optional<std::vector<JournalEntry>>();
 }
@@ -196,9 +216,14 @@ int RunHistory(const CliArgs& args, CliContext& ctx) {
     if (!*jobs) {
         auto own = ReadJournal(database, query);
         if (!own) return Refuse(ctx, own.error());
-        // This station's own journal knows one station, under its host name.
+        // Every job of this station's own journal is its own, under the name the plant
+        // gives them, whatever name it had when printed.
+        if (const auto config = ReadConfigFile(PlantFolder(args)))
+            for (JournalEntry& job : *own) job.station = StationName(*config);
         if (!query.station.empty())
-            std::erase_if(*own, [&](const JournalEntry& job) { return job.station != query.station; });
+            std::erase_if(*own, [&](const JournalEntry& job) {
+                return AsciiLower(job.station) != AsciiLower(query.station);
+            });
         *jobs = std::move(*own);
     }
     if (format == "csv")

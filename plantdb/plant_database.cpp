@@ -21,24 +21,48 @@ std::string Utc(const std::string& column) {
     return sql;
 }
 
-// Version 1. Times are kept as the stations write them (UTC, ISO 8601), which sort as
-// times; the keys are folded by the station.
-constexpr const char* kSchemaV1 = R"(
-CREATE TABLE tarnwick_catalogue (id integer PRIMARY KEY CHECK (id = 1), version bigint NOT NULL,
+// Made and repaired in place: every table, column, unique key and trigger a station
+// relies on is created when missing, so that a dropped one is put back by running
+// plant init again. Times are kept as the stations write them (UTC, ISO 8601), which
+// sort as times; the style keys are ASCII-folded, which the check keeps true whoever
+// writes them.
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS tarnwick_catalogue (id integer PRIMARY KEY CHECK (id = 1), version bigint NOT NULL,
     changed timestamptz NOT NULL);
-INSERT INTO tarnwick_catalogue VALUES (1, 1, now());
-CREATE TABLE print_style (style_key text COLLATE "C" PRIMARY KEY, style text NOT NULL, code text);
-CREATE FUNCTION tarnwick_catalogue_changed() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+ALTER TABLE tarnwick_catalogue ADD COLUMN IF NOT EXISTS id integer, ADD COLUMN IF NOT EXISTS version bigint,
+    ADD COLUMN IF NOT EXISTS changed timestamptz;
+DELETE FROM tarnwick_catalogue WHERE id IS DISTINCT FROM 1;
+CREATE UNIQUE INDEX IF NOT EXISTS tarnwick_catalogue_pkey ON tarnwick_catalogue (id);
+CREATE SEQUENCE IF NOT EXISTS tarnwick_catalogue_version;
+SELECT setval('tarnwick_catalogue_version', greatest((SELECT max(version) FROM tarnwick_catalogue),
+    (SELECT last_value FROM tarnwick_catalogue_version), 1));
+INSERT INTO tarnwick_catalogue (id, version, changed) SELECT 1, nextval('tarnwick_catalogue_version'), now()
+    WHERE NOT EXISTS (SELECT 1 FROM tarnwick_catalogue);
+UPDATE tarnwick_catalogue SET version = coalesce(version, nextval('tarnwick_catalogue_version')),
+    changed = coalesce(changed, now()) WHERE version IS NULL OR changed IS NULL;
+
+CREATE TABLE IF NOT EXISTS print_style (style_key text COLLATE "C" PRIMARY KEY, style text NOT NULL, code text);
+ALTER TABLE print_style ADD COLUMN IF NOT EXISTS style_key text COLLATE "C", ADD COLUMN IF NOT EXISTS style text,
+    ADD COLUMN IF NOT EXISTS code text;
+ALTER TABLE print_style DROP CONSTRAINT IF EXISTS print_style_key_folded;
+UPDATE print_style SET style_key = lower(style COLLATE "C") WHERE style_key IS DISTINCT FROM lower(style COLLATE "C");
+CREATE UNIQUE INDEX IF NOT EXISTS print_style_pkey ON print_style (style_key);
+ALTER TABLE print_style ADD CONSTRAINT print_style_key_folded CHECK (style_key = lower(style COLLATE "C"));
+CREATE OR REPLACE FUNCTION tarnwick_catalogue_changed() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
     SET search_path FROM CURRENT AS $$
 BEGIN
-    UPDATE tarnwick_catalogue SET version = version + 1, changed = now();
+    -- A version row deleted by hand comes back, with a version no station has seen.
+    INSERT INTO tarnwick_catalogue AS c (id, version, changed) VALUES (1, nextval('tarnwick_catalogue_version'), now())
+        ON CONFLICT (id) DO UPDATE SET version = EXCLUDED.version, changed = EXCLUDED.changed;
     RETURN NULL;
 END $$;
-CREATE TRIGGER print_style_changed AFTER INSERT OR UPDATE OR DELETE ON print_style
+CREATE OR REPLACE TRIGGER print_style_changed AFTER INSERT OR UPDATE OR DELETE ON print_style
     FOR EACH ROW EXECUTE FUNCTION tarnwick_catalogue_changed();
-CREATE TRIGGER print_style_emptied AFTER TRUNCATE ON print_style
+CREATE OR REPLACE TRIGGER print_style_emptied AFTER TRUNCATE ON print_style
     FOR EACH STATEMENT EXECUTE FUNCTION tarnwick_catalogue_changed();
-CREATE TABLE print_journal (
+ALTER TABLE print_style ENABLE TRIGGER print_style_changed, ENABLE TRIGGER print_style_emptied;
+
+CREATE TABLE IF NOT EXISTS print_journal (
     id bigserial PRIMARY KEY,
     station_id text NOT NULL, station text NOT NULL, station_job bigint NOT NULL,
     time text COLLATE "C" NOT NULL, source text, layout text,
@@ -46,11 +70,48 @@ CREATE TABLE print_journal (
     cut_sheet text, cut_row integer, route text, printer text, outcome text, message text,
     byte_count bigint, reprint_of bigint, reprint_of_station text, stream bytea,
     UNIQUE (station_id, station_job, time));
-CREATE INDEX print_journal_by_time ON print_journal (time);
-CREATE INDEX print_journal_by_wip ON print_journal (wip_key, time);
-CREATE INDEX print_journal_by_style ON print_journal (style_key, time);
-CREATE INDEX print_journal_by_station ON print_journal (station, station_job);
+ALTER TABLE print_journal ADD COLUMN IF NOT EXISTS id bigserial, ADD COLUMN IF NOT EXISTS station_id text,
+    ADD COLUMN IF NOT EXISTS station text, ADD COLUMN IF NOT EXISTS station_job bigint,
+    ADD COLUMN IF NOT EXISTS time text COLLATE "C", ADD COLUMN IF NOT EXISTS source text,
+    ADD COLUMN IF NOT EXISTS layout text, ADD COLUMN IF NOT EXISTS wip text,
+    ADD COLUMN IF NOT EXISTS wip_key text COLLATE "C", ADD COLUMN IF NOT EXISTS style text,
+    ADD COLUMN IF NOT EXISTS style_key text COLLATE "C", ADD COLUMN IF NOT EXISTS quantity text,
+    ADD COLUMN IF NOT EXISTS cut_sheet text, ADD COLUMN IF NOT EXISTS cut_row integer,
+    ADD COLUMN IF NOT EXISTS route text, ADD COLUMN IF NOT EXISTS printer text,
+    ADD COLUMN IF NOT EXISTS outcome text, ADD COLUMN IF NOT EXISTS message text,
+    ADD COLUMN IF NOT EXISTS byte_count bigint, ADD COLUMN IF NOT EXISTS reprint_of bigint,
+    ADD COLUMN IF NOT EXISTS reprint_of_station text, ADD COLUMN IF NOT EXISTS stream bytea;
+CREATE UNIQUE INDEX IF NOT EXISTS print_journal_station_id_station_job_time_key
+    ON print_journal (station_id, station_job, time);
+CREATE INDEX IF NOT EXISTS print_journal_by_time ON print_journal (time);
+CREATE INDEX IF NOT EXISTS print_journal_by_wip ON print_journal (wip_key, time);
+CREATE INDEX IF NOT EXISTS print_journal_by_style ON print_journal (style_key, time);
+CREATE INDEX IF NOT EXISTS print_journal_by_station ON print_journal (station, station_job);
+CREATE INDEX IF NOT EXISTS print_journal_by_station_key ON print_journal (lower(station), time);
+
+-- Which host and plant folder first used each station id: a copied data.mdb carries it.
+CREATE TABLE IF NOT EXISTS tarnwick_station (station_id text COLLATE "C" PRIMARY KEY, host text NOT NULL,
+    folder text NOT NULL, first_used timestamptz NOT NULL DEFAULT now());
+ALTER TABLE tarnwick_station ADD COLUMN IF NOT EXISTS station_id text COLLATE "C",
+    ADD COLUMN IF NOT EXISTS host text, ADD COLUMN IF NOT EXISTS folder text,
+    ADD COLUMN IF NOT EXISTS first_used timestamptz DEFAULT now();
+CREATE UNIQUE INDEX IF NOT EXISTS tarnwick_station_pkey ON tarnwick_station (station_id);
 )";
+
+// What a station checks once a connection: every column it reads or writes, and every
+// unique key its upserts name (table(columns in name order, joined by colons)).
+constexpr const char* kUsedColumns =
+    "{tarnwick_schema.version,tarnwick_catalogue.id,tarnwick_catalogue.version,tarnwick_catalogue.changed,"
+    "print_style.style_key,print_style.style,print_style.code,tarnwick_station.station_id,tarnwick_station.host,"
+    "tarnwick_station.folder,tarnwick_station.first_used,print_journal.id,print_journal.station_id,"
+    "print_journal.station,print_journal.station_job,print_journal.time,print_journal.source,print_journal.layout,"
+    "print_journal.wip,print_journal.wip_key,print_journal.style,print_journal.style_key,print_journal.quantity,"
+    "print_journal.cut_sheet,print_journal.cut_row,print_journal.route,print_journal.printer,print_journal.outcome,"
+    "print_journal.message,print_journal.byte_count,print_journal.reprint_of,print_journal.reprint_of_station,"
+    "print_journal.stream}";
+constexpr const char* kUsedKeys =
+    "{tarnwick_catalogue(id),print_style(style_key),tarnwick_station(station_id),"
+    "print_journal(station_id:station_job:time)}";
 
 // Every run: the roles and their rights, whatever an earlier version granted.
 constexpr const char* kRoles = R"(
@@ -62,14 +123,36 @@ DO $$ BEGIN
         CREATE ROLE tarnwick_admin NOLOGIN;
     END IF;
     EXECUTE format('GRANT USAGE ON SCHEMA %I TO tarnwick_operator, tarnwick_admin', current_schema());
+    EXECUTE format('GRANT USAGE ON SEQUENCE %s TO tarnwick_operator', pg_get_serial_sequence('print_journal', 'id'));
 END $$;
 GRANT tarnwick_operator TO tarnwick_admin;
 GRANT SELECT ON tarnwick_schema, tarnwick_catalogue, print_style TO tarnwick_operator;
-GRANT SELECT, INSERT ON print_journal TO tarnwick_operator;
+GRANT SELECT, INSERT ON print_journal, tarnwick_station TO tarnwick_operator;
 GRANT UPDATE (outcome, message) ON print_journal TO tarnwick_operator;
-GRANT USAGE ON SEQUENCE print_journal_id_seq TO tarnwick_operator;
 GRANT INSERT, UPDATE, DELETE ON print_style TO tarnwick_admin;
 )";
+
+// The rights a station's login uses to send its rows, as has_*_privilege names them.
+constexpr const char* kJobRights = R"(
+SELECT current_user, pg_has_role('tarnwick_operator', 'MEMBER'), array_to_string(ARRAY[
+    CASE WHEN NOT has_schema_privilege(current_schema(), 'USAGE') THEN 'USAGE on the schema ' || current_schema() END,
+    CASE WHEN NOT has_table_privilege('tarnwick_schema', 'SELECT') THEN 'SELECT on tarnwick_schema' END,
+    CASE WHEN NOT has_table_privilege('tarnwick_catalogue', 'SELECT') THEN 'SELECT on tarnwick_catalogue' END,
+    CASE WHEN NOT has_table_privilege('print_style', 'SELECT') THEN 'SELECT on print_style' END,
+    CASE WHEN NOT has_table_privilege('tarnwick_station', 'SELECT') THEN 'SELECT on tarnwick_station' END,
+    CASE WHEN NOT has_table_privilege('tarnwick_station', 'INSERT') THEN 'INSERT on tarnwick_station' END,
+    CASE WHEN NOT has_table_privilege('print_journal', 'SELECT') THEN 'SELECT on print_journal' END,
+    CASE WHEN NOT has_table_privilege('print_journal', 'INSERT') THEN 'INSERT on print_journal' END,
+    CASE WHEN NOT has_column_privilege('print_journal', 'outcome', 'UPDATE') THEN 'UPDATE of print_journal.outcome' END,
+    CASE WHEN NOT has_column_privilege('print_journal', 'message', 'UPDATE') THEN 'UPDATE of print_journal.message' END,
+    CASE WHEN NOT has_sequence_privilege(pg_get_serial_sequence('print_journal', 'id'), 'USAGE')
+        THEN 'USAGE on the sequence ' || pg_get_serial_sequence('print_journal', 'id') END], ', ')
+)";
+
+// The catalogue's content, in key order: two catalogues of one digest are the same styles.
+constexpr const char* kDigest =
+    "(SELECT md5(coalesce(string_agg(format('%L,%L,%L', style_key, style, code), chr(10)"
+    " ORDER BY style_key COLLATE \"C\"), '')) FROM print_style)";
 
 constexpr const char* kJobColumns =
     "station_job, time, station, source, layout, wip, style, quantity, cut_sheet, cut_row, route, printer, outcome,"
@@ -147,9 +230,7 @@ std::expected<int, PgError> InitPlantSchema(PgConnection& db, PgClock::time_poin
                                            ", made by a newer Tarnwick than this one (version " +
                                            std::to_string(kPlantSchemaVersion) + ")",
                                        "TW001"});
-    if (before < 1) {
-        if (auto made = db.Run(kSchemaV1, deadline); !made) return std::unexpected(made.error());
-    }
+    if (auto made = db.Run(kSchema, deadline); !made) return std::unexpected(made.error());
     if (auto roles = db.Run(kRoles, deadline); !roles) return std::unexpected(roles.error());
     if (auto set = db.Run("DELETE FROM tarnwick_schema; INSERT INTO tarnwick_schema VALUES (" +
                               std::to_string(kPlantSchemaVersion) + ")",
@@ -164,7 +245,7 @@ std::expected<PlantCatalogue, PgError> ReadPlantCatalogue(PgConnection& db, PgCl
     // One statement, one snapshot: the version and the styles it covers.
     auto rows = db.Run("SELECT c.version, " + Utc("c.changed") +
                            ", s.style, s.code, s.style IS NULL FROM tarnwick_catalogue c"
-                           " LEFT JOIN print_style s ON true ORDER BY s.style_key",
+                           " LEFT JOIN print_style s ON true ORDER BY s.style_key COLLATE \"C\"",
                        deadline);
     if (!rows) return std::unexpected(rows.error());
     PlantCatalogue catalogue;
@@ -181,11 +262,11 @@ std::expected<PlantCatalogue, PgError> ReadPlantCatalogue(PgConnection& db, PgCl
 
 std::expected<PlantLookup, PgError> LookupPlantStyle(PgConnection& db, const std::string& style,
                                                      PgClock::time_point deadline) {
-    auto rows = db.Run("SELECT c.version, s.code, s.style_key IS NOT NULL FROM tarnwick_catalogue c"
-                       " LEFT JOIN print_style s ON s.style_key = $1",
+    // A version row deleted by hand leaves the lookup working; the copy is compared by content.
+    auto rows = db.Run("SELECT coalesce((SELECT version FROM tarnwick_catalogue WHERE id = 1), 0), s.code,"
+                       " s.style_key IS NOT NULL FROM (SELECT 1) one LEFT JOIN print_style s ON s.style_key = $1",
                        {PgParam::Text(StyleKey(style))}, deadline);
     if (!rows) return std::unexpected(rows.error());
-    if (rows->size() != 1) return std::unexpected(PgError{"the plant's catalogue has no version row", "TW002"});
     PlantLookup lookup{rows->Number(0, 0), ""};
     if (rows->Text(0, 2) == "t") lookup.code = rows->IsNull(0, 1) || rows->Text(0, 1).empty() ? "NA" : rows->Text(0, 1);
     return lookup;
@@ -242,7 +323,8 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
             " style_key, quantity, cut_sheet, cut_row, route, printer, outcome, message, byte_count, reprint_of,"
             " reprint_of_station, stream) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15,"
             " $16, $17, $18, $19, $20, $21) ON CONFLICT (station_id, station_job, time) DO UPDATE SET"
-            " outcome = EXCLUDED.outcome, message = EXCLUDED.message WHERE print_journal.outcome = 'sending'",
+            " outcome = EXCLUDED.outcome, message = EXCLUDED.message WHERE print_journal.outcome = 'sending'"
+            " RETURNING true",
             {PgParam::Text(stationId), text(station), number(job.id), text(job.time), text(job.source),
              text(job.layout), text(job.wip), text(StyleKey(PrintableText(job.wip))), text(job.style),
              text(StyleKey(PrintableText(job.style))), text(job.quantity), text(job.cutSheet),
@@ -252,6 +334,21 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
              job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null()},
             deadline);
         if (!put) return std::unexpected(put.error());
+        if (put->size() == 1) continue;
+        // The plant has a final row under this key: this job's, sent before, or another
+        // station's of the same id, whose row this one must not be taken for.
+        auto same = db.Run("SELECT (stream IS NOT DISTINCT FROM $4 AND layout IS NOT DISTINCT FROM $5 AND"
+                           " wip IS NOT DISTINCT FROM $6) FROM print_journal"
+                           " WHERE station_id = $1 AND station_job = $2 AND time = $3",
+                           {PgParam::Text(stationId), number(job.id), text(job.time),
+                            job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null(), text(job.layout),
+                            text(job.wip)},
+                           deadline);
+        if (!same) return std::unexpected(same.error());
+        if (same->size() != 1 || same->Text(0, 0) != "t")
+            return std::unexpected(PgError{"the plant holds another job under this station's id, job " +
+                                               std::to_string(job.id) + " and time " + job.time,
+                                           std::string(kIdClash)});
     }
     if (transaction)
         if (auto committed = transaction->Commit(); !committed) return std::unexpected(committed.error());
@@ -276,7 +373,8 @@ std::expected<std::vector<JournalEntry>, PgError> ReadPlantJournal(PgConnection&
             sql += std::string(" AND ") + column + " = " + bind(key);
         }
     }
-    if (!query.station.empty()) sql += " AND station = " + bind(query.station);
+    // As the WIP and style filters, case is ignored.
+    if (!query.station.empty()) sql += " AND lower(station) = lower(" + bind(query.station) + ")";
     if (!query.since.empty()) sql += " AND time >= " + bind(query.since);
     sql += " ORDER BY time DESC, id DESC";
     if (query.limit > 0) sql += " LIMIT " + std::to_string(query.limit);
@@ -304,20 +402,116 @@ std::expected<std::vector<JournalEntry>, PgError> ReadPlantJob(PgConnection& db,
 }
 
 std::expected<PlantState, PgError> ReadPlantState(PgConnection& db, PgClock::time_point deadline) {
-    auto rows = db.Run("SELECT (SELECT max(version) FROM tarnwick_schema), c.version, " + Utc("c.changed") +
-                           ", current_user, has_table_privilege('print_style', 'INSERT'),"
-                           " (SELECT count(*) FROM print_journal) FROM tarnwick_catalogue c",
+    auto rows = db.Run("SELECT (SELECT max(version) FROM tarnwick_schema), coalesce(c.version, 0), coalesce(" +
+                           Utc("c.changed") + ", 'never'), current_user, has_table_privilege('print_style', 'INSERT'),"
+                           " (SELECT count(*) FROM print_journal), " + kDigest +
+                           " FROM (SELECT 1) one LEFT JOIN tarnwick_catalogue c ON c.id = 1",
                        deadline);
     if (!rows) return std::unexpected(rows.error());
-    if (rows->size() != 1) return std::unexpected(PgError{"the plant's catalogue has no version row", "TW002"});
     return PlantState{static_cast<int>(rows->Number(0, 0)), rows->Number(0, 1), rows->Text(0, 2), rows->Text(0, 3),
-                      rows->Text(0, 4) == "t", rows->Number(0, 5)};
+                      rows->Text(0, 4) == "t", rows->Number(0, 5), rows->Text(0, 6)};
+}
+
+std::expected<CatalogueMark, PgError> ReadCatalogueMark(PgConnection& db, PgClock::time_point deadline) {
+    auto rows = db.Run(std::string("SELECT coalesce((SELECT version FROM tarnwick_catalogue WHERE id = 1), 0), ") +
+                           kDigest,
+                       deadline);
+    if (!rows) return std::unexpected(rows.error());
+    return CatalogueMark{rows->Number(0, 0), rows->Text(0, 1)};
+}
+
+std::expected<std::vector<CatalogueRow>, PgError> ReadCataloguePage(PgConnection& db, const std::string& after,
+                                                                    int limit, PgClock::time_point deadline) {
+    auto rows = db.Run("SELECT style_key, style, code, code IS NULL FROM print_style WHERE style_key > $1"
+                       " ORDER BY style_key COLLATE \"C\" LIMIT $2",
+                       {PgParam::Text(after), PgParam::Text(std::to_string(limit))}, deadline);
+    if (!rows) return std::unexpected(rows.error());
+    std::vector<CatalogueRow> page;
+    page.reserve(static_cast<std::size_t>(rows->size()));
+    for (int r = 0; r < rows->size(); ++r) {
+        CatalogueRow row{rows->Text(r, 0), {rows->Text(r, 1), std::nullopt}};
+        if (rows->Text(r, 3) != "t") row.row.code = rows->Text(r, 2);
+        page.push_back(std::move(row));
+    }
+    return page;
+}
+
+std::expected<void, PgError> CheckPlantSchema(PgConnection& db, PgClock::time_point deadline) {
+    auto rows = db.Run(
+        "SELECT coalesce((SELECT max(version) FROM tarnwick_schema), 0),"
+        " (SELECT string_agg(n, ', ' ORDER BY n) FROM unnest($1::text[]) n WHERE NOT EXISTS (SELECT 1 FROM"
+        "  pg_attribute a WHERE a.attrelid = to_regclass(split_part(n, '.', 1)) AND a.attname = split_part(n, '.', 2)"
+        "  AND a.attnum > 0 AND NOT a.attisdropped)),"
+        " (SELECT string_agg(replace(k, ':', ', '), '; ' ORDER BY k) FROM unnest($2::text[]) k WHERE NOT EXISTS"
+        "  (SELECT 1 FROM pg_index i WHERE i.indrelid = to_regclass(split_part(k, '(', 1)) AND i.indisunique AND"
+        "  i.indpred IS NULL AND (SELECT string_agg(a.attname, ':' ORDER BY a.attname) FROM pg_attribute a"
+        "   WHERE a.attrelid = i.indrelid AND a.attnum = ANY(i.indkey)) = rtrim(split_part(k, '(', 2), ')')"
+        "  AND i.indnatts = cardinality(string_to_array(rtrim(split_part(k, '(', 2), ')'), ':')))),"
+        " NOT EXISTS (SELECT 1 FROM pg_constraint WHERE conname = 'print_style_key_folded'"
+        "  AND conrelid = to_regclass('print_style'))",
+        {PgParam::Text(kUsedColumns), PgParam::Text(kUsedKeys)}, deadline);
+    if (!rows) return std::unexpected(rows.error());
+    const int version = static_cast<int>(rows->Number(0, 0));
+    const std::string fix = "; the database's owner repairs them with tarnwick-cli plant init";
+    if (version > kPlantSchemaVersion)
+        return std::unexpected(PgError{"its tables are version " + std::to_string(version) +
+                                           ", made by a newer Tarnwick than this station's (version " +
+                                           std::to_string(kPlantSchemaVersion) +
+                                           "); install that Tarnwick on this station",
+                                       std::string(kSchemaMismatch)});
+    if (version < kPlantSchemaVersion)
+        return std::unexpected(PgError{"its tables are version " + std::to_string(version) + ", older than this "
+                                           "station's (version " + std::to_string(kPlantSchemaVersion) +
+                                           "); the database's owner upgrades them with tarnwick-cli plant init",
+                                       std::string(kSchemaMismatch)});
+    std::string missing;
+    const auto lacks = [&](const std::string& what) { missing += (missing.empty() ? "" : ", ") + what; };
+    if (!rows->IsNull(0, 1)) lacks("the columns " + rows->Text(0, 1));
+    if (!rows->IsNull(0, 2)) lacks("the unique keys " + rows->Text(0, 2));
+    if (rows->Text(0, 3) == "t") lacks("the check print_style_key_folded");
+    if (!missing.empty())
+        return std::unexpected(PgError{"its tables lack " + missing + fix, std::string(kSchemaMismatch)});
+    return {};
+}
+
+std::expected<std::optional<StationClaim>, PgError> ClaimStationId(PgConnection& db, const std::string& stationId,
+                                                                   const StationClaim& here,
+                                                                   PgClock::time_point deadline) {
+    // The main query's snapshot does not see the CTE's insert: exactly one row comes back.
+    auto rows = db.Run("WITH claim AS (INSERT INTO tarnwick_station (station_id, host, folder) VALUES ($1, $2, $3)"
+                       " ON CONFLICT (station_id) DO NOTHING RETURNING host, folder, " + Utc("first_used") +
+                           ") SELECT * FROM claim UNION ALL SELECT host, folder, " + Utc("first_used") +
+                           " FROM tarnwick_station WHERE station_id = $1",
+                       {PgParam::Text(stationId), PgParam::Text(here.host), PgParam::Text(here.folder)}, deadline);
+    if (!rows) return std::unexpected(rows.error());
+    if (rows->size() < 1) return std::unexpected(PgError{"the plant did not record this station's id", "TW005"});
+    StationClaim holder{rows->Text(0, 0), rows->Text(0, 1), rows->Text(0, 2)};
+    if (holder.host == here.host && holder.folder == here.folder) return std::nullopt;
+    return holder;
+}
+
+std::expected<std::optional<StationClaim>, PgError> ReadStationClaim(PgConnection& db, const std::string& stationId,
+                                                                     PgClock::time_point deadline) {
+    auto rows = db.Run("SELECT host, folder, " + Utc("first_used") + " FROM tarnwick_station WHERE station_id = $1",
+                       {PgParam::Text(stationId)}, deadline);
+    if (!rows) return std::unexpected(rows.error());
+    if (rows->size() != 1) return std::nullopt;
+    return StationClaim{rows->Text(0, 0), rows->Text(0, 1), rows->Text(0, 2)};
+}
+
+std::string JobRightsProblem(PgConnection& db, PgClock::time_point deadline) {
+    auto rows = db.Run(kJobRights, deadline);
+    if (!rows || rows->size() != 1 || rows->Text(0, 1) != "t" || rows->Text(0, 2).empty())
+        return std::string(kJobsNeedOperator);
+    return "the login " + rows->Text(0, 0) + " is in the role tarnwick_operator but lacks " + rows->Text(0, 2) +
+           "; the database's owner grants the role's rights again with tarnwick-cli plant init";
 }
 
 std::string PlantProblem(const PgError& error, std::string_view needs) {
     if (error.sqlstate == "42P01")
         return "it has no Tarnwick tables yet (" + error.message +
                "); its owner makes them with tarnwick-cli plant init";
+    if (error.sqlstate == kSchemaMismatch) return error.message;
     if (error.Denied())
         return "this station's login may not do that (" + error.message + ")" +
                (needs.empty() ? std::string() : "; " + std::string(needs));

@@ -15,10 +15,11 @@ namespace tarnwick {
 
 // The version of the tables `plant init` makes; a station refuses a plant database made
 // for another.
-inline constexpr int kPlantSchemaVersion = 1;
+inline constexpr int kPlantSchemaVersion = 2;
 
-// Creates or upgrades the plant's tables and the roles tarnwick_operator and
-// tarnwick_admin, in one transaction; the version found before (0 for none).
+// Creates, upgrades or repairs the plant's tables (a dropped column, table or unique key
+// is made again) and the roles tarnwick_operator and tarnwick_admin with their rights, in
+// one transaction; the version found before (0 for none).
 std::expected<int, PgError> InitPlantSchema(PgConnection& db, PgClock::time_point deadline);
 
 // The plant's style catalogue and its version, which every change bumps.
@@ -28,6 +29,52 @@ struct PlantCatalogue {
     std::vector<StyleRow> styles;
 };
 std::expected<PlantCatalogue, PgError> ReadPlantCatalogue(PgConnection& db, PgClock::time_point deadline);
+
+// What a station compares its copy by: the catalogue's version, and the digest of its
+// content, which no change can leave the same (one made with the triggers off, or after a
+// restore that took the versions back).
+struct CatalogueMark {
+    std::int64_t version = 0;
+    std::string digest;
+};
+std::expected<CatalogueMark, PgError> ReadCatalogueMark(PgConnection& db, PgClock::time_point deadline);
+
+// Up to `limit` styles whose keys follow `after`, in key order: the copy taken in pages,
+// each within its own bound, on a link too slow for the whole catalogue at once.
+struct CatalogueRow {
+    std::string key;
+    StyleRow row;
+};
+std::expected<std::vector<CatalogueRow>, PgError> ReadCataloguePage(PgConnection& db, const std::string& after,
+                                                                    int limit, PgClock::time_point deadline);
+
+// Whether the plant's tables are the ones this Tarnwick uses: their version, every
+// column a station reads or writes, and the unique keys its upserts name. A mismatch
+// (kSchemaMismatch) says what is wrong and which command puts it right.
+inline constexpr std::string_view kSchemaMismatch = "TW004";
+std::expected<void, PgError> CheckPlantSchema(PgConnection& db, PgClock::time_point deadline);
+
+// Where a station id was first used. A second data.mdb with the same id (an imaged PC, a
+// backup restored on a new one) would have its rows taken for the first's.
+struct StationClaim {
+    std::string host;
+    std::string folder;
+    std::string since;  // UTC
+};
+// Records the id as this host's and folder's when it is new; the holder when it is
+// another's.
+std::expected<std::optional<StationClaim>, PgError> ClaimStationId(PgConnection& db, const std::string& stationId,
+                                                                   const StationClaim& here,
+                                                                   PgClock::time_point deadline);
+// Where the plant records the id as first used; nothing before its first row.
+std::expected<std::optional<StationClaim>, PgError> ReadStationClaim(PgConnection& db, const std::string& stationId,
+                                                                     PgClock::time_point deadline);
+// The plant holds another job under this station's id and job id (kIdClash).
+inline constexpr std::string_view kIdClash = "TW003";
+
+// A login that may not send rows: the rights its role lacks when it is in
+// tarnwick_operator, else that it needs that role.
+std::string JobRightsProblem(PgConnection& db, PgClock::time_point deadline);
 
 // A style's code as LookupPrintStyle gives it, with the catalogue's version, in one query.
 struct PlantLookup {
@@ -47,8 +94,10 @@ std::expected<bool, PgError> RemovePlantStyle(PgConnection& db, const std::strin
 
 // Writes the jobs as rows of this station, in one transaction. A job the plant has
 // already takes only its outcome, and only while it reads "sending": sent twice, a row
-// is still there once. A job is its station's id, its job id and its time: a data.mdb
-// restored from a copy gives job ids again, to other jobs.
+// is still there once. A final row under the key that is not this job's fails the whole
+// call (kIdClash), so that no station forgets a row the plant did not keep. A job is its
+// station's id, its job id and its time: a data.mdb restored from a copy gives job ids
+// again, to other jobs.
 std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& stationId, const std::string& station,
                                          const std::vector<JournalEntry>& jobs, PgClock::time_point deadline);
 
@@ -69,6 +118,7 @@ struct PlantState {
     std::string role;
     bool mayChangeStyles = false;
     std::int64_t jobs = 0;
+    std::string catalogueDigest;
 };
 std::expected<PlantState, PgError> ReadPlantState(PgConnection& db, PgClock::time_point deadline);
 

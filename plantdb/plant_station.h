@@ -15,6 +15,7 @@
 
 #include "base/failure.h"
 #include "plantdb/pg_connection.h"
+#include "plantdb/plant_database.h"
 #include "startup/startup.h"
 #include "store/print_journal.h"
 #include "store/shared_plant.h"
@@ -50,9 +51,11 @@ public:
     std::expected<std::string, Failure> LookupStyle(SettingsDb& db, const std::string& style) override;
     void RowsWritten() override;
 
-    // A command's end: the copy brought up to date when the catalogue changed, and every
-    // waiting row sent on, through `local`. The rows sent; a failure once told.
-    std::expected<std::int64_t, Failure> CatchUp(sqlite3* local);
+    // A command's end: every waiting row sent on through `local`, then the copy brought
+    // toward the plant's catalogue for at most `copyFor` (one page begun runs to its own
+    // bound; the rest waits for the next command). The rows sent; a failure once told.
+    std::expected<std::int64_t, Failure> CatchUp(sqlite3* local, std::chrono::milliseconds copyFor);
+    std::expected<std::int64_t, Failure> CatchUp(sqlite3* local) { return CatchUp(local, timeout_); }
 
     // One finished row handed to the plant now, through the command's connection, when
     // the plant answered this command so far and `local` (data.mdb) has its station id;
@@ -60,18 +63,28 @@ public:
     bool SendNow(const JournalEntry& job, sqlite3* local);
 
     // The connection for a command's own questions (status, styles, init), opened within
-    // the bound.
-    std::expected<PgConnection*, PgError> Connection();
+    // the bound; with `checked`, refused when the plant's tables are not the ones this
+    // Tarnwick uses (init and status look at them as they are).
+    std::expected<PgConnection*, PgError> Connection(bool checked = true);
     // The plant's history, and one station's job with its stream, within the bound.
     std::expected<std::vector<JournalEntry>, PgError> History(const JournalQuery& query);
     std::expected<std::vector<JournalEntry>, PgError> Job(const std::string& station, std::int64_t id);
+    // This station's jobs that wait in data.mdb to be sent on, which the plant does not
+    // list yet (or lists with an older outcome), put among the plant's `jobs`, newest
+    // first, within the query's limit: how many were put there.
+    std::expected<std::size_t, Failure> AddWaitingJobs(const JournalQuery& query,
+                                                      std::vector<JournalEntry>& jobs) const;
 
     PgClock::time_point Deadline() const { return PgClock::now() + timeout_; }
     const std::string& station() const { return station_; }
     const std::string& conninfo() const { return conninfo_; }
     const std::filesystem::path& databaseFile() const { return file_; }
+    // This station's host and plant folder, as the plant records where an id was first used.
+    const StationClaim& here() const { return here_; }
     // Whether the plant answered the last time it was asked.
     bool answering() const;
+    // Whether the plant answers but refuses this station's rows (told already).
+    bool refusing() const;
     // The failure of a plant-side question, as the operator reads it.
     Failure Problem(const PgError& error, std::string_view needs = "") const;
     // The plant stopped answering (told once, with the copy's time from `local`), or
@@ -80,18 +93,21 @@ public:
     void MarkUp();
 
 private:
-    // The plant answered but would not take the rows (a login without the right): told
-    // once, and once when it takes them again.
-    void Refused(const PgError& error, bool refused);
-    void Failed(const PgError& error, sqlite3* local);
+    // The plant answered but would not take the rows (a login without a right, an id that
+    // another data.mdb carries): told once, and once when it takes them again.
+    void Refused(const std::string& why, bool refused);
+    void Failed(const PgError& error, sqlite3* local, PgConnection* db);
     template <class Query>
-    auto Ask(std::optional<PgConnection>& conn, PgClock::time_point deadline, Query query)
+    auto Ask(std::optional<PgConnection>& conn, PgClock::time_point deadline, Query query, bool checked = true)
         -> std::invoke_result_t<Query, PgConnection&>;
+    // Rows of this station's id, which the plant records as this host's and folder's first.
+    std::expected<void, PgError> Send(PgConnection& db, const std::string& stationId,
+                                      const std::vector<JournalEntry>& jobs);
     std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local, bool& plantFailed);
-    std::expected<void, Failure> Refresh(PgConnection& db, sqlite3* local, PgClock::time_point deadline);
-    // Asks the plant for its catalogue's version (an outage is told and is the failure) and
-    // takes the copy again when it differs, or with `force`.
-    std::expected<void, Failure> Freshen(std::optional<PgConnection>& conn, sqlite3* local, bool force);
+    // Takes the plant's catalogue into the staging table page by page until `budget`, and
+    // swaps it in once whole and unchanged meanwhile; whether the copy matches the plant's.
+    std::expected<bool, Failure> TakeCopy(std::optional<PgConnection>& conn, sqlite3* local,
+                                          PgClock::time_point budget, bool& plantFailed);
     bool stopping() const;
     void Run();
 
@@ -101,12 +117,14 @@ private:
     std::filesystem::path file_;
     PlantNotice notice_;
     std::optional<PgConnection> lookup_;
-    // The catalogue's version as this process's last lookup found it (commands only).
-    std::optional<std::int64_t> seenVersion_;
+    // Where this station's id was first used, as the plant records it.
+    StationClaim here_;
 
     mutable std::mutex mutex_;
     bool down_ = false;
     bool refusing_ = false;
+    // The id the plant confirmed as this station's, once per process.
+    std::optional<std::string> claimedId_;
     int batch_ = 200;
     std::optional<std::int64_t> newerCatalogue_;
     std::condition_variable wake_;
