@@ -113,10 +113,14 @@ int main(int argc, char** argv) {
         dialogs.Show(refused->text, MessageButtons::Ok, MessageIcon::Critical, refused->title);
         return 1;
     }
-    // Its thread connects meanwhile; what it has to say waits for the window.
-    JoinPlant(*plant, [&dialogs](const Failure& notice) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [&dialogs, notice] { dialogs.Show(notice); },
-                                  Qt::QueuedConnection);
+    // Its thread connects meanwhile; what it has to say waits for the window, and goes on
+    // its notice line rather than in a box that would take the operator's keys.
+    frmMainMenu* window = nullptr;
+    JoinPlant(*plant, [&window, &dialogs](const Failure& notice) {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [&window, &dialogs, notice] {
+            if (window != nullptr) window->ShowNotice(frmMainMenu::NoticeSource::Plant, notice);
+            else dialogs.Show(notice);
+        }, Qt::QueuedConnection);
     }, true);
     // Pictures are read from images/ below the current directory, and a desktop menu
     // starts programs in the home folder.
@@ -128,6 +132,7 @@ int main(int argc, char** argv) {
     SetupLauncher setup({*plant, dialogs, SendRaw});
     frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }});
     dialogs.SetParent(&mainMenu);
+    window = &mainMenu;
     setup.SetOwner(&mainMenu);
     ShownReporter shownReporter;
     if (std::getenv("TARNWICK_SHOWN_EXIT") != nullptr) mainMenu.installEventFilter(&shownReporter);

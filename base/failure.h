@@ -15,6 +15,8 @@ struct Failure {
     // A route's failure after every byte of the label went out with no answer: the label
     // may have printed, which the journal keeps apart from a label that did not go.
     bool unconfirmed = false;
+    // A notice that an outage told before is over.
+    bool clears = false;
 };
 
 }  // namespace tarnwick

@@ -33,6 +33,7 @@ void ShowCut(frmMainMenu& f, const CutRow& cut) {
     f.txtStock->setText(Q(cut.Stock));
     if (cut.MadeIn) f.txtMadeIn->setText(Q(*cut.MadeIn));
     f.txtQty->setText(Q(cut.QtyShown));
+    f.CutShown();
 }
 
 // A move's LoadCutRow, given a row already read whole: the window changes only now.

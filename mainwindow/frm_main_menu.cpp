@@ -3,7 +3,12 @@
 #include <QAction>
 #include <QFont>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QWidget>
 #include <span>
 #include <utility>
@@ -72,8 +77,8 @@ QPushButton* Button(QWidget* parent, const char* caption, int left, int top, int
     return button;
 }
 
-QComboBox* FabricBox(QWidget* parent, int top) {
-    auto* box = Place(new QComboBox(parent), 2040, top, 3975, 315);
+FabricCombo* FabricBox(QWidget* parent, int top) {
+    auto* box = Place(new FabricCombo(parent), 2040, top, 3975, 315);
     box->setEditable(true);
     box->setInsertPolicy(QComboBox::NoInsert);
     return box;
@@ -87,7 +92,38 @@ constexpr const char* kText3Items[] = {"35% COTTON",     "25% WOOL",      "30% W
                                                         "45% WOOL",       "100% POLYESTER", "A VISA FABRIC",
                                                         "DURABLE PRESS"};
 
+// How long "answers again" stays on the notice line.
+constexpr int kRecoveryShownMs = 10000;
+
+constexpr const char* kCutLoadedTip = "The cut's value: it prints as shown. Move Back, Move Next or Move to Cut "
+                                      "for another cut, or clear Filename to type a label.";
+
 }  // namespace
+
+void FabricCombo::SetLocked(bool locked) {
+    locked_ = locked;
+    if (QLineEdit* edit = lineEdit()) edit->setReadOnly(locked);
+}
+
+void FabricCombo::showPopup() {
+    if (!locked_) QComboBox::showPopup();
+}
+
+void FabricCombo::wheelEvent(QWheelEvent* event) {
+    if (locked_) event->ignore();
+    else QComboBox::wheelEvent(event);
+}
+
+void FabricCombo::keyPressEvent(QKeyEvent* event) {
+    // The arrows and paging keys choose another list item, F4 and Alt+Down open the list.
+    const int key = event->key();
+    if (locked_ && (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
+                    key == Qt::Key_PageDown || key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_F4)) {
+        event->ignore();
+        return;
+    }
+    QComboBox::keyPressEvent(event);
+}
 
 frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(parent), deps_(std::move(deps)) {
     setWindowTitle("Tarnwick Main Menu 3.4");
@@ -97,7 +133,8 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
     journal_ = std::make_unique<JournalWriter>(
         deps_.plant.databaseFile(),
         [this](const Failure& notice) {
-            QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, notice] { ShowNotice(NoticeSource::Journal, notice); }, Qt::QueuedConnection);
         },
         true, deps_.plant.shared);
     Form_Load();
@@ -199,7 +236,89 @@ void frmMainMenu::BuildControls() {
     Dir1->onChange = [this] { Dir1_Change(); };
     File1->onClick = [this] { File1_Click(); };
     File1->onDblClick = [this] { File1_DblClick(); };
+    connect(SelectedFile, &QLineEdit::textChanged, this, [this] { LockCutBoxes(); });
+    connect(chkNew, &QCheckBox::stateChanged, this, [this] { LockCutBoxes(); });
 
+    auto* notices = new QWidget(this);
+    auto* lines = new QVBoxLayout(notices);
+    lines->setContentsMargins(Twips(120), 0, Twips(120), 0);
+    lblCutLoaded = new QLabel(
+        QString::fromUtf8("A cut is loaded: its boxes print as shown and take no typing (Qty may be changed). "
+                          "Move Back, Move Next or Move to Cut for another cut."),
+        notices);
+    lblNotice = new QLabel(notices);
+    for (QLabel* line : {lblCutLoaded, lblNotice}) {
+        line->setWordWrap(true);
+        line->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        line->setVisible(false);
+        lines->addWidget(line);
+    }
+    lblNotice->setObjectName("lblNotice");
+    lblNotice->setAccessibleName("Notice");
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->addWidget(notices, 1);
+    statusBar()->setVisible(false);
+    for (QTimer*& expiry : noticeExpiry_) {
+        expiry = new QTimer(this);
+        expiry->setSingleShot(true);
+    }
+    connect(noticeExpiry_[0], &QTimer::timeout, this, [this] {
+        notices_[0].clear();
+        ShowNotices();
+    });
+    connect(noticeExpiry_[1], &QTimer::timeout, this, [this] {
+        notices_[1].clear();
+        ShowNotices();
+    });
+}
+
+void frmMainMenu::CutShown() {
+    cutShown_ = true;
+    LockCutBoxes();
+}
+
+void frmMainMenu::LockCutBoxes() {
+    const bool locked = cutShown_ && !SelectedFile->text().isEmpty();
+    // In New Format an empty Length Desc or Made In of the cut is taken from its box.
+    const bool newFormat = CheckValue(chkNew) == 1;
+    const auto cutGives = [](const std::string& value) { return value.find_first_not_of(' ') != std::string::npos; };
+    for (QLineEdit* box : {txtWIP, txtStyle, txtColor, txtWaist, txtLength}) {
+        box->setReadOnly(locked);
+        box->setToolTip(locked ? kCutLoadedTip : "");
+    }
+    const std::pair<QLineEdit*, bool> fromBox[] = {
+        {txtLDesc, !newFormat || cutGives(Job.LengthDesc)},
+        {txtMadeIn, cutGives(Job.MadeIn)},
+    };
+    for (const auto& [box, fromCut] : fromBox) {
+        // What is typed there would not print: show the cut's value instead.
+        if (locked && fromCut && box == txtLDesc) box->setText(QString::fromStdString(Job.LengthDesc));
+        box->setReadOnly(locked && fromCut);
+        box->setToolTip(locked && fromCut ? kCutLoadedTip : "");
+    }
+    for (FabricCombo* box : {cmbText1, cmbText2, cmbText3}) {
+        box->SetLocked(locked);
+        box->setToolTip(locked ? kCutLoadedTip : "");
+    }
+    lblCutLoaded->setVisible(locked);
+    statusBar()->setVisible(locked || lblNotice->isVisible());
+}
+
+void frmMainMenu::ShowNotice(NoticeSource source, const Failure& notice) {
+    const auto at = static_cast<std::size_t>(source);
+    notices_[at] = notice.text;
+    if (notice.clears) noticeExpiry_[at]->start(kRecoveryShownMs);
+    else noticeExpiry_[at]->stop();
+    ShowNotices();
+}
+
+void frmMainMenu::ShowNotices() {
+    QStringList shown;
+    for (const std::string& text : notices_)
+        if (!text.empty()) shown << QString::fromStdString(text);
+    lblNotice->setText(shown.join('\n'));
+    lblNotice->setVisible(!shown.isEmpty());
+    statusBar()->setVisible(lblCutLoaded->isVisible() || !shown.isEmpty());
 }
 
 void frmMainMenu::BuildMenu() {

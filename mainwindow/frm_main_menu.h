@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "labels/label_job.h"
@@ -20,11 +21,28 @@
 #include "toolkit/file_lists.h"
 
 class QAction;
+class QTimer;
 
 namespace tarnwick {
 
 class HistoryWindow;
 class PreviewWindow;
+
+// The fabric-line boxes: editable, and while locked neither typed into nor chosen from.
+class FabricCombo final : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+    void SetLocked(bool locked);
+    bool locked() const { return locked_; }
+    void showPopup() override;
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    bool locked_ = false;
+};
 
 // Check-box values as the label system counts them: 0 unchecked, 1 checked, 2 greyed.
 int CheckValue(const QCheckBox* box);
@@ -61,9 +79,9 @@ public:
     QLineEdit* txtLDesc;
     QLineEdit* txtQty;
     QLineEdit* txtStock;
-    QComboBox* cmbText1;
-    QComboBox* cmbText2;
-    QComboBox* cmbText3;
+    FabricCombo* cmbText1;
+    FabricCombo* cmbText2;
+    FabricCombo* cmbText3;
     QCheckBox* chkPrintHeaders;
     QLineEdit* txtMadeIn;
     QLineEdit* txtRN;
@@ -76,6 +94,10 @@ public:
     QPushButton* btnExit;
     QAction* mnuPreview;
     QAction* mnuHistory;
+    // Below the buttons: what holds while it lasts (a loaded cut, a journal or plant
+    // database outage), told without taking the keyboard from the operator.
+    QLabel* lblCutLoaded;
+    QLabel* lblNotice;
 
     // State the window owns.
     std::int16_t CurrentRow = 0;
@@ -99,6 +121,14 @@ public:
     void mnuPreview_Click();
     void mnuHistory_Click();
 
+    // A cut was shown from the sheet: the boxes it fills print its values, so they take
+    // no typing while file mode lasts.
+    void CutShown();
+    // A notice of the journal or the plant database: shown on its line until the next of
+    // the same source; a notice that an outage is over goes after a while.
+    enum class NoticeSource { Journal, Plant };
+    void ShowNotice(NoticeSource source, const Failure& notice);
+
     MainMenuDeps& deps() { return deps_; }
     // Where Print Labels records its jobs: the row ahead of the label, the rest off the
     // window's thread.
@@ -110,6 +140,11 @@ public:
 private:
     void BuildControls();
     void BuildMenu();
+    void LockCutBoxes();
+    void ShowNotices();
+    bool cutShown_ = false;
+    std::string notices_[2];
+    QTimer* noticeExpiry_[2] = {nullptr, nullptr};
     MainMenuDeps deps_;
     std::unique_ptr<JournalWriter> journal_;
     // Kept rather than looked up: a lookup by type finds any dialog child first.

@@ -220,13 +220,20 @@ std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(con
         if (jobs) {
             showingPlant_ = true;
             setWindowTitle("Print History \u2013 the plant");
+            // This station's labels not sent on yet are its history too. Should data.mdb
+            // not read, the journal's own notice says so.
+            (void)station->AddWaitingJobs(query, *jobs);
             return std::move(*jobs);
         }
         station->MarkDown(jobs.error(), plant_.db.handle());
     }
     setWindowTitle(station != nullptr ? "Print History \u2013 this station only (the plant database does not answer)"
                                       : "Print History");
-    return ReadJournal(plant_.databaseFile(), query);
+    auto own = ReadJournal(plant_.databaseFile(), query);
+    // Every job here is this station's, under the name the plant gives it.
+    if (own)
+        for (JournalEntry& job : *own) job.station = StationName(plant_.config);
+    return own;
 }
 
 std::expected<JournalEntry, Failure> HistoryWindow::PlantJob(const JournalEntry& chosen) {
@@ -282,10 +289,22 @@ void HistoryWindow::btnReprint_Click() {
         dialogs_.Show(reprint.error());
         return;
     }
+    // The new job is in the list and chosen before any box: an operator who saw nothing
+    // happen would press again and print twice.
+    ShowNewestOwnJob();
     if (!reprint->sent) dialogs_.Show(reprint->sent.error());
     else if (!reprint->sent->note.empty())
         dialogs_.Show(reprint->sent->note, MessageButtons::Ok, MessageIcon::Information);
+}
+
+void HistoryWindow::ShowNewestOwnJob() {
     Refresh();
+    for (int row = 0; row < static_cast<int>(jobs_.size()); ++row) {
+        if (IsOtherStations(jobs_[static_cast<std::size_t>(row)])) continue;
+        lstJobs->selectRow(row);
+        lstJobs->scrollToItem(lstJobs->item(row, 0));
+        return;
+    }
 }
 
 void HistoryWindow::btnPreview_Click() {

@@ -47,6 +47,9 @@ public:
 
     // Reads the journal again with the filter as it stands.
     void Refresh();
+    // Reads it again after a label of this station's, and selects that label's job: the
+    // newest of this station's in the list.
+    void ShowNewestOwnJob();
     void btnReprint_Click();
     void btnPreview_Click();
 

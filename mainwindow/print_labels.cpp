@@ -1,6 +1,7 @@
 #include "mainwindow/print_labels.h"
 
 #include "mainwindow/frm_main_menu.h"
+#include "mainwindow/history_window.h"
 #include "printjob/print_and_record.h"
 #include "toolkit/toolkit.h"
 
@@ -34,6 +35,11 @@ void frmMainMenu::btnPrint_Click() {
         BusyCursor busy;
         printed = PrintAndRecord(deps_.plant, ReadPrintControls(*this), Job, {"window", CurrentRow}, deps_.printer,
                                  *journal_);
+    }
+    // A History window open beside shows the label's job, with its outcome.
+    if (HistoryWindow* history = historyWindow(); history != nullptr && history->isVisible()) {
+        journal_->Flush();
+        history->ShowNewestOwnJob();
     }
     if (!printed) deps_.dialogs.Show(printed.error());
     else if (!printed->note.empty()) deps_.dialogs.Show(printed->note, MessageButtons::Ok, MessageIcon::Information);

@@ -345,7 +345,7 @@ T PrintJournal::Told(T result) {
     else
         notice_(Failure{"The print journal in " + Quoted(file_) +
                             " is being kept again: labels are recorded for History and Reprint.",
-                        "Tarnwick", MessageIcon::Information});
+                        "Tarnwick", MessageIcon::Information, false, true});
     return result;
 }
 

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -254,6 +255,53 @@ struct Navigation : ::testing::Test {
         ASSERT_TRUE(w.dialogs.shown.empty());
     }
 };
+
+// What the window shows of a loaded cut is what prints: the boxes the cut fills take no
+// typing, Qty does, and clearing Filename gives the boxes back for a typed label.
+TEST_F(Navigation, CutBoxesTakeNoTypingWhileTheCutIsLoaded) {
+    const struct {
+        QWidget* box;
+        bool locked;
+    } boxes[] = {{w->txtWIP, true},  {w->txtStyle, true},  {w->txtColor, true},  {w->txtWaist, true},
+                 {w->txtLength, true}, {w->txtLDesc, true},  {w->txtMadeIn, true}, {w->cmbText1, true},
+                 {w->cmbText2, true}, {w->cmbText3, true},  {w->txtQty, false},   {w->txtRN, false}};
+    const auto text = [](QWidget* box) {
+        if (auto* combo = qobject_cast<QComboBox*>(box)) return combo->currentText();
+        return static_cast<QLineEdit*>(box)->text();
+    };
+    w->show();
+    for (const auto& [box, locked] : boxes) {
+        const QString before = text(box);
+        box->setFocus();
+        QTest::keyClicks(box, "9");
+        QTest::keyClick(box, Qt::Key_Down);
+        EXPECT_EQ(text(box) == before, locked) << box->objectName().toStdString() << " " << before.toStdString();
+    }
+    EXPECT_TRUE(w->lblCutLoaded->isVisible());
+    w->btnPrint_Click();
+    ASSERT_EQ(w.output.streams.size(), 1u) << (w.dialogs.shown.empty() ? "" : w.dialogs.shown[0].text);
+    EXPECT_NE(w.output.streams[0].find("1001"), std::string::npos);
+    EXPECT_EQ(w.output.streams[0].find("10019"), std::string::npos);
+    EXPECT_TRUE(w.output.streams[0].ends_with("\x1BQ269\x1BZ"));
+
+    // In New Format an empty Length Desc of the cut is taken from its box, so it may be typed.
+    w.Select(w.Sheet("blank.csv", kHeadings + Row({"2001", "S2001", "7", "32", "30", "", "A", "B", "C", "", "", "4",
+                                                   "WB"})));
+    w->btnImport_Click();
+    QTest::keyClicks(w->txtLDesc, "LONG");
+    EXPECT_EQ(w->txtLDesc->text(), "LONG");
+    SetCheckValue(w->chkNew, 0);
+    EXPECT_TRUE(w->txtLDesc->isReadOnly());
+    EXPECT_EQ(w->txtLDesc->text(), "");
+
+    w.Select("");
+    for (const auto& [box, locked] : boxes) {
+        const QString before = text(box);
+        QTest::keyClicks(box, "9");
+        EXPECT_NE(text(box), before) << box->objectName().toStdString();
+    }
+    EXPECT_FALSE(w->lblCutLoaded->isVisible());
+}
 
 TEST_F(Navigation, MoveBackStopsAtTheFirstCut) {
     const auto before = State(*w);

@@ -359,11 +359,12 @@ TEST(HistoryWindow, LabelPrintsAndOperatorIsToldOnceWhenTheJournalCannotBeWritte
         const std::string label = device.substr(0, device.size() / 2);
         EXPECT_TRUE(label.ends_with("\x1BZ")) << c.name << ": the label was not printed";
         EXPECT_EQ(device, label + label) << c.name;
-        ASSERT_EQ(w.dialogs.shown.size(), 1u) << c.name;
-        EXPECT_EQ(w.dialogs.shown[0].text,
+        // On the window's notice line, not in a box that would take the operator's keys.
+        EXPECT_EQ(w.dialogs.shown.size(), 0u) << c.name;
+        EXPECT_TRUE(w.form->lblNotice->isVisibleTo(w.form.get())) << c.name;
+        EXPECT_EQ(w.form->lblNotice->text().toStdString(),
                   "The print journal in \"" + w.Database().string() + "\" is not being kept: " + c.why)
             << c.name;
-        EXPECT_EQ(w.dialogs.shown[0].icon, MessageIcon::Information);
     }
 }
 
@@ -378,12 +379,8 @@ TEST(HistoryWindow, EveryOutageAndEveryRecoveryIsTold) {
         "The print journal in \"" + file + "\" is being kept again: labels are recorded for History and Reprint.";
     const struct {
         bool locked;
-        std::vector<std::string> told;  // the beginnings of the boxes shown so far
-    } steps[] = {{true, {stopped}},
-                 {true, {stopped}},
-                 {false, {stopped, again}},
-                 {false, {stopped, again}},
-                 {true, {stopped, again, stopped}}};
+        std::string told;  // the beginning of the notice line after the label
+    } steps[] = {{true, stopped}, {true, stopped}, {false, again}, {false, again}, {true, stopped}};
     for (const auto& step : steps) {
         sqlite3* writer = nullptr;
         if (step.locked) {
@@ -394,10 +391,10 @@ TEST(HistoryWindow, EveryOutageAndEveryRecoveryIsTold) {
         w.form->journal().Flush();
         QApplication::processEvents();
         sqlite3_close_v2(writer);
-        ASSERT_EQ(w.dialogs.shown.size(), step.told.size());
-        for (std::size_t i = 0; i < step.told.size(); ++i)
-            EXPECT_EQ(w.dialogs.shown[i].text.substr(0, step.told[i].size()), step.told[i]);
+        EXPECT_EQ(w.form->lblNotice->text().toStdString().substr(0, step.told.size()), step.told);
+        EXPECT_TRUE(w.form->lblNotice->isVisibleTo(w.form.get()));
     }
+    EXPECT_EQ(w.dialogs.shown.size(), 0u);
     // The labels printed in the outages have no row; the others have theirs.
     EXPECT_EQ(ReadJournal(w.Database(), {})->size(), 2u);
 }
@@ -464,6 +461,24 @@ TEST(HistoryWindow, PlantHistoryShowsEveryStationAndReprintsAnothersJob) {
     EXPECT_EQ(mine->front().reprintOf, 7);
     EXPECT_EQ(mine->front().reprintOfStation, "Line9");
     EXPECT_EQ(mine->front().station, "Line1");
+    // The new job is listed and chosen at once, whether or not it has reached the plant
+    // yet, and so is a label printed from the main window while History is open.
+    const auto chosen = [history] {
+        const int row = history->lstJobs->currentRow();
+        return row < 0 ? std::vector<std::string>{} : Row(history->lstJobs, row);
+    };
+    ASSERT_EQ(history->lstJobs->rowCount(), 3);
+    EXPECT_EQ(chosen(), (std::vector<std::string>{"Line1", "009900", "1234", "C1", "3", w.DevicePath(),
+                                                  "sent, reprint of 7 of Line9"}));
+    w.form->txtQty->setText("5");
+    w.Print();
+    ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
+    ASSERT_EQ(history->lstJobs->rowCount(), 4);
+    EXPECT_EQ(chosen(), (std::vector<std::string>{"Line1", "004512", "1234", "C1", "5", w.DevicePath(), "sent"}));
+    // Once sent on, each job is listed once.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return plantRows().size() == 4; }, 10000));
+    history->Refresh();
+    EXPECT_EQ(history->lstJobs->rowCount(), 4);
 }
 
 }  // namespace

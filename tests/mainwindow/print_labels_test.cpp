@@ -84,7 +84,8 @@ std::vector<std::string> ControlState(const frmMainMenu& f) {
     for (const QLineEdit* box : {f.SelectedFile, f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength,
                                  f.txtLDesc, f.txtQty, f.txtStock, f.txtMadeIn, f.txtRN})
         state.push_back(box->text().toStdString());
-    for (const QComboBox* box : {f.cmbText1, f.cmbText2, f.cmbText3, f.cmbCut})
+    for (const QComboBox* box : {static_cast<QComboBox*>(f.cmbText1), static_cast<QComboBox*>(f.cmbText2),
+                                 static_cast<QComboBox*>(f.cmbText3), f.cmbCut})
         state.push_back(box->currentText().toStdString());
     for (const QCheckBox* box : {f.chkNew, f.chkPrintHeaders, f.chkQuenby})
         state.push_back(std::to_string(CheckValue(box)));
