@@ -109,7 +109,8 @@ void PlantStation::MarkDown(const PgError& error, sqlite3* local) {
     if (!notice_) return;
     const auto copy = local != nullptr ? CopyOfCatalogue(local) : std::nullopt;
     std::string text = Problem(error).text + " This station prints from its own copy of the style catalogue";
-    text += copy ? ", taken " + copy->taken + " (UTC)," : " (it has none from the plant yet: the styles in data.mdb),";
+    text += copy ? ", taken " + LocalJournalTime(copy->taken) + ","
+                 : " (it has none from the plant yet: the styles in data.mdb),";
     text += " and keeps its labels' rows in data.mdb until the plant database answers again.";
     notice_(Failure{std::move(text), "Tarnwick", MessageIcon::Information});
 }

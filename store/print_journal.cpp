@@ -208,6 +208,18 @@ std::string JournalTime(std::chrono::system_clock::time_point when) {
     return text;
 }
 
+std::string LocalJournalTime(const std::string& journalTime) {
+    std::tm utc{};
+    const char* end = ::strptime(journalTime.c_str(), "%Y-%m-%dT%H:%M:%S", &utc);
+    if (end == nullptr) return journalTime;
+    const std::time_t t = ::timegm(&utc);
+    std::tm local{};
+    if (t == static_cast<std::time_t>(-1) || ::localtime_r(&t, &local) == nullptr) return journalTime;
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
 ShownOutcome ShowOutcome(const JournalEntry& job) {
     if (job.outcome == kSending) return {"may have printed", "Tarnwick stopped while sending"};
     if (job.outcome == "unconfirmed") return {"may have printed", job.message};

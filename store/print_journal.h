@@ -228,5 +228,8 @@ std::expected<std::int64_t, Failure> QueueWholeJournal(sqlite3* db, const std::f
 
 // UTC ISO 8601 with milliseconds, as the journal writes times.
 std::string JournalTime(std::chrono::system_clock::time_point when);
+// A journal time as the station's clock reads it, "2026-12-01 09:30:05", as History shows
+// times; the text unchanged when it is no journal time.
+std::string LocalJournalTime(const std::string& journalTime);
 
 }  // namespace tarnwick
