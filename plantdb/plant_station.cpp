@@ -216,7 +216,11 @@ std::expected<std::string, Failure> PlantStation::LookupStyle(SettingsDb& db, co
     const auto found = Ask(lookup_, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, style, deadline); });
     if (!found) {
         MarkDown(found.error(), db.handle());
-        return LookupPrintStyle(db, style);
+        auto copied = LookupPrintStyle(db, style);
+        // A style the copy lacks may well be in the catalogue this login may not read:
+        // the refusal is that, not a style that does not exist.
+        if (copied && copied->empty() && found.error().Denied()) return std::unexpected(Problem(found.error()));
+        return copied;
     }
     MarkUp();
     // No label waits for the copy: the window's thread takes it, a command after its labels.

@@ -210,11 +210,21 @@ TEST(PlantStations, OperatorLoginPrintsButMayNotChangeStyles) {
                                 "database's owner grants the role's rights again with tarnwick-cli plant init. "
                                 "Labels still print; their rows wait in data.mdb and are sent on once it takes "
                                 "them.\n");
+    // A style this login may not read is refused for that, not as a style that does not exist.
+    PlantRows(plantDb.conninfo(), "REVOKE SELECT ON print_style FROM tarnwick_operator; SELECT 1");
+    ASSERT_EQ(admin.Run({"styles", "set", "4321", "calh020"}).status, 0);
+    const CliRun unread = line3.Print("4321");
+    EXPECT_EQ(unread.status, 1);
+    EXPECT_TRUE(unread.err.ends_with("\" cannot be used: this station's login may not do that (permission denied "
+                                     "for table print_style).\n"))
+        << unread.err;
+    EXPECT_EQ(unread.err.find("does not exist"), std::string::npos) << unread.err;
     ASSERT_EQ(admin.Run({"plant", "init"}).status, 0);
     const CliRun sync = line3.Run({"plant", "sync"});
-    EXPECT_TRUE(sync.out.starts_with("Sent 1 row on")) << sync.out << sync.err;
+    // The withheld label's row and the refused one's.
+    EXPECT_TRUE(sync.out.starts_with("Sent 2 rows on")) << sync.out << sync.err;
     EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT count(*) FROM print_journal WHERE station = 'LINE3'"),
-              std::vector<std::string>{"2"});
+              std::vector<std::string>{"3"});
 }
 
 JournalEntry Job(std::int64_t id, const std::string& outcome) {
