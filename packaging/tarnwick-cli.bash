@@ -1,19 +1,9 @@
 # bash completion for tarnwick-cli. Commands, sub-commands and options are read from the
 # program's own help, so new ones complete without a change here.
 _tarnwick_cli() {
-    local cur prev words cword
-    _init_completion || return
+    local cur prev words cword split
+    _init_completion -s || return
 
-    local program=${words[0]}
-    if ((cword == 1)); then
-        local commands
-        commands=$("$program" --help 2>/dev/null | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z0-9-]*\).*/\1/p')
-        COMPREPLY=($(compgen -W "$commands --help" -- "$cur"))
-        return
-    fi
-
-    local command=${words[1]} help
-    help=$("$program" "$command" --help 2>/dev/null) || return
     case $prev in
         --folder)
             _filedir -d
@@ -24,13 +14,41 @@ _tarnwick_cli() {
             return
             ;;
     esac
-    if [[ $cur == -* ]]; then
-        local options
-        options=$(grep -o -- '--[a-z][a-z0-9-]*' <<<"$help" | sort -u)
-        COMPREPLY=($(compgen -W "$options --folder --help" -- "$cur"))
+    $split && return
+
+    # --folder DIR may come before the command as well as after it.
+    local program=${words[0]} command="" at=0 i
+    for ((i = 1; i < cword; i++)); do
+        case ${words[i]} in
+            --folder) ((i++)) ;;
+            -*) ;;
+            *)
+                command=${words[i]} at=$i
+                break
+                ;;
+        esac
+    done
+
+    if [[ -z $command ]]; then
+        if [[ $cur == -* ]]; then
+            COMPREPLY=($(compgen -W "--folder --help --version" -- "$cur"))
+        else
+            local commands
+            commands=$("$program" --help 2>/dev/null | sed -n '/^Commands:/,/^$/s/^  \([a-z][a-z0-9-]*\).*/\1/p')
+            COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        fi
         return
     fi
-    if ((cword == 2)); then
+
+    local help
+    help=$("$program" "$command" --help 2>/dev/null) || return
+    if [[ $cur == -* ]]; then
+        local options
+        options=$({ grep -o -- '--[a-z][a-z0-9-]*' <<<"$help"; echo --folder; echo --help; } | sort -u)
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+        return
+    fi
+    if ((cword == at + 1)); then
         # "Usage: tarnwick-cli styles list" lines name the sub-commands of a group.
         local subcommands
         subcommands=$(sed -n "s/^\(Usage:\)\? *tarnwick-cli $command \([a-z][a-z-]*\)\( .*\)\?$/\2/p" <<<"$help")

@@ -43,6 +43,8 @@ for library in libcups2 libzip4 libpq5 libqt6widgets6 libsqlite3 qt6-qpa-plugins
     grep -Eq "^Depends:.*\b$library\b" "$work/control/control" ||
         fail "Depends lacks $library, which the programs load: $(grep '^Depends' "$work/control/control")"
 done
+grep -Eq '^Recommends:.*\bbash-completion\b' "$work/control/control" ||
+    fail "Recommends lacks bash-completion, which loads the completion: $(grep '^Recommends' "$work/control/control")"
 for file in usr/bin/tarnwick usr/bin/tarnwick-cli usr/libexec/tarnwick/tarnwick-preview \
     usr/share/applications/tarnwick.desktop usr/share/icons/hicolor/scalable/apps/tarnwick.svg \
     usr/share/man/man1/tarnwick.1.gz usr/share/man/man1/tarnwick-cli.1.gz \
@@ -104,8 +106,8 @@ TARNWICK_PLANT=$work/none "$cli" print --wip 1 --style 12345 --qty 1 >/dev/null 
 expected="The settings file \"$work/none/config.txt\" is missing. Put the plant's config.txt in that folder, then try again. Tarnwick looked there because the program's folder \"$root/usr/bin\" holds no config.txt and TARNWICK_PLANT names that folder."
 [[ $(cat "$work/missing.err") == "$expected" ]] || fail "missing config.txt: $(cat "$work/missing.err")"
 
-# The window finds its plant through TARNWICK_PLANT, starts in it (pictures are read
-# below the current folder) and draws its main window.
+# The window finds its plant through TARNWICK_PLANT, starts in it (for its file lists)
+# and draws its main window.
 shown=$(cd / && TARNWICK_PLANT=$plant TARNWICK_SHOWN_EXIT=1 QT_QPA_PLATFORM=offscreen timeout 60 \
     "$root/usr/bin/tarnwick" 2>/dev/null)
 [[ $shown =~ ^shown\ [0-9.]+\ (.*)$ && ${BASH_REMATCH[1]} == "$plant" ]] ||
@@ -221,10 +223,46 @@ The label could not be sent to the printer device $shared/port: Permission denie
     [[ $code -eq 1 && $(cat "$work/other.err") == "$expected" ]] ||
         fail "a print by a user outside the group (exit $code) said: $(cat "$work/other.err")"
 }
+
+# Purge keeps the plant folder, its history and config.txt, and the group that owns it.
+# dpkg runs postrm remove, then postrm purge; here in a mount namespace of their own with
+# an empty /var/lib, so a script that removes the folder removes only a copy, and with
+# the commands that remove a group or user replaced by ones that record the call.
+purge_keeps_plant() {
+    local fake=$work/purge-bin name
+    mkdir -p "$fake"
+    for name in delgroup groupdel deluser userdel; do
+        printf '#!/bin/sh\necho "%s $*" >>"%s/removed"\n' "$name" "$work" >"$fake/$name"
+        chmod 755 "$fake/$name"
+    done
+    # The kept folder as the plant leaves it: history in data.mdb, config.txt, a picture.
+    unshare --mount sh -c '
+        set -e
+        mount -t tmpfs tmpfs /var/lib
+        mkdir -p /var/lib/tarnwick/images
+        cp "$1/data.mdb" "$1/config.txt" /var/lib/tarnwick/
+        echo picture >/var/lib/tarnwick/images/calh021.pcx
+        (cd /var/lib/tarnwick && find . -type f -exec sha256sum {} + | sort) >"$3/before"
+        PATH=$4:$PATH sh "$2" remove
+        PATH=$4:$PATH sh "$2" purge >"$3/purge.out"
+        if [ -d /var/lib/tarnwick ]; then
+            (cd /var/lib/tarnwick && find . -type f -exec sha256sum {} + | sort) >"$3/after"
+        else
+            echo "no /var/lib/tarnwick" >"$3/after"
+        fi
+    ' sh "$plant" "$work/control/postrm" "$work" "$fake" 2>"$work/purge.err" ||
+        { fail "postrm remove and purge: $(cat "$work/purge.err")"; return; }
+    [[ -s $work/after ]] && cmp -s "$work/before" "$work/after" ||
+        fail "purge did not keep /var/lib/tarnwick as it was: before: $(cat "$work/before"); after: $(cat "$work/after")"
+    [[ ! -e $work/removed ]] || fail "purge removed a group or user: $(cat "$work/removed")"
+    grep -qF 'sudo rm -r /var/lib/tarnwick' "$work/purge.out" && grep -qF 'sudo delgroup tarnwick' "$work/purge.out" ||
+        fail "purge did not say the folder was kept and how to remove it: $(cat "$work/purge.out")"
+}
 if [[ $EUID -eq 0 ]]; then
     operators
+    purge_keeps_plant
 else
-    echo "not root: the operators in and out of the plant's group were not tried" >&2
+    echo "not root: the operators in and out of the plant's group, and purge, were not tried" >&2
 fi
 
 if [[ -z ${CUPS_SERVER:-} || -z ${TARNWICK_CUPS_JOBS:-} || -z ${TARNWICK_CUPS_QUEUE:-} ]]; then
