@@ -38,7 +38,9 @@ private:
 // plant folder): nothing is written and nobody is told.
 class NoJournal final : public JobRecorder {
 public:
-    std::optional<std::int64_t> Begin(JournalEntry) override { return std::nullopt; }
+    std::expected<std::int64_t, Failure> Begin(JournalEntry) override {
+        return std::unexpected(Failure{"No print journal: there is no plant folder to keep one in."});
+    }
     void Complete(std::int64_t, std::string, std::string) override {}
 };
 

@@ -361,13 +361,12 @@ T PrintJournal::Told(T result) {
     return result;
 }
 
-std::optional<std::int64_t> PrintJournal::Begin(JournalEntry entry) {
+std::expected<std::int64_t, Failure> PrintJournal::Begin(JournalEntry entry) {
     const bool ahead = entry.outcome.empty();
     if (ahead) entry.outcome = kSending;
-    const auto id = Told(Record(std::move(entry)));
-    if (!id) return std::nullopt;
-    if (ahead && identity_) begunIn_[*id] = *identity_;
-    return *id;
+    auto id = Told(Record(std::move(entry)));
+    if (id && ahead && identity_) begunIn_[*id] = *identity_;
+    return id;
 }
 
 void PrintJournal::Complete(std::int64_t id, std::string outcome, std::string message) {
@@ -398,21 +397,20 @@ JournalWriter::~JournalWriter() {
     thread_.join();
 }
 
-void JournalWriter::Enqueue(std::function<void(PrintJournal&)> task, bool first) {
+void JournalWriter::Enqueue(Task task, bool rowAhead) {
     {
         const std::lock_guard lock(mutex_);
-        // A label waits for its own row, never for the outcomes queued before it.
-        if (first) queue_.push_front(std::move(task));
-        else queue_.push_back(std::move(task));
+        // A label waits for the rows ahead of it, never for the outcomes queued before it.
+        (rowAhead ? rowsAhead_ : queue_).push_back(std::move(task));
     }
     wake_.notify_one();
 }
 
-std::optional<std::int64_t> JournalWriter::Begin(JournalEntry entry) {
+std::expected<std::int64_t, Failure> JournalWriter::Begin(JournalEntry entry) {
     std::mutex done;
     std::condition_variable written;
     bool finished = false;
-    std::optional<std::int64_t> id;
+    std::expected<std::int64_t, Failure> id = std::unexpected(Failure{});
     Enqueue(
         [&](PrintJournal& journal) {
             auto result = journal.Begin(std::move(entry));
@@ -437,17 +435,17 @@ void JournalWriter::Complete(std::int64_t id, std::string outcome, std::string m
 
 void JournalWriter::Flush() {
     std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return queue_.empty() && !writing_; });
+    idle_.wait(lock, [this] { return rowsAhead_.empty() && queue_.empty() && !writing_; });
 }
 
 void JournalWriter::Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        const auto ready = [this] { return stop_ || !queue_.empty(); };
+        const auto ready = [this] { return stop_ || !rowsAhead_.empty() || !queue_.empty(); };
         // While pruning, a short pause between batches; otherwise asleep until asked.
         if (pruning_) wake_.wait_for(lock, std::chrono::milliseconds(5), ready);
         else wake_.wait(lock, ready);
-        if (queue_.empty()) {
+        if (rowsAhead_.empty() && queue_.empty()) {
             if (stop_) return;
             if (!pruning_) continue;
             // Between rows: one short batch, then the queue is looked at again.
@@ -457,8 +455,9 @@ void JournalWriter::Run() {
             pruning_ = more;
             continue;
         }
-        auto task = std::move(queue_.front());
-        queue_.pop_front();
+        std::deque<Task>& next = rowsAhead_.empty() ? queue_ : rowsAhead_;
+        auto task = std::move(next.front());
+        next.pop_front();
         writing_ = true;
         lock.unlock();
         task(journal_);
@@ -466,7 +465,7 @@ void JournalWriter::Run() {
         if (shared_) shared_->RowsWritten();
         lock.lock();
         writing_ = false;
-        if (queue_.empty()) idle_.notify_all();
+        if (rowsAhead_.empty() && queue_.empty()) idle_.notify_all();
     }
 }
 

@@ -68,9 +68,9 @@ using JournalNotice = std::function<void(const Failure&)>;
 class JobRecorder {
 public:
     virtual ~JobRecorder() = default;
-    // Writes a row (outcome "sending" when none is given); nullopt when it could not be
-    // written within a short wait, which the recorder has told the operator of.
-    virtual std::optional<std::int64_t> Begin(JournalEntry entry) = 0;
+    // Writes a row (outcome "sending" when none is given); its id, or why it could not be
+    // written within a short wait. The recorder tells its notice of each outage too.
+    virtual std::expected<std::int64_t, Failure> Begin(JournalEntry entry) = 0;
     virtual void Complete(std::int64_t id, std::string outcome, std::string message) = 0;
 };
 
@@ -101,7 +101,7 @@ public:
     // then, so this waits longer for another station's lock than Record.
     std::expected<void, Failure> Finish(std::int64_t id, std::string_view outcome, std::string_view message);
 
-    std::optional<std::int64_t> Begin(JournalEntry entry) override;
+    std::expected<std::int64_t, Failure> Begin(JournalEntry entry) override;
     void Complete(std::int64_t id, std::string outcome, std::string message) override;
 
     // Removes the jobs older than the retention, a short transaction at a time (see
@@ -130,8 +130,9 @@ private:
 };
 
 // Writes journal rows on a thread of its own, so that Print Labels waits only for the
-// row written ahead of its label, never for an outcome or for pruning. The rows and the
-// pruning are done in the order asked, pruning a short batch at a time between them.
+// rows written ahead of labels, never for an outcome or for pruning. Rows ahead are
+// written first in, first out, before the outcomes waiting; the outcomes in the order
+// asked; pruning a short batch at a time between them.
 class JournalWriter final : public JobRecorder {
 public:
     // notice runs on the writer's thread. With prune set, old jobs are removed once,
@@ -146,20 +147,22 @@ public:
     ~JournalWriter() override;
 
     // Waits for the row: the label must not leave before it.
-    std::optional<std::int64_t> Begin(JournalEntry entry) override;
+    std::expected<std::int64_t, Failure> Begin(JournalEntry entry) override;
     void Complete(std::int64_t id, std::string outcome, std::string message) override;
     // Returns once every row posted so far is written or given up.
     void Flush();
 
 private:
     void Run();
-    void Enqueue(std::function<void(PrintJournal&)> task, bool first);
+    using Task = std::function<void(PrintJournal&)>;
+    void Enqueue(Task task, bool rowAhead);
 
     PrintJournal journal_;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::deque<std::function<void(PrintJournal&)>> queue_;
+    std::deque<Task> rowsAhead_;
+    std::deque<Task> queue_;
     bool writing_ = false;
     bool pruning_ = false;
     bool stop_ = false;

@@ -2,6 +2,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -186,6 +187,54 @@ struct ScriptedOutput final : PrinterOutput {
         return answer;
     }
 };
+
+// Rows that wait for the file together are written in the order they came, and a row that
+// cannot be written tells its caller why.
+TEST(JournalWriter, RowsAheadAreWrittenFirstInFirstOutAndTheirFailureReachesTheCaller) {
+    TempPlant plant;
+    const auto file = plant.plant->databaseFile();
+    JournalWriter writer(file, {}, false);
+    JournalEntry first;
+    first.wip = "first";
+    ASSERT_TRUE(writer.Begin(first).has_value());
+
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(file.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    constexpr int kCallers = 6;
+    std::vector<std::expected<std::int64_t, Failure>> ids(kCallers, std::unexpected(Failure{}));
+    std::vector<std::thread> callers;
+    for (int i = 0; i < kCallers; ++i) {
+        callers.emplace_back([&, i] {
+            JournalEntry entry;
+            entry.wip = std::to_string(i);
+            ids[static_cast<std::size_t>(i)] = writer.Begin(entry);
+        });
+        // An outcome between the rows must not hold them up, nor be overtaken by them.
+        writer.Complete(1, "sent", std::to_string(i));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    for (std::thread& caller : callers) caller.join();
+    writer.Flush();
+    std::vector<std::string> order;
+    const auto jobs = ReadJournal(file, {});
+    ASSERT_TRUE(jobs.has_value()) << jobs.error().text;
+    for (const auto& job : *jobs) order.insert(order.begin(), job.wip);
+    EXPECT_EQ(order, (std::vector<std::string>{"first", "0", "1", "2", "3", "4", "5"}));
+    for (int i = 0; i < kCallers; ++i) EXPECT_TRUE(ids[static_cast<std::size_t>(i)].has_value()) << i;
+    EXPECT_EQ(ReadJournalJob(file, 1)->message, std::to_string(kCallers - 1));
+
+    // Held past the wait, the row is not written and its caller gets the reason.
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const auto refused = writer.Begin(first);
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(holder);
+    ASSERT_FALSE(refused.has_value());
+    EXPECT_NE(refused.error().text.find("data.mdb is locked by another program"), std::string::npos)
+        << refused.error().text;
+}
 
 TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
     const struct {
