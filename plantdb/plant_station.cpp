@@ -1,11 +1,8 @@
 #include "plantdb/plant_station.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
-#include <climits>
 #include <utility>
 
 #include "base/ascii_case.h"
@@ -14,6 +11,7 @@
 #include "store/plant_copy.h"
 #include "store/print_journal.h"
 #include "store/sqlite_file.h"
+#include "store/station_name.h"
 
 namespace tarnwick {
 namespace {
@@ -30,12 +28,6 @@ constexpr int kCopyPage = 500;
 // How often the window's thread compares its copy with the plant's content unasked: a
 // change made with the triggers off bumps no version.
 constexpr auto kCompareEvery = std::chrono::seconds(30);
-
-std::string HostName() {
-    std::array<char, HOST_NAME_MAX + 1> name{};
-    if (::gethostname(name.data(), name.size() - 1) != 0) return "station";
-    return name.data();
-}
 
 }  // namespace
 
@@ -57,9 +49,7 @@ std::optional<Failure> CheckPlantDatabase(const ConfigValues& config, const std:
     return std::nullopt;
 }
 
-std::string StationName(const ConfigValues& config) {
-    return config.Station.empty() ? HostName() : config.Station;
-}
+std::string StationName(const ConfigValues& config) { return StationName(config.Station); }
 
 PlantStation::PlantStation(const ConfigValues& config, std::filesystem::path databaseFile, PlantNotice notice,
                            bool background)

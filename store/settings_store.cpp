@@ -122,17 +122,21 @@ std::expected<void, Failure> SettingsDb::Create(const std::filesystem::path& fil
 
     sqlite3* db = nullptr;
     const char* schema =
-        "BEGIN;"
         "CREATE TABLE Settings (ID INTEGER PRIMARY KEY, BaseX, BaseY INTEGER, ParallelPrinter INTEGER,"
         " USBPrinter INTEGER, USBPrinterName TEXT);"
         "CREATE TABLE PrintStyle (Style TEXT, PrintStyle TEXT);"
         "CREATE INDEX PrintStyleByStyle ON PrintStyle (Style COLLATE NOCASE);"
         "INSERT INTO Settings (ID, BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName)"
-        " VALUES (1, '0', 0, 1, 0, '');"
-        "COMMIT;";
+        " VALUES (1, '0', 0, 1, 0, '');";
     std::expected<void, Failure> result;
-    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK || !Exec(db, schema))
+    if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         result = std::unexpected(DatabaseFailure(file, db, "be created"));
+    } else {
+        // The failure is read from the connection before the rollback clears its error.
+        Transaction transaction(db);
+        if (!transaction.ok() || !Exec(db, schema) || !transaction.Commit())
+            result = std::unexpected(DatabaseFailure(file, db, "be created"));
+    }
     sqlite3_close_v2(db);
     if (!result) {
         std::error_code ec;

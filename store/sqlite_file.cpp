@@ -74,7 +74,8 @@ std::expected<sqlite3*, Failure> OpenIdentifiedDatabase(const std::filesystem::p
     }
 }
 
-Transaction::Transaction(sqlite3* db) : db_(db), open_(Exec(db, "BEGIN IMMEDIATE")) {}
+Transaction::Transaction(sqlite3* db, Mode mode)
+    : db_(db), open_(Exec(db, mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN")) {}
 
 Transaction::~Transaction() {
     if (open_) Exec(db_, "ROLLBACK");

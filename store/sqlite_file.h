@@ -59,14 +59,17 @@ private:
     sqlite3* db_;
 };
 
-// A write transaction (BEGIN IMMEDIATE), rolled back unless committed.
+// A transaction, rolled back unless committed. A write one takes the write lock at once
+// (BEGIN IMMEDIATE), so it never fails half-way for another writer; a read one (BEGIN)
+// sees one state of the file across its statements and locks nothing until it reads.
 class Transaction {
 public:
-    explicit Transaction(sqlite3* db);
+    enum class Mode { Write, Read };
+    explicit Transaction(sqlite3* db, Mode mode = Mode::Write);
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     ~Transaction();
-    // Whether BEGIN took the write lock; the error is then in the connection.
+    // Whether BEGIN succeeded (a write one took the lock); the error is then in the connection.
     bool ok() const { return open_; }
     bool Commit();
 
