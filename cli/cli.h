@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "printer/send_to_printer.h"
 #include "startup/plant_folder.h"
 #include "startup/startup.h"
 #include "store/print_journal.h"
@@ -91,6 +92,9 @@ std::expected<std::shared_ptr<PlantStation>, Failure> FolderPlantStation(const C
 // Prints a failure's text on err; returns kRefused.
 int Refuse(CliContext& ctx, const Failure& failure);
 
+// Where a label went, as the commands report it: printer "NAME", or device PATH.
+std::string RouteShown(const OutputRoute& route);
+
 // Prints a usage problem and the command's help on err; returns kUsage.
 int UsageError(CliContext& ctx, const std::string& problem, const std::string& help);
 
@@ -138,6 +142,7 @@ const Command& PreviewCommand();
 const Command& HistoryCommand();
 const Command& ReprintCommand();
 const Command& PlantCommand();
+const Command& PrintersCommand();
 
 }  // namespace tarnwick::cli
 

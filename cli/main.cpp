@@ -12,7 +12,7 @@ namespace {
 std::vector<const Command*> AllCommands() {
     return {&DbCommand(),    &StylesCommand(), &LookupCommand(), &SettingsCommand(), &ComposeCommand(),
             &PrintCommand(), &CutsCommand(),   &CutCommand(),    &CellsCommand(),  &SampleCommand(),   &PreviewCommand(),
-            &HistoryCommand(), &ReprintCommand(), &PlantCommand()};
+            &HistoryCommand(), &ReprintCommand(), &PlantCommand(), &PrintersCommand()};
 }
 
 void PrintOverview(std::ostream& os) {
@@ -87,8 +87,6 @@ int main(int argc, char** argv) {
             std::cerr << "tarnwick-cli: " << parsed.error() << "\n\n" << c->help;
             return kUsage;
         }
-        // Pictures come from the plant folder, wherever the command is run from.
-        tarnwick::SetPictureFolder(PlantFolder(*parsed));
         CliContext ctx{std::cout, std::cerr};
         return c->run(*parsed, ctx);
     }
