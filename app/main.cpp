@@ -29,18 +29,18 @@ using namespace tarnwick;
 namespace {
 
 // With TARNWICK_SHOWN_EXIT set, the first paint of the main window prints the wall
-// clock (seconds.nanoseconds) and the current folder, and ends the program:
+// clock (seconds.nanoseconds) and the folder its file lists show, and ends the program:
 // bench/app_start.sh measures the time from launch to a drawn window with it.
 class ShownReporter : public QObject {
 public:
+    explicit ShownReporter(const frmMainMenu& window) : window_(window) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Paint && !reported_) {
             reported_ = true;
             timespec now{};
             clock_gettime(CLOCK_REALTIME, &now);
-            std::error_code ec;
             std::printf("shown %lld.%09ld %s\n", static_cast<long long>(now.tv_sec), now.tv_nsec,
-                        std::filesystem::current_path(ec).c_str());
+                        window_.Dir1->Path().c_str());
             std::fflush(stdout);
             QTimer::singleShot(0, [] { QApplication::exit(0); });
         }
@@ -48,6 +48,7 @@ public:
     }
 
 private:
+    const frmMainMenu& window_;
     bool reported_ = false;
 };
 
@@ -122,19 +123,14 @@ int main(int argc, char** argv) {
             else dialogs.Show(notice);
         }, Qt::QueuedConnection);
     }, true);
-    // Pictures are read from images/ below the current directory, and a desktop menu
-    // starts programs in the home folder.
-    std::error_code ec;
-    std::filesystem::current_path(plant->folder, ec);
-    SetPictureFolder(plant->folder);
 
     RoutedOutput printer([&plant] { return PlantRoute(*plant); });
     SetupLauncher setup({*plant, dialogs, SendRaw});
-    frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }});
+    frmMainMenu mainMenu({*plant, dialogs, printer, MountedDrives(), [&setup] { setup.Show(); }, plant->folder});
     dialogs.SetParent(&mainMenu);
     window = &mainMenu;
     setup.SetOwner(&mainMenu);
-    ShownReporter shownReporter;
+    ShownReporter shownReporter(mainMenu);
     if (std::getenv("TARNWICK_SHOWN_EXIT") != nullptr) mainMenu.installEventFilter(&shownReporter);
     mainMenu.show();
     return QApplication::exec();

@@ -98,7 +98,8 @@ void PrintRequest(benchmark::State& state, Recording recording, bool paced = fal
         state.SkipWithError(plant.error().text.c_str());
         return;
     }
-    const PrintControls controls = test::TypedLabel();
+    const LabelRequest request =
+        RequestFromControls(test::TypedLabel(), {}, std::nullopt, {Requester::Kind::Window, {}});
     NullOutput printer;
     bool failed = false;
     const auto told = [&failed](const Failure&) { failed = true; };
@@ -107,10 +108,8 @@ void PrintRequest(benchmark::State& state, Recording recording, bool paced = fal
     std::vector<double> samples;
     for (auto _ : state) {
         const auto start = Clock::now();
-        LabelJob job;
-        const auto printed = recording != Recording::None
-                                 ? PrintAndRecord(*plant, controls, job, {"window", std::nullopt}, printer, writer)
-                                 : PreviewRequest(*plant, controls, job, printer);
+        const auto printed = recording != Recording::None ? PrintAndRecord(*plant, request, writer, &printer)
+                                                          : PreviewRequest(*plant, request, printer);
         if (!printed) {
             state.SkipWithError(printed.error().text.c_str());
             break;

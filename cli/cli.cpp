@@ -8,6 +8,10 @@
 
 namespace tarnwick::cli {
 
+std::string RouteShown(const OutputRoute& route) {
+    return route.queue ? "printer \"" + route.printerName + "\"" : "device " + route.device.string();
+}
+
 std::optional<std::string> CliArgs::Get(const std::string& option) const {
     const auto it = options.find(option);
     if (it == options.end()) return std::nullopt;

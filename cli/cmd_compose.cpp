@@ -119,7 +119,10 @@ int RunCompose(const CliArgs& args, CliContext& ctx) {
     if (!base) return base.error();
 
     CapturingOutput capture;
-    if (const auto built = layout->build(FieldsFrom(args), *base, capture); !built) return Refuse(ctx, built.error());
+    LabelArgs fields = FieldsFrom(args);
+    // Pictures come from the plant folder, wherever the command is run from.
+    fields.pictures = PlantFolder(args);
+    if (const auto built = layout->build(fields, *base, capture); !built) return Refuse(ctx, built.error());
     const std::string& stream = capture.streams.front();
 
     if (const auto file = args.Get("-o")) {

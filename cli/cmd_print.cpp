@@ -6,8 +6,9 @@ namespace tarnwick::cli {
 namespace {
 
 const char kHelp[] =
-    "Usage: tarnwick-cli print [field options] [--headers]\n"
+    "Usage: tarnwick-cli print [field options] [--headers] [--printer NAME]\n"
     "       tarnwick-cli print FILE --row N | --all [--qty Q] [--old-format] [--brand] [--headers]\n"
+    "                                           [--printer NAME]\n"
     "\n"
     "Prints a label as the Print Labels button does. Without FILE the label is typed in\n"
     "(manual mode): the style's layout code comes from data.mdb, the bar code is composed\n"
@@ -18,6 +19,8 @@ const char kHelp[] =
     "  --wip --style --color --waist --length --length-desc\n"
     "  --text1 --text2 --text3 --qty --made-in --rn\n"
     "  --headers           print headers and images\n"
+    "  --printer NAME      a printer of tarnwick-cli printers list (default: this\n"
+    "                      station's own, as Setup sets it)\n"
     "\n"
     "With FILE, the cuts of a cut sheet are printed as file mode prints them, with New\n"
     "Format checked as the window starts (layout A1, or A2 with --brand):\n"
@@ -33,22 +36,18 @@ const char kHelp[] =
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
-PrintControls TypedControls(const CliArgs& args) {
-    PrintControls controls;
-    controls.txtWIP = args.GetOr("--wip", "");
-    controls.txtStyle = args.GetOr("--style", "");
-    controls.txtColor = args.GetOr("--color", "");
-    controls.txtWaist = args.GetOr("--waist", "");
-    controls.txtLength = args.GetOr("--length", "");
-    controls.txtLDesc = args.GetOr("--length-desc", "");
-    controls.cmbText1 = args.GetOr("--text1", "");
-    controls.cmbText2 = args.GetOr("--text2", "");
-    controls.cmbText3 = args.GetOr("--text3", "");
-    controls.txtQty = args.GetOr("--qty", "");
-    controls.txtMadeIn = args.GetOr("--made-in", "");
-    controls.txtRN = args.GetOr("--rn", "");
-    controls.chkPrintHeaders = args.Has("--headers") ? 1 : 0;
-    return controls;
+LabelRequest TypedRequest(const CliArgs& args) {
+    LabelRequest request;
+    request.fields = {args.GetOr("--wip", ""),   args.GetOr("--style", ""),       args.GetOr("--color", ""),
+                      args.GetOr("--waist", ""), args.GetOr("--length", ""),      args.GetOr("--length-desc", ""),
+                      args.GetOr("--text1", ""), args.GetOr("--text2", ""),       args.GetOr("--text3", ""),
+                      {},                        args.GetOr("--qty", "")};
+    request.quantity = args.GetOr("--qty", "");
+    request.madeIn = args.GetOr("--made-in", "");
+    request.rn = args.GetOr("--rn", "");
+    request.printHeaders = args.Has("--headers");
+    request.printer = args.GetOr("--printer", "");
+    return request;
 }
 
 int RunPrint(const CliArgs& args, CliContext& ctx) {
@@ -59,17 +58,12 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
 
     auto plant = LoadPlant(args, ctx);
     if (!plant) return kRefused;
-    const OutputRoute route = PlantRoute(*plant);
-    RoutedOutput printer([&route] { return route; });
     PrintJournal journal = CommandJournal(*plant, ctx);
     AfterLabelsOnExit after(*plant, ctx);
-    LabelJob job;
-    const auto printed = PrintAndRecord(*plant, TypedControls(args), job, {"cli", std::nullopt}, printer, journal);
+    const auto printed = PrintAndRecord(*plant, TypedRequest(args), journal);
     if (!printed) return Refuse(ctx, printed.error());
 
-    ctx.out << "Printed layout " << printed->layout << " on ";
-    if (route.queue) ctx.out << "printer \"" << route.printerName << "\"";
-    else ctx.out << "device " << route.device.string();
+    ctx.out << "Printed layout " << printed->layout << " on " << RouteShown(printed->route);
     if (!printed->note.empty()) ctx.out << ". " << printed->note;
     ctx.out << '\n';
     after.Printed();
@@ -84,7 +78,7 @@ const Command& PrintCommand() {
         "print a label, or the cuts of a cut sheet",
         kHelp,
         {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1", "--text2", "--text3",
-         "--qty", "--made-in", "--rn", "--row"},
+         "--qty", "--made-in", "--rn", "--row", "--printer"},
         {"--headers", "--all", "--new-format", "--old-format", "--brand"},
         RunPrint};
     return command;

@@ -17,27 +17,25 @@ int Usage(CliContext& ctx, const std::string& problem) {
 
 // The window's boxes after an import or a move to the cut, with the check boxes as
 // the options set them.
-PrintControls CutControls(const CliArgs& args, const std::string& file, const CutRow& cut) {
-    PrintControls c;
-    c.SelectedFile = file;
-    c.txtWIP = cut.WIP;
-    c.txtStyle = cut.Style;
-    c.txtColor = cut.Color;
-    c.txtWaist = cut.Waist;
-    c.txtLength = cut.Length;
-    c.txtLDesc = cut.LengthDesc;
-    c.cmbText1 = cut.Text1;
-    c.cmbText2 = cut.Text2;
-    c.cmbText3 = cut.Text3;
-    c.txtQty = args.GetOr("--qty", cut.QtyShown);
-    c.txtMadeIn = cut.MadeIn.value_or("");
+// The cut as the window shows it once imported or moved to: its boxes filled from the row.
+LabelRequest CutRequest(const CliArgs& args, const std::string& file, const CutRow& cut) {
+    LabelJob job;
+    ApplyCutRow(cut, job);
+    LabelRequest r;
+    r.fields = job;
+    r.madeIn = job.MadeIn;
+    r.cut = LabelRequest::Cut{file, cut.row};
+    r.quantity = args.GetOr("--qty", cut.QtyShown);
+    r.typedLengthDesc = cut.LengthDesc;
+    r.typedMadeIn = cut.MadeIn.value_or("");
     // Checking the brand box puts its RN number in the RN box.
-    c.txtRN = args.Has("--brand") ? "112806" : "30417";
+    r.rn = args.Has("--brand") ? "112806" : "30417";
     // The window starts with New Format checked, so a cut prints here as it would there.
-    c.chkNew = args.Has("--old-format") ? 0 : 1;
-    c.chkQuenby = args.Has("--brand") ? 1 : 0;
-    c.chkPrintHeaders = args.Has("--headers") ? 1 : 0;
-    return c;
+    r.newFormat = !args.Has("--old-format");
+    r.brand = args.Has("--brand");
+    r.printHeaders = args.Has("--headers");
+    r.printer = args.GetOr("--printer", "");
+    return r;
 }
 
 struct CutPrinter {
@@ -45,20 +43,15 @@ struct CutPrinter {
     CliContext& ctx;
     Plant& plant;
     std::string file;
-    OutputRoute route = PlantRoute(plant);
-    RoutedOutput printer{[this] { return route; }};
     PrintJournal journal = CommandJournal(plant, ctx);
 
-    std::expected<PrintedLabel, Failure> Print(const CutRow& cut) {
-        LabelJob job;
-        ApplyCutRow(cut, job);
-        return PrintAndRecord(plant, CutControls(args, file, cut), job, {"cli", cut.row}, printer, journal);
+    std::expected<LabelResult, Failure> Print(const CutRow& cut) {
+        return PrintAndRecord(plant, CutRequest(args, file, cut), journal);
     }
 
-    void Report(const CutRow& cut, const PrintedLabel& printed) {
-        ctx.out << "Printed cut " << cut.row << " (" << cut.Entry << "): layout " << printed.layout << " on ";
-        if (route.queue) ctx.out << "printer \"" << route.printerName << "\"";
-        else ctx.out << "device " << route.device.string();
+    void Report(const CutRow& cut, const LabelResult& printed) {
+        ctx.out << "Printed cut " << cut.row << " (" << cut.Entry << "): layout " << printed.layout << " on "
+                << RouteShown(printed.route);
         if (!printed.note.empty()) ctx.out << ". " << printed.note;
         ctx.out << '\n';
     }
@@ -110,8 +103,8 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     if (listing->notice) ctx.err << listing->notice->text << '\n';
     for (const CutEntry& entry : listing->cuts) {
         auto cut = ReadCutRow(**sheet, entry.row, extraQty, CutColumns::All, file);
-        std::expected<PrintedLabel, Failure> printed =
-            cut ? printer.Print(*cut) : std::expected<PrintedLabel, Failure>(std::unexpected(cut.error()));
+        std::expected<LabelResult, Failure> printed =
+            cut ? printer.Print(*cut) : std::expected<LabelResult, Failure>(std::unexpected(cut.error()));
         if (!printed) {
             ctx.err << "Stopped at cut " << entry.row << " (" << entry.text << "), which was not printed:\n";
             return Refuse(ctx, printed.error());

@@ -85,9 +85,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     if (!reprint->sent->note.empty()) ctx.err << reprint->sent->note << '\n';
 
     ctx.out << "Reprinted job " << id << " (layout " << reprint->original.layout << ", WIP " << reprint->original.wip
-            << "), quantity " << reprint->quantity << ", on ";
-    if (route.queue) ctx.out << "printer \"" << route.printerName << "\"\n";
-    else ctx.out << "device " << route.device.string() << "\n";
+            << "), quantity " << reprint->quantity << ", on " << RouteShown(route) << '\n';
     after.Printed();
     return kOk;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <variant>
 
@@ -22,6 +23,9 @@ struct LabelJob : LabelFields {
 struct LabelArgs : LabelFields {
     bool PrintHeaders = false;
     std::string MadeIn, RN;
+    // The plant folder whose images/ a layout's picture is read below; empty: the current
+    // folder. Each request carries its own, so one process may serve several folders.
+    std::filesystem::path pictures = {};
 };
 
 // A setting that is a number or a text, kept as read, because its text form on the

@@ -20,7 +20,7 @@ SendResult PrintLotHeading(const LabelArgs& args, const BasePoint& base, Printer
 
     const bool headers = args.PrintHeaders;
     // Read in every run, headers or not, so a missing picture stops any label of the layout.
-    auto image = ReadGraphic(member.image, headers);
+    auto image = ReadGraphic(member.image, headers, args.pictures);
     if (!image) return std::unexpected(std::move(image.error()));
 
     CommandStream stream(384 + (headers ? image->size() : 0));

@@ -23,7 +23,7 @@ SendResult PrintInlineHeading(const LabelArgs& args, const BasePoint& base, Prin
 
     const bool headers = args.PrintHeaders;
     // Read in every run, headers or not, so a missing picture stops any label of the layout.
-    auto image = ReadGraphic(kInlineHeadingImage, headers);
+    auto image = ReadGraphic(kInlineHeadingImage, headers, args.pictures);
     if (!image) return std::unexpected(std::move(image.error()));
 
     CommandStream stream(320 + (headers ? image->size() : 0));

@@ -25,8 +25,10 @@ LabelArgs ArgsOf(const LabelJob& job) {
 }
 
 std::expected<PrintedLabel, Failure> Build(const Layout& layout, LabelArgs args, const PrintControls& controls,
-                                           const PrintBases& bases, PrinterOutput& out) {
+                                           const PrintBases& bases, PrinterOutput& out,
+                                           const std::filesystem::path& pictures) {
     args.PrintHeaders = controls.chkPrintHeaders != 0;
+    args.pictures = pictures;
     args.RN = controls.txtRN;
     const BasePoint& base = layout.usesPrinterSettingsBase ? bases.familyA : bases.otherFamilies;
     auto built = layout.build(args, base, out);
@@ -36,7 +38,7 @@ std::expected<PrintedLabel, Failure> Build(const Layout& layout, LabelArgs args,
 
 std::expected<PrintedLabel, Failure> DispatchByCode(std::string_view code, const LabelJob& job,
                                                     const PrintControls& controls, const PrintBases& bases,
-                                                    PrinterOutput& out) {
+                                                    PrinterOutput& out, const std::filesystem::path& pictures) {
     const auto layout = LayoutForCode(code);
     if (!layout) {
         return std::unexpected(Failure{"The selected style does not exist in the database.", "Style Not Found",
@@ -45,7 +47,7 @@ std::expected<PrintedLabel, Failure> DispatchByCode(std::string_view code, const
     // Builders B1 to E take the first twelve arguments only.
     LabelArgs args = ArgsOf(job);
     args.MadeIn.clear();
-    return Build(*layout, std::move(args), controls, bases, out);
+    return Build(*layout, std::move(args), controls, bases, out, pictures);
 }
 
 // A cut printed in New Format takes A1, or A2 with the brand box checked.
@@ -81,7 +83,8 @@ std::string ComposeBarcode(std::string_view style, std::string_view color, std::
 }
 
 std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, std::string_view code, LabelJob& job,
-                                                 const PrintBases& bases, PrinterOutput& out) {
+                                                 const PrintBases& bases, PrinterOutput& out,
+                                                 const std::filesystem::path& pictures) {
     if (controls.SelectedFile.empty()) {
         if (controls.txtWIP.empty()) {
             return std::unexpected(Failure{"You must select a file or manually enter the data.", "Invalide Data",
@@ -98,7 +101,7 @@ std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, 
         job.Text3 = controls.cmbText3;
         job.Qty = controls.txtQty;
         job.Barcode = ComposeBarcode(job.Style, job.Color, job.Waist, job.LengthDesc);
-        return DispatchByCode(code, job, controls, bases, out);
+        return DispatchByCode(code, job, controls, bases, out, pictures);
     }
 
     job.Qty = controls.txtQty;
@@ -106,9 +109,9 @@ std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, 
         if (BlankAfterTrim(job.LengthDesc)) job.LengthDesc = controls.txtLDesc;
         if (BlankAfterTrim(job.MadeIn)) job.MadeIn = controls.txtMadeIn;
         const auto layout = LayoutByName(*name);
-        return Build(*layout, ArgsOf(job), controls, bases, out);
+        return Build(*layout, ArgsOf(job), controls, bases, out, pictures);
     }
-    return DispatchByCode(code, job, controls, bases, out);
+    return DispatchByCode(code, job, controls, bases, out, pictures);
 }
 
 }  // namespace tarnwick

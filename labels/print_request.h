@@ -53,7 +53,9 @@ std::string RequestLayout(const PrintControls& controls, std::string_view code);
 // rules, the window's LabelJob brought up to date, one layout built and sent to `out`.
 // Every refusal, of the request, of the builder or of the output, comes back as the
 // Failure to show; nothing is sent then.
+// Pictures are read below `pictures` (the plant folder; empty: the current folder).
 std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, std::string_view code, LabelJob& job,
-                                                 const PrintBases& bases, PrinterOutput& out);
+                                                 const PrintBases& bases, PrinterOutput& out,
+                                                 const std::filesystem::path& pictures = {});
 
 }  // namespace tarnwick

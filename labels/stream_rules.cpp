@@ -14,19 +14,14 @@ namespace {
 
 Failure Refusal(std::string text) { return Failure{std::move(text), "Tarnwick", MessageIcon::Critical}; }
 
-std::filesystem::path& PictureFolder() {
-    static std::filesystem::path folder;
-    return folder;
-}
-
 // The folder pictures are read below, as the operator can find it.
-std::filesystem::path PictureFolderShown() {
+std::filesystem::path PictureFolderShown(const std::filesystem::path& folder) {
     std::error_code ec;
-    return PictureFolder().empty() ? std::filesystem::current_path(ec) : std::filesystem::absolute(PictureFolder(), ec);
+    return folder.empty() ? std::filesystem::current_path(ec) : std::filesystem::absolute(folder, ec);
 }
 
-Failure UnreadableImage(const std::string& file, const std::string& reason) {
-    const std::filesystem::path folder = PictureFolderShown();
+Failure UnreadableImage(const std::string& file, const std::filesystem::path& pictures, const std::string& reason) {
+    const std::filesystem::path folder = PictureFolderShown(pictures);
     return Refusal("The picture file " + file + " (" + (folder / file).string() + ") could not be read: " + reason +
                    ". Put the picture in the images folder of " + folder.string() + ", then print again.");
 }
@@ -70,22 +65,20 @@ std::string PadBarcode(std::string barcode) {
     return barcode;
 }
 
-void SetPictureFolder(std::filesystem::path folder) { PictureFolder() = std::move(folder); }
-
-std::expected<std::string, Failure> ReadImageBytes(const std::string& file) {
-    const std::filesystem::path path = PictureFolder().empty() ? std::filesystem::path(file) : PictureFolder() / file;
+std::expected<std::string, Failure> ReadImageBytes(const std::string& file, const std::filesystem::path& folder) {
+    const std::filesystem::path path = folder.empty() ? std::filesystem::path(file) : folder / file;
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return std::unexpected(UnreadableImage(file, std::generic_category().message(errno)));
+    if (fd.get() < 0) return std::unexpected(UnreadableImage(file, folder, std::generic_category().message(errno)));
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return std::unexpected(UnreadableImage(file, std::generic_category().message(errno)));
-    if (!S_ISREG(info.st_mode)) return std::unexpected(UnreadableImage(file, "it is not a file"));
+    if (::fstat(fd.get(), &info) != 0) return std::unexpected(UnreadableImage(file, folder, std::generic_category().message(errno)));
+    if (!S_ISREG(info.st_mode)) return std::unexpected(UnreadableImage(file, folder, "it is not a file"));
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t done = 0;
     while (done < bytes.size()) {
         const auto n = ::read(fd.get(), bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return std::unexpected(UnreadableImage(file, std::generic_category().message(errno)));
+            return std::unexpected(UnreadableImage(file, folder, std::generic_category().message(errno)));
         }
         if (n == 0) break;  // shrank while we read
         done += static_cast<std::size_t>(n);
@@ -94,8 +87,9 @@ std::expected<std::string, Failure> ReadImageBytes(const std::string& file) {
     return bytes;
 }
 
-std::expected<std::string, Failure> ReadGraphic(const GraphicImage& image, bool sent) {
-    auto bytes = ReadImageBytes(std::string(image.file));
+std::expected<std::string, Failure> ReadGraphic(const GraphicImage& image, bool sent,
+                                                const std::filesystem::path& folder) {
+    auto bytes = ReadImageBytes(std::string(image.file), folder);
     if (!bytes || !sent || bytes->size() == image.length) return bytes;
     return std::unexpected(Refusal("The picture file " + std::string(image.file) + " is " +
                                    std::to_string(bytes->size()) + " bytes long, but this label needs exactly " +

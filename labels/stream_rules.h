@@ -25,13 +25,10 @@ std::array<std::string, 3> CenterFabricLines(std::string text1, std::string text
 // Blanks appended up to 17 characters; a longer value is sent whole.
 std::string PadBarcode(std::string barcode);
 
-// The whole file, byte for byte. Read on every call: the plant may swap a picture
-// between labels. Relative paths are taken from the current directory.
-std::expected<std::string, Failure> ReadImageBytes(const std::string& file);
-
-// The plant folder whose images/ the pictures are read from, for the whole process;
-// until it is set, the current folder.
-void SetPictureFolder(std::filesystem::path folder);
+// The whole file, byte for byte, below `folder` (the plant folder whose images/ hold the
+// pictures; empty: the current folder). Read on every call: the plant may swap a
+// picture between labels.
+std::expected<std::string, Failure> ReadImageBytes(const std::string& file, const std::filesystem::path& folder = {});
 
 // A picture a layout embeds with ESC "GP" + five-digit count + ",". The count is part of
 // the layout; the file must be exactly that long or the printer garbles the label.
@@ -43,6 +40,7 @@ struct GraphicImage {
 
 // The picture's bytes (ReadImageBytes). When it is to be sent, a length other than its
 // "GP" command announces is refused; left out, only its readability counts.
-std::expected<std::string, Failure> ReadGraphic(const GraphicImage& image, bool sent);
+std::expected<std::string, Failure> ReadGraphic(const GraphicImage& image, bool sent,
+                                                const std::filesystem::path& folder = {});
 
 }  // namespace tarnwick

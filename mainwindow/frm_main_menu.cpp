@@ -216,8 +216,11 @@ void frmMainMenu::BuildControls() {
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 
-    // The lists start on the current drive and directory, before any handler is wired.
-    const std::filesystem::path cwd = std::filesystem::current_path();
+    // The lists start where they are told, else on the current drive and directory,
+    // before any handler is wired.
+    std::error_code ec;
+    const std::filesystem::path cwd = deps_.listsOpenIn.empty() ? std::filesystem::current_path()
+                                                                : std::filesystem::absolute(deps_.listsOpenIn, ec);
     Drive1->SetDrive(Drive1->DriveOf(cwd));
     Dir1->SetPath(cwd.string());
     File1->SetPath(Dir1->Path());
@@ -364,7 +367,7 @@ PreviewWindow* frmMainMenu::previewWindow() const { return preview_.data(); }
 // included, but the stream is captured and drawn instead of printed.
 void frmMainMenu::mnuPreview_Click() {
     CapturingOutput capture;
-    const auto printed = PreviewRequest(deps_.plant, ReadPrintControls(*this), Job, capture);
+    const auto printed = PreviewRequest(deps_.plant, RequestOf(*this), capture);
     if (!printed) {
         deps_.dialogs.Show(printed.error());
         return;

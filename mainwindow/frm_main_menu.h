@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -54,6 +55,9 @@ struct MainMenuDeps {
     PrinterOutput& printer;              // where Print Labels sends a finished stream
     std::vector<DriveEntry> drives;      // the drive list's entries
     std::function<void()> showSetup;     // Setup: load (once) and show the settings window
+    // Where the file lists open: the program gives the plant folder (a desktop menu
+    // starts programs in the home folder); empty, the current folder.
+    std::filesystem::path listsOpenIn = {};
 };
 
 // The main window, "Tarnwick Main Menu 3.4". Controls keep the label system's names;

@@ -28,14 +28,19 @@ PrintControls ReadPrintControls(const frmMainMenu& form) {
     return c;
 }
 
+LabelRequest RequestOf(const frmMainMenu& form) {
+    return RequestFromControls(ReadPrintControls(form), form.Job, form.CurrentRow, {Requester::Kind::Window, {}});
+}
+
 void frmMainMenu::btnPrint_Click() {
-    std::expected<PrintedLabel, Failure> printed;
+    std::expected<LabelResult, Failure> printed;
     {
         // A printer that stops taking the label keeps the window waiting up to its deadline.
         BusyCursor busy;
-        printed = PrintAndRecord(deps_.plant, ReadPrintControls(*this), Job, {"window", CurrentRow}, deps_.printer,
-                                 *journal_);
+        printed = PrintAndRecord(deps_.plant, RequestOf(*this), *journal_, &deps_.printer);
     }
+    // The window keeps the values it printed, as its record of the label.
+    if (printed) Job = printed->job;
     // A History window open beside shows the label's job, with its outcome.
     if (HistoryWindow* history = historyWindow(); history != nullptr && history->isVisible()) {
         journal_->Flush();

@@ -1,24 +1,41 @@
 #include "printjob/print_and_record.h"
 
 #include <charconv>
+#include <map>
+#include <mutex>
 
 #include "base/held_signals.h"
 #include "labels/base_point.h"
 #include "labels/reprint_stream.h"
 #include "labels/sample_label.h"
+#include "printjob/printers.h"
 
 namespace tarnwick {
 namespace {
+
+// One label at a time per printer in this process: a raw device never takes two streams
+// at once, and a sheet's cuts reach their printer in order. Different printers print in
+// parallel.
+std::mutex& PrinterLock(const OutputRoute& route) {
+    static std::mutex guard;
+    static std::map<std::string, std::mutex> locks;
+    const std::string key = route.queue ? "queue:" + route.printerName : "device:" + route.device.string();
+    const std::lock_guard lock(guard);
+    return locks[key];
+}
 
 // Passes the one stream of a job on to the real output, its row written ahead of the
 // bytes and given the printer's answer after them.
 class RecordingOutput final : public PrinterOutput {
 public:
-    RecordingOutput(PrinterOutput& inner, JobRecorder& recorder, std::function<JournalEntry()> facts)
-        : inner_(inner), recorder_(recorder), facts_(std::move(facts)) {}
+    RecordingOutput(PrinterOutput& inner, const OutputRoute& route, JobRecorder& recorder,
+                    std::function<JournalEntry()> facts)
+        : inner_(inner), route_(route), recorder_(recorder), facts_(std::move(facts)) {}
 
     SendResult SendToPrinter(std::string_view stream) override {
         const HeldSignals held;
+        // Held from the row to the answer: rows and labels to one printer go in one order.
+        const std::lock_guard printer(PrinterLock(route_));
         JournalEntry entry = facts_();
         // What the printer is asked for, not what was typed ("12 boxes" goes as 12).
         const auto quantity = StreamQuantity(stream);
@@ -28,17 +45,17 @@ public:
             if (auto none = NoLabels(*quantity, entry)) {
                 entry.outcome = "refused";
                 entry.message = none->text;
-                recorder_.Begin(std::move(entry));
+                id_ = recorder_.Begin(std::move(entry));
                 recorded_ = true;
                 return std::unexpected(*none);
             }
             entry.quantity = *quantity;
         }
         entry.stream = std::string(stream);
-        const auto id = recorder_.Begin(std::move(entry));
+        id_ = recorder_.Begin(std::move(entry));
         const SendResult sent = inner_.SendToPrinter(stream);
-        if (id)
-            recorder_.Complete(*id, sent ? "sent" : sent.error().unconfirmed ? "unconfirmed" : "failed",
+        if (id_)
+            recorder_.Complete(*id_, sent ? "sent" : sent.error().unconfirmed ? "unconfirmed" : "failed",
                                sent ? sent->note : sent.error().text);
         recorded_ = true;
         return sent;
@@ -46,6 +63,8 @@ public:
 
     // Whether the job has its row, sent or refused here.
     bool recorded() const { return recorded_; }
+    // The row, or why it was not written.
+    const std::expected<std::int64_t, Failure>& id() const { return id_; }
 
 private:
     static std::optional<Failure> NoLabels(std::string_view quantity, const JournalEntry& facts) {
@@ -65,9 +84,11 @@ private:
 
 
     PrinterOutput& inner_;
+    const OutputRoute& route_;
     JobRecorder& recorder_;
     std::function<JournalEntry()> facts_;
     bool recorded_ = false;
+    std::expected<std::int64_t, Failure> id_ = std::unexpected(Failure{});
 };
 
 JournalEntry RouteFacts(const OutputRoute& route) {
@@ -77,31 +98,32 @@ JournalEntry RouteFacts(const OutputRoute& route) {
     return facts;
 }
 
-// The facts of one print request: the controls, its layout and the job after the request.
-JournalEntry RequestFacts(const Plant& plant, const JobSource& source, const PrintControls& controls,
-                          std::string layout, const LabelJob& job) {
-    JournalEntry facts = RouteFacts(PlantRoute(plant));
+// The facts of one request, its printer and its layout.
+JournalEntry RequestFacts(const Plant& plant, const LabelRequest& request, const OutputRoute& route,
+                          std::string layout) {
+    JournalEntry facts = RouteFacts(route);
     // The name the plant's history knows the station by (the host name when not given).
     facts.station = plant.config.Station;
-    facts.source = source.source;
+    facts.source = SourceOf(request.requester);
     facts.layout = std::move(layout);
-    const bool fileMode = !controls.SelectedFile.empty();
-    facts.wip = fileMode ? job.WIP : controls.txtWIP;
-    facts.style = fileMode ? job.Style : controls.txtStyle;
-    facts.quantity = controls.txtQty;
-    if (fileMode) {
-        facts.cutSheet = controls.SelectedFile;
-        facts.cutRow = source.cutRow;
+    facts.wip = request.fields.WIP;
+    facts.style = request.fields.Style;
+    facts.quantity = request.quantity;
+    if (request.cut) {
+        facts.cutSheet = request.cut->sheet;
+        facts.cutRow = request.cut->row;
     }
     return facts;
 }
 
 // A refusal's row: the facts, no stream.
-void RecordRefusal(JobRecorder& recorder, JournalEntry facts, const Failure& refusal) {
+std::expected<std::int64_t, Failure> RecordRefusal(JobRecorder& recorder, JournalEntry facts,
+                                                   const Failure& refusal) {
     facts.outcome = "refused";
     facts.message = refusal.text;
-    recorder.Begin(std::move(facts));
+    return recorder.Begin(std::move(facts));
 }
+
 
 std::expected<std::string, Failure> LookupStyle(Plant& plant, const std::string& style) {
     return plant.shared ? plant.shared->LookupStyle(plant.db, style) : LookupPrintStyle(plant.db, style);
@@ -109,45 +131,65 @@ std::expected<std::string, Failure> LookupStyle(Plant& plant, const std::string&
 
 }  // namespace
 
-OutputRoute PlantRoute(const Plant& plant) {
-    return {plant.printer.USBPrinter, plant.printer.USBPrinterName, plant.rawDevice(), plant.config.DeviceTimeout};
-}
+OutputRoute PlantRoute(const Plant& plant) { return DefaultPrinter(plant).route; }
 
-PrintBases BasesOf(const Plant& plant) {
-    return {FamilyABase(plant.printer.BaseX, plant.printer.BaseY),
-            OtherFamiliesBase(plant.config.BaseH, plant.config.BaseV)};
-}
+PrintBases BasesOf(const Plant& plant) { return DefaultPrinter(plant).bases; }
 
-std::expected<PrintedLabel, Failure> PrintAndRecord(Plant& plant, const PrintControls& controls, LabelJob& job,
-                                                    const JobSource& source, PrinterOutput& out,
-                                                    JobRecorder& recorder) {
+std::expected<LabelResult, Failure> PrintAndRecord(Plant& plant, const LabelRequest& request, JobRecorder& recorder,
+                                                   PrinterOutput* out) {
+    const PrintControls controls = ControlsOf(request);
+    const auto printer = ResolvePrinter(plant, request.printer);
+    if (!printer) {
+        RecordRefusal(recorder, RequestFacts(plant, request, PlantRoute(plant), RequestLayout(controls, "")),
+                      printer.error());
+        return std::unexpected(printer.error());
+    }
     const auto code = LookupStyle(plant, controls.txtStyle);
     if (!code) {
-        RecordRefusal(recorder, RequestFacts(plant, source, controls, RequestLayout(controls, ""), job),
+        RecordRefusal(recorder, RequestFacts(plant, request, printer->route, RequestLayout(controls, "")),
                       code.error());
         return std::unexpected(code.error());
     }
     const std::string layout = RequestLayout(controls, *code);
-    RecordingOutput recording(out, recorder,
-                              [&] { return RequestFacts(plant, source, controls, layout, job); });
-    auto printed = PrintLabels(controls, *code, job, BasesOf(plant), recording);
-    if (!printed && !recording.recorded())
-        RecordRefusal(recorder, RequestFacts(plant, source, controls, layout, job), printed.error());
-    return printed;
+    RoutedOutput routed([&printer] { return printer->route; });
+    RecordingOutput recording(out != nullptr ? *out : routed, printer->route, recorder,
+                              [&] { return RequestFacts(plant, request, printer->route, layout); });
+    LabelResult result;
+    result.job = JobOf(request);
+    auto printed = PrintLabels(controls, *code, result.job, printer->bases, recording, plant.folder);
+    if (!printed) {
+        if (!recording.recorded()) RecordRefusal(recorder, RequestFacts(plant, request, printer->route, layout),
+                                                 printed.error());
+        return std::unexpected(printed.error());
+    }
+    static_cast<PrintedLabel&>(result) = std::move(*printed);
+    result.printer = printer->name;
+    result.route = printer->route;
+    result.recorded = recording.id();
+    return result;
 }
 
-std::expected<PrintedLabel, Failure> PreviewRequest(Plant& plant, const PrintControls& controls, LabelJob& job,
-                                                    PrinterOutput& out) {
+std::expected<LabelResult, Failure> PreviewRequest(Plant& plant, const LabelRequest& request, PrinterOutput& out) {
+    const PrintControls controls = ControlsOf(request);
+    const auto printer = ResolvePrinter(plant, request.printer);
+    if (!printer) return std::unexpected(printer.error());
     const auto code = LookupStyle(plant, controls.txtStyle);
     if (!code) return std::unexpected(code.error());
-    return PrintLabels(controls, *code, job, BasesOf(plant), out);
+    LabelResult result;
+    result.job = JobOf(request);
+    auto printed = PrintLabels(controls, *code, result.job, printer->bases, out, plant.folder);
+    if (!printed) return std::unexpected(printed.error());
+    static_cast<PrintedLabel&>(result) = std::move(*printed);
+    result.printer = printer->name;
+    result.route = printer->route;
+    return result;
 }
 
 SendResult PrintSample(std::string_view baseX, std::string_view baseY, const OutputRoute& route, PrinterOutput& out,
                        JobRecorder& recorder) {
     const auto stream = SampleStream(baseX, baseY);
     if (!stream) return std::unexpected(stream.error());
-    RecordingOutput recording(out, recorder, [&route] {
+    RecordingOutput recording(out, route, recorder, [&route] {
         JournalEntry facts = RouteFacts(route);
         facts.source = "sample";
         facts.layout = "sample";
@@ -179,8 +221,9 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
         if (!changed) return std::unexpected(changed.error());
         bytes = std::move(*changed);
     }
-    RecordingOutput recording(out, recorder, [&] {
-        JournalEntry facts = RouteFacts(PlantRoute(plant));
+    const OutputRoute route = PlantRoute(plant);
+    RecordingOutput recording(out, route, recorder, [&] {
+        JournalEntry facts = RouteFacts(route);
         facts.station = plant.config.Station;
         facts.source = "reprint";
         facts.layout = original->layout;

@@ -12,6 +12,7 @@
 #include "labels/print_request.h"
 #include "labels/printer_output.h"
 #include "printer/send_to_printer.h"
+#include "printjob/label_request.h"
 #include "startup/startup.h"
 #include "store/print_journal.h"
 
@@ -44,25 +45,26 @@ public:
     void Complete(std::int64_t, std::string, std::string) override {}
 };
 
-// Who prints: "window", "cli", and for a cut, its sheet row.
-struct JobSource {
-    std::string source;
-    std::optional<int> cutRow;
+// What came of a label: its layout and the route's note, the printer it went to, the
+// values it printed, and its row in the journal or why none could be written.
+struct LabelResult : PrintedLabel {
+    std::string printer;
+    OutputRoute route;
+    LabelJob job;
+    std::expected<std::int64_t, Failure> recorded = std::unexpected(Failure{});
 };
 
 // Print Labels as every front end runs it: the style's layout code looked up afresh, the
-// print request with the plant's base points, and the job's row written ahead of its
-// bytes and given the printer's answer after them; a refusal is recorded as one. What
-// comes back is what the operator is shown: the label's layout and the route's note, or
-// the refusal. The recorder tells of a journal that cannot be kept.
-std::expected<PrintedLabel, Failure> PrintAndRecord(Plant& plant, const PrintControls& controls, LabelJob& job,
-                                                    const JobSource& source, PrinterOutput& out,
-                                                    JobRecorder& recorder);
+// printer the request names with its base points, the print request, and the job's row
+// written ahead of its bytes and given the printer's answer after them; a refusal is
+// recorded as one. A printer takes one label at a time. The label goes by the printer's
+// route, or to `out` when one is given (the window's own output, a test's capture).
+std::expected<LabelResult, Failure> PrintAndRecord(Plant& plant, const LabelRequest& request, JobRecorder& recorder,
+                                                   PrinterOutput* out = nullptr);
 
 // The same request with nothing recorded, into an output that keeps the stream: what
 // Preview shows.
-std::expected<PrintedLabel, Failure> PreviewRequest(Plant& plant, const PrintControls& controls, LabelJob& job,
-                                                    PrinterOutput& out);
+std::expected<LabelResult, Failure> PreviewRequest(Plant& plant, const LabelRequest& request, PrinterOutput& out);
 
 // The Settings window's sample label to `route`, recorded as a job of its own.
 SendResult PrintSample(std::string_view baseX, std::string_view baseY, const OutputRoute& route, PrinterOutput& out,

@@ -38,6 +38,9 @@ struct Window {
         plant.SetStyle("NOLAYOUT", "NA");
         plant.plant->printer.BaseX = 10.0;
         plant.plant->printer.BaseY = 5;
+        // B1 reads its picture from images/ below the plant folder.
+        std::filesystem::copy(std::filesystem::path(std::getenv("TARNWICK_SOURCE_DIR")) / "demo" / "images",
+                              plant.dir / "images");
         form = std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, printer, {}, [] {}});
     }
     PreviewWindow* Preview() const { return form->previewWindow(); }
@@ -78,12 +81,12 @@ const Scenario kScenarios[] = {
      }, "", 0},
 };
 
+// Run from a folder without pictures: they come from the plant folder.
 class LabelPreview : public ::testing::Test {
 protected:
     void SetUp() override {
-        // B1 reads its picture from images/ below the current directory.
         previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(std::filesystem::path(std::getenv("TARNWICK_SOURCE_DIR")) / "demo");
+        std::filesystem::current_path("/");
     }
     void TearDown() override { std::filesystem::current_path(previous_); }
 

@@ -271,7 +271,8 @@ TEST(PrintLabelsWindow, DecisionTableThroughTheWindow) {
          MessageIcon::Critical},
         {"file, greyed New Format counts as unchecked", true, "", "NOLAYOUT", 2, 1, "", kStyleNotFound,
          "Style Not Found", MessageIcon::Critical},
-        {"file, style box edited to another code", true, "", "1234", 0, 0, "C1", "", ""},
+        // The cut's style, which its locked box shows, is the one looked up.
+        {"file, the cut's style picks its layout", true, "", "1234", 0, 0, "C1", "", ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -279,10 +280,13 @@ TEST(PrintLabelsWindow, DecisionTableThroughTheWindow) {
         CapturingOutput capture;
         w.form = std::make_unique<frmMainMenu>(MainMenuDeps{w.settings(), w.dialogs, capture, {}, [] {}});
         frmMainMenu& f = *w.form;
-        if (row.fileMode) ImportCut(f, "5678", 0);
-        else TypeLabel(f);
-        f.txtWIP->setText(QString::fromStdString(row.wip));
-        f.txtStyle->setText(QString::fromStdString(row.style));
+        if (row.fileMode) {
+            ImportCut(f, row.style, 0);
+        } else {
+            TypeLabel(f);
+            f.txtWIP->setText(QString::fromStdString(row.wip));
+            f.txtStyle->setText(QString::fromStdString(row.style));
+        }
         SetCheckValue(f.chkNew, row.chkNew);
         SetCheckValue(f.chkQuenby, row.chkQuenby);
         f.txtRN->setText("30417");
@@ -308,12 +312,10 @@ TEST(PrintLabelsWindow, DecisionTableThroughTheWindow) {
             expected.replace(expected.find("004512"), 6, row.wip);
             EXPECT_EQ(stream, expected);
         } else if (row.layout == "C1") {
-            // The code of the edited box picks C1; the imported style is what prints.
-            EXPECT_NE(stream.find("5678 O07 32 30   "), std::string::npos);
-            EXPECT_EQ(stream.find("1234"), std::string::npos);
+            EXPECT_NE(stream.find("1234 O07 32 30   "), std::string::npos);
         } else {
-            LabelArgs args{"4012", "5678", "O07", "32", "30", "30", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                           "5678 O07 32 30   ", "6", false, "MADE IN U.S.A.", "30417"};
+            LabelArgs args{"4012", row.style, "O07", "32", "30", "30", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
+                           row.style + " O07 32 30   ", "6", false, "MADE IN U.S.A.", "30417"};
             CapturingOutput direct;
             ASSERT_TRUE(LayoutByName(row.layout)->build(args, {"10", "5"}, direct).has_value());
             EXPECT_EQ(stream, direct.streams.at(0));

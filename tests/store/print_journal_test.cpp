@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -82,8 +83,13 @@ TEST(PrintJournal, ReadingNeverCreatesTheTable) {
 // script's argument may carry it, every byte value in a stream.
 TEST(PrintJournal, EveryValueComesBackAsWritten) {
     TempPlant plant;
-    PrintJournal journal(plant.plant->databaseFile());
-    JournalEntry full = Job("40\xC2\x80" "12", "ST\xC2\x9FYLE");
+    const auto file = plant.plant->databaseFile();
+    PrintJournal journal(file);
+    JournalEntry full = Job("40\xC2\x80" "12", "ST\xC2\x9FYLE", "2026-12-08T09:15:02.123Z");
+    full.station = "LINE3";
+    full.source = "reprint";
+    full.layout = "B3";
+    full.quantity = "12";
     full.cutSheet = "/plant/cuts/order 7.csv";
     full.cutRow = 14;
     full.route = "device";
@@ -91,25 +97,70 @@ TEST(PrintJournal, EveryValueComesBackAsWritten) {
     full.message = "line one\nline two";
     full.stream = AllByteValues();
     full.reprintOf = 3;
+    full.reprintOfStation = "LINE7";
+    // Time and station left for the journal to give.
     JournalEntry refused = Job("\xED\xA0\x80", "");
     refused.outcome = "refused";
     refused.stream.reset();
     const JournalEntry written[] = {full, refused};
     for (const auto& entry : written) ASSERT_TRUE(journal.Record(entry).has_value());
 
+    const auto fields = [](const JournalEntry& e) {
+        return std::tuple(e.source, e.layout, e.wip, e.style, e.quantity, e.cutSheet, e.cutRow, e.route, e.printer,
+                          e.outcome, e.message, e.reprintOf, e.reprintOfStation);
+    };
+    const auto listed = ReadJournal(file, {});
+    ASSERT_TRUE(listed.has_value()) << listed.error().text;
+    ASSERT_EQ(listed->size(), 2u);
     for (std::int64_t id = 1; id <= 2; ++id) {
         const JournalEntry& in = written[id - 1];
-        const auto out = ReadJournalJob(plant.plant->databaseFile(), id);
+        const auto out = ReadJournalJob(file, id);
         ASSERT_TRUE(out.has_value()) << out.error().text;
-        const auto fields = [](const JournalEntry& e) {
-            return std::tuple(e.wip, e.style, e.cutSheet, e.cutRow, e.printer, e.message, e.outcome, e.stream,
-                              e.reprintOf);
-        };
-        EXPECT_EQ(fields(*out), fields(in));
-        EXPECT_EQ(out->byteCount, in.stream ? static_cast<std::int64_t>(in.stream->size()) : 0);
-        EXPECT_FALSE(out->station.empty());
-        EXPECT_EQ(out->time.size(), 24u) << out->time;  // 2026-12-08T09:15:02.123Z
+        const JournalEntry& inList = (*listed)[static_cast<std::size_t>(2 - id)];
+        for (const JournalEntry* read : {&*out, &inList}) {
+            EXPECT_EQ(read->id, id);
+            EXPECT_EQ(fields(*read), fields(in));
+            EXPECT_EQ(read->byteCount, in.stream ? static_cast<std::int64_t>(in.stream->size()) : 0);
+            if (in.station.empty()) EXPECT_FALSE(read->station.empty());
+            else EXPECT_EQ(read->station, in.station);
+            if (in.time.empty()) EXPECT_EQ(read->time.size(), 24u) << read->time;  // 2026-12-08T09:15:02.123Z
+            else EXPECT_EQ(read->time, in.time);
+        }
+        EXPECT_EQ(out->stream, in.stream);
+        EXPECT_FALSE(inList.stream.has_value()) << "the history lists jobs without their streams";
     }
+}
+
+// A journal made before reprints of other stations' jobs lacks ReprintOfStation: its jobs
+// are read all the same, and the next row written adds the column.
+TEST(PrintJournal, OlderJournalIsReadAndGainsTheNewerColumn) {
+    TempPlant plant;
+    const auto file = plant.plant->databaseFile();
+    Sql(file,
+        "CREATE TABLE PrintJournal (ID INTEGER PRIMARY KEY AUTOINCREMENT, Time TEXT NOT NULL, Station TEXT,"
+        " Source TEXT, Layout TEXT, WIP TEXT, Style TEXT, Quantity TEXT, CutSheet TEXT, CutRow INTEGER, Route TEXT,"
+        " Printer TEXT, Outcome TEXT, Message TEXT, ByteCount INTEGER, ReprintOf INTEGER, Stream BLOB);"
+        "INSERT INTO PrintJournal (Time, Station, Source, Layout, WIP, Style, Quantity, Outcome, ByteCount, ReprintOf,"
+        " Stream) VALUES ('2026-12-01T08:00:00.000Z', 'LINE3', 'reprint', 'C1', '4012', 'ABC1', '5', 'sent', 3, 7,"
+        " x'1B415A')");
+    const auto old = ReadJournalJob(file, 1);
+    ASSERT_TRUE(old.has_value()) << old.error().text;
+    EXPECT_EQ(std::tuple(old->wip, old->reprintOf, old->reprintOfStation, old->stream),
+              std::tuple("4012"s, std::optional<std::int64_t>(7), ""s, std::optional("\x1B" "AZ"s)));
+    const auto listed = ReadJournal(file, {});
+    ASSERT_TRUE(listed.has_value()) << listed.error().text;
+    EXPECT_EQ(Wips(*listed), std::vector<std::string>{"4012"});
+
+    JournalEntry reprint = Job("4013", "ABC1");
+    reprint.reprintOf = 9;
+    reprint.reprintOfStation = "LINE7";
+    PrintJournal journal(file);
+    ASSERT_TRUE(journal.Record(reprint).has_value());
+    const auto jobs = ReadJournal(file, {});
+    ASSERT_TRUE(jobs.has_value()) << jobs.error().text;
+    ASSERT_EQ(jobs->size(), 2u);
+    EXPECT_EQ((std::vector<std::string>{(*jobs)[0].reprintOfStation, (*jobs)[1].reprintOfStation}),
+              (std::vector<std::string>{"LINE7", ""}));
 }
 
 TEST(PrintJournal, HistoryNewestFirstFilteredByWipStyleAndTime) {
@@ -283,12 +334,15 @@ TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
         ScriptedOutput printer;
         printer.database = file;
         printer.answer = c.answer;
-        PrintControls controls;
-        controls.txtWIP = "4012";
-        controls.txtStyle = c.style;
-        controls.txtQty = c.qty;
-        LabelJob job;
-        (void)PrintAndRecord(*plant.plant, controls, job, {"window", std::nullopt}, printer, journal);
+        LabelRequest request;
+        request.fields.WIP = "4012";
+        request.fields.Style = c.style;
+        request.quantity = c.qty;
+        request.requester.kind = Requester::Kind::Window;
+        const auto printed = PrintAndRecord(*plant.plant, request, journal, &printer);
+        // The caller learns the row as the journal has it, or the refusal.
+        if (printed) EXPECT_EQ(printed->recorded.value_or(0), 1) << c.outcome;
+        else EXPECT_EQ(printed.error().text, c.message) << c.outcome;
 
         const auto row = ReadJournalJob(file, 1);
         ASSERT_TRUE(row.has_value()) << row.error().text;

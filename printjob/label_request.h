@@ -1,0 +1,54 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "labels/label_job.h"
+#include "labels/print_request.h"
+
+namespace tarnwick {
+
+// Who asks for a label; the journal's Source column tells it.
+struct Requester {
+    enum class Kind { Window, Cli, Service, DropFolder };
+    Kind kind = Kind::Cli;
+    std::string name;  // a service login's or a dropped file's; empty for the window and the CLI
+};
+
+// "window", "cli", "service" or "drop folder", then ":" and the name when there is one.
+std::string SourceOf(const Requester& requester);
+
+// One label asked for, as any front end asks: typed, or a cut of a sheet.
+struct LabelRequest {
+    // Typed: the boxes (the bar code is composed from them). A cut: the cut's values, its
+    // bar code included.
+    LabelFields fields;
+    std::string madeIn, rn;
+    struct Cut {
+        std::string sheet;
+        std::optional<int> row;
+    };
+    std::optional<Cut> cut;
+    bool newFormat = true;
+    bool brand = false;
+    bool printHeaders = false;
+    // As typed; the stream carries the number it reads.
+    std::string quantity;
+    // In New Format a cut's blank Length Desc and Made In are taken from these boxes.
+    std::string typedLengthDesc, typedMadeIn;
+    // A printer of data.mdb's Printers; empty: the station's own.
+    std::string printer;
+    Requester requester;
+};
+
+// The main window's boxes as a request: typed when no cut sheet is named, else the cut
+// the window holds in `job`, with the quantity and New Format's boxes as they stand.
+LabelRequest RequestFromControls(const PrintControls& controls, const LabelJob& job, std::optional<int> cutRow,
+                                 Requester requester);
+
+// A request as the window's boxes and record would hold it, for the print request of
+// labels/, which applies the mode rules.
+PrintControls ControlsOf(const LabelRequest& request);
+LabelJob JobOf(const LabelRequest& request);
+
+}  // namespace tarnwick
