@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/held_signals.h"
 #include "labels/stream_rules.h"
 #include "mainwindow/frm_main_menu.h"
 #include "printer/send_to_printer.h"
@@ -54,16 +55,16 @@ private:
 
 int stopPipe[2] = {-1, -1};
 
-void RequestStop(int) {
-    const int saved = errno;
-    [[maybe_unused]] const auto written = ::write(stopPipe[1], "x", 1);
-    errno = saved;
+// Ctrl+C, SIGTERM and SIGHUP end the program as Exit does, once the labels in hand are
+// done and the handler that is running has finished: a label being printed gets its
+// journal row first. Taken before any thread starts.
+void TakeStopRequests() {
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    TakeStopSignals([](int) { [[maybe_unused]] const auto written = ::write(stopPipe[1], "x", 1); });
 }
 
-// Ctrl+C, SIGTERM and SIGHUP end the program as Exit does, once the handler that is
-// running has finished: a label being printed gets its journal row first.
 void StopOnSignals(QApplication& app) {
-    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    if (stopPipe[0] < 0) return;
     auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char drained[64];
@@ -71,11 +72,6 @@ void StopOnSignals(QApplication& app) {
         }
         QApplication::quit();
     });
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace
@@ -97,6 +93,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    TakeStopRequests();
     QApplication app(argc, argv);
     QApplication::setApplicationName(kAppTitle);
     // Ends when the main window closes; the Settings window is its own and goes with it.

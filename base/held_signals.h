@@ -1,28 +1,25 @@
 #pragma once
 
-#include <csignal>
+#include <functional>
 
 namespace tarnwick {
 
-// Holds Ctrl+C (SIGINT), SIGTERM and SIGHUP back on this thread for a scope: a label
-// whose row is written ahead finishes, row and all, before a stop request ends the
-// process. A request that came meanwhile takes effect when the scope ends.
+// Ctrl+C (SIGINT), SIGTERM and SIGHUP, for the whole process: once TakeStopSignals has
+// run, a thread of its own takes them, and a stop request waits until no label is in
+// hand anywhere in the process. Called first in main, before any other thread starts,
+// so that every thread inherits the mask. With onStop given (the window's quit), a stop
+// calls it instead of ending the process of the signal.
+void TakeStopSignals(std::function<void(int signal)> onStop = {});
+
+// A label in hand, whose row is written ahead: the label and its row finish before a
+// stop request takes effect. Without TakeStopSignals (a test, a library caller), the
+// three signals are held back on this thread for the scope, as before.
 class HeldSignals {
 public:
-    HeldSignals() {
-        sigset_t held;
-        sigemptyset(&held);
-        sigaddset(&held, SIGINT);
-        sigaddset(&held, SIGTERM);
-        sigaddset(&held, SIGHUP);
-        pthread_sigmask(SIG_BLOCK, &held, &before_);
-    }
-    ~HeldSignals() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    HeldSignals();
+    ~HeldSignals();
     HeldSignals(const HeldSignals&) = delete;
     HeldSignals& operator=(const HeldSignals&) = delete;
-
-private:
-    sigset_t before_{};
 };
 
 }  // namespace tarnwick

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "base/held_signals.h"
 #include "cli/cli.h"
 #include "labels/stream_rules.h"
 
@@ -52,6 +53,8 @@ std::vector<std::string> GlobalOptionsFirst(std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread: a stop request waits for the labels in hand, whichever thread has them.
+    tarnwick::TakeStopSignals();
     std::vector<std::string> args(argv + 1, argv + argc);
     const std::vector<std::string> globals = GlobalOptionsFirst(args);
     if (args.size() == 1 && args[0] == "--folder") {
