@@ -130,7 +130,7 @@ frmMainMenu::frmMainMenu(MainMenuDeps deps, QWidget* parent) : QMainWindow(paren
     BuildControls();
     BuildMenu();
     // The notice comes from the journal's thread; the box is shown on the window's.
-    journal_ = std::make_unique<JournalWriter>(
+    journal_ = SharedJournalWriter(
         deps_.plant.databaseFile(),
         [this](const Failure& notice) {
             QMetaObject::invokeMethod(

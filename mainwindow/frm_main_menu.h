@@ -150,7 +150,7 @@ private:
     std::string notices_[2];
     QTimer* noticeExpiry_[2] = {nullptr, nullptr};
     MainMenuDeps deps_;
-    std::unique_ptr<JournalWriter> journal_;
+    std::shared_ptr<JournalWriter> journal_;
     // Kept rather than looked up: a lookup by type finds any dialog child first.
     QPointer<HistoryWindow> history_;
     QPointer<PreviewWindow> preview_;

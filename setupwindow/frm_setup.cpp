@@ -110,15 +110,21 @@ void frmSetup::btnPrint_Click() {
     route.queue = optUSB->isChecked();
     route.printerName = S(txtPrinterName->text());
     FunctionOutput output([this, &route](std::string_view bytes) { return deps_.send(route, bytes); });
-    // Told once the sample is out: a box now would hold the label between its row and its bytes.
-    PrintJournal journal(deps_.plant.databaseFile(), [this](const Failure& notice) {
-        QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
-    });
+    // The main window's journal when it has one; told once the sample is out: a box now
+    // would hold the label between its row and its bytes.
+    const auto journal = SharedJournalWriter(
+        deps_.plant.databaseFile(),
+        [this](const Failure& notice) {
+            QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
+        },
+        false, deps_.plant.shared);
     SendResult sent;
     {
         BusyCursor busy;
-        sent = PrintSample(S(txtBaseX->text()), S(txtBaseY->text()), route, output, journal);
+        sent = PrintSample(S(txtBaseX->text()), S(txtBaseY->text()), route, output, *journal);
     }
+    // The sample's row has its outcome before anyone looks.
+    journal->Flush();
     if (!sent) deps_.dialogs.Show(sent.error());
     else if (!sent->note.empty()) deps_.dialogs.Show(sent->note, MessageButtons::Ok, MessageIcon::Information);
 }

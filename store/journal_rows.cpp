@@ -17,28 +17,6 @@ constexpr int kJournalAheadMs = 1000;
 constexpr const char* kReplacedMeanwhile =
     "data.mdb was replaced while a label was being sent, so that label's row is not in the file now in place";
 
-// Whether each data.mdb's journal is being kept, for the whole process: an outage is told
-// once, by whichever journal meets it first, and so is its end.
-class JournalHealth {
-public:
-    // Whether this changes what the operator was last told.
-    bool Changed(const std::filesystem::path& file, bool kept) {
-        const std::lock_guard lock(mutex_);
-        auto [at, added] = down_.try_emplace(file, false);
-        if (at->second == !kept) return false;
-        at->second = !kept;
-        return true;
-    }
-
-private:
-    std::mutex mutex_;
-    std::map<std::filesystem::path, bool> down_;
-};
-
-JournalHealth& Health() {
-    static JournalHealth health;
-    return health;
-}
 
 }  // namespace
 
@@ -144,9 +122,30 @@ std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_v
     return std::unexpected(NotKept(problem.cause, problem.remedy));
 }
 
+std::expected<void, Failure> PrintJournal::Together(const std::function<void()>& work) {
+    auto db = Connect();
+    if (!db) {
+        work();
+        return {};
+    }
+    const JournalWait wait(*db, kJournalAheadMs);
+    Transaction transaction(*db);
+    if (!transaction.ok()) {
+        work();
+        return {};
+    }
+    work();
+    if (transaction.Commit()) return {};
+    const DatabaseProblem problem = DiagnoseDatabase(file_, *db);
+    return Told(std::expected<void, Failure>(std::unexpected(NotKept(problem.cause, problem.remedy))));
+}
+
 template <class T>
 T PrintJournal::Told(T result) {
-    if (!Health().Changed(file_, result.has_value()) || !notice_) return result;
+    // Each outage is told once, and so is its end.
+    if (down_ == !result.has_value()) return result;
+    down_ = !result.has_value();
+    if (!notice_) return result;
     if (!result) notice_(result.error());
     else
         notice_(Failure{"The print journal in " + Quoted(file_) +

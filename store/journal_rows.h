@@ -62,8 +62,9 @@ public:
 
 // Writes jobs to the journal of one data.mdb, creating the table on first use. Keeps
 // its own connection, so a journal that cannot be written never touches the settings
-// handle. Each outage is told once, through `notice`, however many journals the windows
-// and commands open on the same data.mdb, and so is the journal being kept again.
+// handle. Each outage is told once, through `notice`, and so is the journal being kept
+// again; a process keeps one journal for a data.mdb (SharedJournalWriter), so that is
+// once for the process.
 class PrintJournal final : public JobRecorder {
 public:
     // With forward set each row and outcome is also queued, in the same transaction, for
@@ -90,6 +91,12 @@ public:
     std::expected<std::int64_t, Failure> Begin(JournalEntry entry) override;
     void Complete(std::int64_t id, std::string outcome, std::string message) override;
 
+    // Runs `work`, this journal's own writes, in one transaction: rows and outcomes that
+    // wait together share one commit. When the lock cannot be had within a row's wait,
+    // `work` runs as it would alone. A commit that fails is the failure of every write
+    // in it.
+    std::expected<void, Failure> Together(const std::function<void()>& work);
+
     // Removes the jobs older than the retention, a short transaction at a time (see
     // PruneJournal); false when there is nothing (more) to remove or it failed.
     bool PruneBatch(std::chrono::system_clock::time_point now);
@@ -113,6 +120,7 @@ private:
     bool forward_ = false;
     SendOn sendOn_;
     bool columnsChecked_ = false;
+    bool down_ = false;  // what the notice last told
 };
 
 }  // namespace tarnwick

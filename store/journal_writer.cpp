@@ -1,5 +1,8 @@
 #include "store/journal_writer.h"
 
+#include <map>
+#include <vector>
+
 #include <chrono>
 
 namespace tarnwick {
@@ -34,26 +37,26 @@ std::expected<std::int64_t, Failure> JournalWriter::Begin(JournalEntry entry) {
     std::condition_variable written;
     bool finished = false;
     std::expected<std::int64_t, Failure> id = std::unexpected(Failure{});
-    Enqueue(
-        [&](PrintJournal& journal) {
-            auto result = journal.Begin(std::move(entry));
-            const std::lock_guard lock(done);
-            id = result;
-            finished = true;
-            written.notify_one();
-        },
-        true);
+    // The caller hears of its row once the row is committed: its label must not leave before.
+    Enqueue({[&](PrintJournal& journal) { id = journal.Begin(std::move(entry)); },
+             [&](const std::expected<void, Failure>& committed) {
+                 const std::lock_guard lock(done);
+                 if (!committed && id) id = std::unexpected(committed.error());
+                 finished = true;
+                 written.notify_one();
+             }},
+            true);
     std::unique_lock lock(done);
     written.wait(lock, [&] { return finished; });
     return id;
 }
 
 void JournalWriter::Complete(std::int64_t id, std::string outcome, std::string message) {
-    Enqueue(
-        [id, outcome = std::move(outcome), message = std::move(message)](PrintJournal& journal) mutable {
-            journal.Complete(id, std::move(outcome), std::move(message));
-        },
-        false);
+    Enqueue({[id, outcome = std::move(outcome), message = std::move(message)](PrintJournal& journal) mutable {
+                 journal.Complete(id, std::move(outcome), std::move(message));
+             },
+             {}},
+            false);
 }
 
 void JournalWriter::Flush() {
@@ -78,18 +81,41 @@ void JournalWriter::Run() {
             pruning_ = more;
             continue;
         }
-        std::deque<Task>& next = rowsAhead_.empty() ? queue_ : rowsAhead_;
-        auto task = std::move(next.front());
-        next.pop_front();
+        // Whatever waits now goes in one commit, the rows ahead first.
+        std::vector<Task> batch;
+        for (std::deque<Task>* waiting : {&rowsAhead_, &queue_}) {
+            for (Task& task : *waiting) batch.push_back(std::move(task));
+            waiting->clear();
+        }
         writing_ = true;
         lock.unlock();
-        task(journal_);
+        std::expected<void, Failure> committed;
+        if (batch.size() == 1) batch.front().write(journal_);
+        else committed = journal_.Together([&] {
+            for (Task& task : batch) task.write(journal_);
+        });
+        for (Task& task : batch)
+            if (task.told) task.told(committed);
         // The plant's side sends rows on from a thread of its own: no label waits for it.
         if (shared_) shared_->RowsWritten();
         lock.lock();
         writing_ = false;
         if (rowsAhead_.empty() && queue_.empty()) idle_.notify_all();
     }
+}
+
+std::shared_ptr<JournalWriter> SharedJournalWriter(const std::filesystem::path& databaseFile, JournalNotice notice,
+                                                   bool prune, std::shared_ptr<SharedPlant> shared) {
+    static std::mutex guard;
+    static std::map<std::filesystem::path, std::weak_ptr<JournalWriter>> writers;
+    std::error_code ec;
+    const std::filesystem::path key = std::filesystem::weakly_canonical(std::filesystem::absolute(databaseFile, ec), ec);
+    const std::lock_guard lock(guard);
+    std::weak_ptr<JournalWriter>& known = writers[key];
+    if (auto writer = known.lock()) return writer;
+    auto writer = std::make_shared<JournalWriter>(databaseFile, std::move(notice), prune, std::move(shared));
+    known = writer;
+    return writer;
 }
 
 }  // namespace tarnwick

@@ -42,7 +42,11 @@ public:
 
 private:
     void Run();
-    using Task = std::function<void(PrintJournal&)>;
+    // A write, and what its caller is told once the commit it shares is done or failed.
+    struct Task {
+        std::function<void(PrintJournal&)> write;
+        std::function<void(const std::expected<void, Failure>& committed)> told;
+    };
     void Enqueue(Task task, bool rowAhead);
 
     PrintJournal journal_;
@@ -57,5 +61,11 @@ private:
     std::shared_ptr<SharedPlant> shared_;
     std::thread thread_;
 };
+
+// The one writer of a data.mdb's journal in this process, made by the first to ask and
+// shared with every later one (the main window, History, Setup): rows are written in
+// one order and each outage is told once, through the notice of whoever made it.
+std::shared_ptr<JournalWriter> SharedJournalWriter(const std::filesystem::path& databaseFile, JournalNotice notice,
+                                                   bool prune = true, std::shared_ptr<SharedPlant> shared = nullptr);
 
 }  // namespace tarnwick

@@ -80,6 +80,7 @@ std::expected<std::string, Failure> LookupPrintStyle(const std::filesystem::path
 }
 
 std::expected<std::string, Failure> LookupPrintStyle(SettingsDb& db, const std::string& style) {
+    const auto held = db.Lock();
     if (auto followed = db.FollowReplacedFile(); !followed) return std::unexpected(followed.error());
     return LookupPrintStyle(db.handle(), db.file(), style);
 }

@@ -210,6 +210,7 @@ std::expected<void, Failure> SettingsDb::LoadPrinterSettings(PrinterSettings& se
 }
 
 std::expected<void, Failure> SettingsDb::FollowReplacedFile() {
+    const auto held = Lock();
     const auto now = IdentityOf(file_);
     // A data.mdb gone from its folder is reported as missing, not read from the old handle.
     if (now && now == identity_) return {};
@@ -227,6 +228,7 @@ std::expected<bool, Failure> SettingsDb::SavePrinterSettings(const PrinterSettin
         failure.text += " The saved settings are unchanged.";
         return std::unexpected(std::move(failure));
     };
+    const auto held = Lock();
     if (auto followed = FollowReplacedFile(); !followed) return unchanged(followed.error());
     Transaction transaction(db_);
     if (!transaction.ok()) return unchanged(DatabaseFailure(file_, db_, "be written"));

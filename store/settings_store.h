@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <expected>
+#include <memory>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -52,12 +54,17 @@ public:
     // same path; the handle on the old one would write to a file nobody reads.
     std::expected<void, Failure> FollowReplacedFile();
 
+    // Held by whoever uses the handle while another thread may follow a replaced file
+    // (lookups of concurrent requests, a save).
+    std::unique_lock<std::recursive_mutex> Lock() const { return std::unique_lock(*mutex_); }
+
 private:
     SettingsDb(sqlite3* db, std::filesystem::path file, std::optional<FileIdentity> identity)
         : db_(db), file_(std::move(file)), identity_(identity) {}
     sqlite3* db_ = nullptr;
     std::filesystem::path file_;
     std::optional<FileIdentity> identity_;
+    std::unique_ptr<std::recursive_mutex> mutex_ = std::make_unique<std::recursive_mutex>();
 };
 
 // The layout code of a style, from table PrintStyle through a connection of its own:

@@ -74,15 +74,18 @@ std::expected<sqlite3*, Failure> OpenIdentifiedDatabase(const std::filesystem::p
     }
 }
 
-Transaction::Transaction(sqlite3* db, Mode mode)
-    : db_(db), open_(Exec(db, mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN")) {}
+Transaction::Transaction(sqlite3* db, Mode mode) : db_(db), nested_(sqlite3_get_autocommit(db) == 0) {
+    open_ = nested_ ? Exec(db, "SAVEPOINT nested") : Exec(db, mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+}
 
 Transaction::~Transaction() {
-    if (open_) Exec(db_, "ROLLBACK");
+    if (!open_) return;
+    if (nested_) Exec(db_, "ROLLBACK TO nested; RELEASE nested");
+    else Exec(db_, "ROLLBACK");
 }
 
 bool Transaction::Commit() {
-    if (!open_ || !Exec(db_, "COMMIT")) return false;
+    if (!open_ || !Exec(db_, nested_ ? "RELEASE nested" : "COMMIT")) return false;
     open_ = false;
     return true;
 }

@@ -75,6 +75,9 @@ public:
 
 private:
     sqlite3* db_;
+    // Inside a transaction already open on the connection (rows that wait together share
+    // one), a savepoint: its commit is the outer one's.
+    bool nested_ = false;
     bool open_ = false;
 };
 

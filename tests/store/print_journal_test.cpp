@@ -2,12 +2,16 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <atomic>
+#include <map>
+#include <memory>
 #include <thread>
 #include <tuple>
 #include <string>
 #include <vector>
 
 #include "printjob/print_and_record.h"
+#include "store/printers.h"
 #include "store/print_journal.h"
 #include "support/temp_plant.h"
 
@@ -22,6 +26,12 @@ std::string AllByteValues() {
     std::string bytes;
     for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<char>(i));
     return bytes + "\x1BQ5\x1BZ";
+}
+
+int Labels(const std::string& device) {
+    int count = 0;
+    for (std::size_t at = device.find("\x1BZ"); at != std::string::npos; at = device.find("\x1BZ", at + 2)) ++count;
+    return count;
 }
 
 bool HasJournalTable(const std::filesystem::path& file) {
@@ -285,6 +295,101 @@ TEST(JournalWriter, RowsAheadAreWrittenFirstInFirstOutAndTheirFailureReachesTheC
     ASSERT_FALSE(refused.has_value());
     EXPECT_NE(refused.error().text.find("data.mdb is locked by another program"), std::string::npos)
         << refused.error().text;
+}
+
+// Printers that each take a while over a label, and tell when two labels were ever
+// inside one of them at once. Each caller says which printer its labels are for.
+thread_local int callersPrinter = -1;
+class SharedPrinters final : public PrinterOutput {
+public:
+    SendResult SendToPrinter(std::string_view stream) override {
+        const auto p = static_cast<std::size_t>(callersPrinter);
+        if (inside_[p]++ > 0) overlapped = true;
+        // Longer than a row's commit, so that callers meet at the printer.
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        {
+            const std::lock_guard lock(mutex_);
+            taken[p] += stream;
+        }
+        --inside_[p];
+        return {};
+    }
+    std::atomic<bool> overlapped{false};
+    std::string taken[3];
+
+private:
+    std::atomic<int> inside_[3]{};
+    std::mutex mutex_;
+};
+
+// Several callers of one core at once, two to each printer: every label whole on its
+// printer, in the order of its rows, every row true, and a refusal told to its caller.
+TEST(PrintAndRecord, ConcurrentRequestsKeepEachPrintersOrderAndEveryRowTrue) {
+    TempPlant plant;
+    plant.SetStyle("1234", "calh020");
+    const auto file = plant.plant->databaseFile();
+    constexpr int kPrinters = 3, kCallers = 6, kLabels = 20;
+    SharedPrinters printers;
+    for (int p = 0; p < kPrinters; ++p) {
+        const std::string name = "line" + std::to_string(p);
+        plant.dir.Write(name + ".prn", "");
+        PrinterChange change;
+        change.name = name;
+        change.route = "device";
+        change.target = name + ".prn";
+        ASSERT_TRUE(AddPrinter(plant.dir.path(), change).has_value());
+    }
+    JournalWriter writer(file, {}, false);
+    std::vector<std::thread> callers;
+    std::vector<int> refusedRight(kCallers, 0);
+    for (int c = 0; c < kCallers; ++c) {
+        callers.emplace_back([&, c] {
+            callersPrinter = c % kPrinters;
+            for (int i = 0; i < kLabels; ++i) {
+                LabelRequest request;
+                request.fields = {std::to_string(c * 1000 + i), "1234", "5", "32", "30", "R", "", "", "", "", ""};
+                request.quantity = "1";
+                request.printer = "line" + std::to_string(c % kPrinters);
+                const auto printed = PrintAndRecord(*plant.plant, request, writer, &printers);
+                ASSERT_TRUE(printed.has_value()) << printed.error().text;
+                EXPECT_TRUE(printed->recorded.has_value());
+            }
+            LabelRequest unknown;
+            unknown.fields.WIP = "1";
+            unknown.fields.Style = "1234";
+            unknown.quantity = "1";
+            unknown.printer = "nosuch";
+            const auto refused = PrintAndRecord(*plant.plant, unknown, writer);
+            refusedRight[static_cast<std::size_t>(c)] =
+                !refused && refused.error().text.starts_with("There is no printer named \"nosuch\"");
+        });
+    }
+    for (std::thread& caller : callers) caller.join();
+    writer.Flush();
+    EXPECT_EQ(refusedRight, std::vector<int>(kCallers, 1));
+
+    const auto jobs = ReadJournal(file, {});
+    ASSERT_TRUE(jobs.has_value()) << jobs.error().text;
+    std::map<std::string, std::string> rowsOfDevice;  // streams in the order of their rows
+    int refusals = 0;
+    for (auto job = jobs->rbegin(); job != jobs->rend(); ++job) {
+        if (job->outcome == "refused") {
+            ++refusals;
+            continue;
+        }
+        EXPECT_EQ(job->outcome, "sent") << job->wip;
+        const auto whole = ReadJournalJob(file, job->id);
+        ASSERT_TRUE(whole.has_value() && whole->stream.has_value());
+        rowsOfDevice[job->printer] += *whole->stream;
+    }
+    EXPECT_EQ(refusals, kCallers);
+    EXPECT_FALSE(printers.overlapped) << "a printer was given two labels at once";
+    for (int p = 0; p < kPrinters; ++p) {
+        const std::string device = (plant.dir / ("line" + std::to_string(p) + ".prn")).string();
+        const std::string& taken = printers.taken[p];
+        EXPECT_EQ(Labels(taken), kCallers / kPrinters * kLabels) << device;
+        EXPECT_TRUE(taken == rowsOfDevice[device]) << device << ": the labels are not in the order of their rows";
+    }
 }
 
 TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
