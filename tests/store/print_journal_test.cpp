@@ -300,9 +300,16 @@ TEST(JournalWriter, RowsAheadAreWrittenFirstInFirstOutAndTheirFailureReachesTheC
 // Printers that each take a while over a label, and tell when two labels were ever
 // inside one of them at once. Each caller says which printer its labels are for.
 thread_local int callersPrinter = -1;
+thread_local std::string callersWip;
 class SharedPrinters final : public PrinterOutput {
 public:
+    explicit SharedPrinters(std::filesystem::path database) : database_(std::move(database)) {}
     SendResult SendToPrinter(std::string_view stream) override {
+        // The label's row is committed before its bytes leave, however rows share commits.
+        JournalQuery query;
+        query.wip = callersWip;
+        const auto ahead = ReadJournal(database_, query);
+        if (!ahead || ahead->size() != 1 || ahead->front().outcome != kSending) ++withoutRow;
         const auto p = static_cast<std::size_t>(callersPrinter);
         if (inside_[p]++ > 0) overlapped = true;
         // Longer than a row's commit, so that callers meet at the printer.
@@ -315,9 +322,11 @@ public:
         return {};
     }
     std::atomic<bool> overlapped{false};
+    std::atomic<int> withoutRow{0};
     std::string taken[3];
 
 private:
+    std::filesystem::path database_;
     std::atomic<int> inside_[3]{};
     std::mutex mutex_;
 };
@@ -329,7 +338,7 @@ TEST(PrintAndRecord, ConcurrentRequestsKeepEachPrintersOrderAndEveryRowTrue) {
     plant.SetStyle("1234", "calh020");
     const auto file = plant.plant->databaseFile();
     constexpr int kPrinters = 3, kCallers = 6, kLabels = 20;
-    SharedPrinters printers;
+    SharedPrinters printers(file);
     for (int p = 0; p < kPrinters; ++p) {
         const std::string name = "line" + std::to_string(p);
         plant.dir.Write(name + ".prn", "");
@@ -347,7 +356,8 @@ TEST(PrintAndRecord, ConcurrentRequestsKeepEachPrintersOrderAndEveryRowTrue) {
             callersPrinter = c % kPrinters;
             for (int i = 0; i < kLabels; ++i) {
                 LabelRequest request;
-                request.fields = {std::to_string(c * 1000 + i), "1234", "5", "32", "30", "R", "", "", "", "", ""};
+                callersWip = std::to_string(c * 1000 + i);
+                request.fields = {callersWip, "1234", "5", "32", "30", "R", "", "", "", "", ""};
                 request.quantity = "1";
                 request.printer = "line" + std::to_string(c % kPrinters);
                 const auto printed = PrintAndRecord(*plant.plant, request, writer, &printers);
@@ -384,6 +394,7 @@ TEST(PrintAndRecord, ConcurrentRequestsKeepEachPrintersOrderAndEveryRowTrue) {
     }
     EXPECT_EQ(refusals, kCallers);
     EXPECT_FALSE(printers.overlapped) << "a printer was given two labels at once";
+    EXPECT_EQ(printers.withoutRow, 0) << "labels left before their rows were committed";
     for (int p = 0; p < kPrinters; ++p) {
         const std::string device = (plant.dir / ("line" + std::to_string(p) + ".prn")).string();
         const std::string& taken = printers.taken[p];
