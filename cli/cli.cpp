@@ -73,8 +73,10 @@ std::filesystem::path PlantFolder(const CliArgs& args) { return ChoosePlantFolde
 
 PrintJournal CommandJournal(Plant& plant, CliContext& ctx) {
     PrintJournal::SendOn sendOn;
-    if (auto* station = dynamic_cast<PlantStation*>(plant.shared.get()))
-        sendOn = [station, db = plant.db.handle()](const JournalEntry& job) { return station->SendNow(job, db); };
+    if (plant.shared)
+        sendOn = [shared = plant.shared.get(), db = plant.db.handle()](const JournalEntry& job) {
+            return shared->SendNow(job, db);
+        };
     return PrintJournal(
         plant.databaseFile(), plant.db.handle(), [&ctx](const Failure& notice) { ctx.err << notice.text << '\n'; },
         plant.shared != nullptr, std::move(sendOn));
@@ -84,8 +86,7 @@ void AfterLabels(Plant& plant, CliContext& ctx, bool printed) {
     ctx.out.flush();
     ctx.err.flush();
     // A plant found down during this command is not asked again: the rows wait for the next.
-    if (auto* station = dynamic_cast<PlantStation*>(plant.shared.get()); station != nullptr && station->answering())
-        (void)station->CatchUp(plant.db.handle());
+    if (plant.shared && plant.shared->answering()) (void)plant.shared->CatchUp(plant.db.handle());
     if (!printed) return;
     // A hundred jobs a command: far more than a command adds, and a long backlog never makes
     // one command much slower. A journal that cannot be pruned now is pruned later.
@@ -101,6 +102,12 @@ PlantNotice ToErr(CliContext& ctx) {
 }  // namespace
 
 std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
+    auto loaded = LoadPlantStation(args, ctx);
+    if (!loaded) return std::nullopt;
+    return std::move(loaded->plant);
+}
+
+std::optional<StationPlant> LoadPlantStation(const CliArgs& args, CliContext& ctx) {
     auto plant = StartUp(ChoosePlantFolder(args));
     if (!plant) {
         Refuse(ctx, plant.error());
@@ -110,8 +117,8 @@ std::optional<Plant> LoadPlant(const CliArgs& args, CliContext& ctx) {
         Refuse(ctx, *refused);
         return std::nullopt;
     }
-    JoinPlant(*plant, ToErr(ctx), false);
-    return std::move(*plant);
+    auto station = JoinPlant(*plant, ToErr(ctx), false);
+    return StationPlant{std::move(*plant), std::move(station)};
 }
 
 std::expected<std::shared_ptr<PlantStation>, Failure> FolderPlantStation(const CliArgs& args, CliContext& ctx) {

@@ -89,6 +89,14 @@ private:
 // printer; nullptr when it names none (or cannot be read: data.mdb alone serves).
 std::expected<std::shared_ptr<PlantStation>, Failure> FolderPlantStation(const CliArgs& args, CliContext& ctx);
 
+// LoadPlant for a command that looks after the plant database itself, with the station
+// it joined: nullptr when config.txt names no plant database.
+struct StationPlant {
+    Plant plant;
+    std::shared_ptr<PlantStation> station;
+};
+std::optional<StationPlant> LoadPlantStation(const CliArgs& args, CliContext& ctx);
+
 // Prints a failure's text on err; returns kRefused.
 int Refuse(CliContext& ctx, const Failure& failure);
 

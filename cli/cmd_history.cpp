@@ -162,7 +162,7 @@ std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const C
         AddWaitingJobs(**station, query, *jobs, ctx);
         return std::optional<std::vector<JournalEntry>>(std::move(*jobs));
     }
-    ctx.err << (*station)->Problem(jobs.error()).text << " This is this station's own history.\n";
+    ctx.err << jobs.error().text << " This is this station's own history.\n";
     return std::optional<std::vector<JournalEntry>>();
 }
 

@@ -44,17 +44,6 @@ const char kHelp[] =
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
-
-// The station of a loaded plant; refused when config.txt names no plant database.
-std::expected<PlantStation*, Failure> StationOf(Plant& plant) {
-    auto* station = dynamic_cast<PlantStation*>(plant.shared.get());
-    if (station == nullptr)
-        return std::unexpected(Failure{"The settings file \"" + (plant.folder / "config.txt").string() +
-                                       "\" names no plant database. Add a line PlantDatabase,<connection string> "
-                                       "(for example PlantDatabase,service=tarnwick), then try again."});
-    return station;
-}
-
 int Init(PlantStation& station, CliContext& ctx) {
     auto db = station.Connection(false);
     if (!db) return Refuse(ctx, station.Problem(db.error()));
@@ -195,15 +184,19 @@ int Run(const CliArgs& args, CliContext& ctx) {
     const std::string& sub = p[0];
     if (sub != "init" && sub != "status" && sub != "sync" && sub != "push" && sub != "new-id")
         return Usage(ctx, "unknown plant subcommand " + sub);
-    auto plant = LoadPlant(args, ctx);
-    if (!plant) return kRefused;
-    auto station = StationOf(*plant);
-    if (!station) return Refuse(ctx, station.error());
-    if (sub == "init") return Init(**station, ctx);
-    if (sub == "status") return Status(*plant, **station, ctx);
-    if (sub == "sync") return Sync(*plant, **station, ctx);
-    if (sub == "new-id") return NewId(*plant, **station, ctx);
-    return Push(*plant, **station, ctx);
+    auto loaded = LoadPlantStation(args, ctx);
+    if (!loaded) return kRefused;
+    Plant& plant = loaded->plant;
+    if (loaded->station == nullptr)
+        return Refuse(ctx, Failure{"The settings file \"" + (plant.folder / "config.txt").string() +
+                                   "\" names no plant database. Add a line PlantDatabase,<connection string> "
+                                   "(for example PlantDatabase,service=tarnwick), then try again."});
+    PlantStation& station = *loaded->station;
+    if (sub == "init") return Init(station, ctx);
+    if (sub == "status") return Status(plant, station, ctx);
+    if (sub == "sync") return Sync(plant, station, ctx);
+    if (sub == "new-id") return NewId(plant, station, ctx);
+    return Push(plant, station, ctx);
 }
 
 }  // namespace

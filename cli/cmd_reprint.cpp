@@ -3,8 +3,6 @@
 #include "cli/cli.h"
 #include "labels/reprint_stream.h"
 #include "printer/send_to_printer.h"
-#include "plantdb/plant_database.h"
-#include "plantdb/plant_station.h"
 #include "printjob/print_and_record.h"
 
 namespace tarnwick::cli {
@@ -29,14 +27,14 @@ const char kHelp[] =
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
-std::expected<JournalEntry, Failure> OtherStationsJob(PlantStation* station, const std::string& name,
+std::expected<JournalEntry, Failure> OtherStationsJob(SharedPlant* station, const std::string& name,
                                                       std::int64_t id) {
     if (station == nullptr)
         return std::unexpected(Failure{"Job " + std::to_string(id) + " of station " + name +
                                        " is in the plant database, which config.txt does not name. Add a line "
                                        "PlantDatabase,<connection string>, then try again."});
     auto jobs = station->Job(name, id);
-    if (!jobs) return std::unexpected(station->Problem(jobs.error()));
+    if (!jobs) return std::unexpected(jobs.error());
     if (jobs->empty())
         return std::unexpected(Failure{"There is no job " + std::to_string(id) + " of station " + name +
                                        " in the plant's history. tarnwick-cli history --station " + name +
@@ -71,7 +69,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
     PrintJournal journal = CommandJournal(*plant, ctx);
     AfterLabelsOnExit after(*plant, ctx);
     const std::string other = args.GetOr("--station", "");
-    auto* station = dynamic_cast<PlantStation*>(plant->shared.get());
+    SharedPlant* station = plant->shared.get();
     std::expected<Reprint, Failure> reprint = std::unexpected(Failure{});
     if (other.empty() || (station != nullptr && other == station->station())) {
         reprint = ReprintJob(*plant, journal, id, quantity, printer);

@@ -63,13 +63,14 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
       plant_(plant),
       dialogs_(dialogs),
       printer_(printer),
-      // Told once the reprint is out: a box now would hold the label between its row and its bytes.
-      journal_(
+      // The main window's journal when it has one; told once the reprint is out: a box now
+      // would hold the label between its row and its bytes.
+      journal_(SharedJournalWriter(
           plant.databaseFile(),
           [this](const Failure& notice) {
               QMetaObject::invokeMethod(this, [this, notice] { dialogs_.Show(notice); }, Qt::QueuedConnection);
           },
-          plant.shared != nullptr) {
+          false, plant.shared)) {
     setWindowTitle("Print History");
     setModal(false);
 
@@ -202,8 +203,6 @@ void HistoryWindow::Refresh() {
                           : QString("%1 jobs").arg(jobs_.size()));
 }
 
-PlantStation* HistoryWindow::Station() const { return dynamic_cast<PlantStation*>(plant_.shared.get()); }
-
 bool HistoryWindow::IsOtherStations(const JournalEntry& job) const {
     if (!showingPlant_ || Station() == nullptr) return false;
     // By id, not name: two stations cloned from one image may share a host name.
@@ -212,7 +211,7 @@ bool HistoryWindow::IsOtherStations(const JournalEntry& job) const {
 }
 
 std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(const JournalQuery& query) {
-    PlantStation* station = Station();
+    SharedPlant* station = Station();
     showingPlant_ = false;
     // While the plant is down every keystroke would wait for it: this station's own serve.
     if (station != nullptr && station->answering()) {
@@ -237,9 +236,9 @@ std::expected<std::vector<JournalEntry>, Failure> HistoryWindow::ReadHistory(con
 }
 
 std::expected<JournalEntry, Failure> HistoryWindow::PlantJob(const JournalEntry& chosen) {
-    PlantStation* station = Station();
+    SharedPlant* station = Station();
     auto jobs = station->Job(chosen.station, chosen.id);
-    if (!jobs) return std::unexpected(station->Problem(jobs.error()));
+    if (!jobs) return std::unexpected(jobs.error());
     if (jobs->size() != 1)
         return std::unexpected(Failure{"Job " + std::to_string(chosen.id) + " of station " + chosen.station +
                                        " cannot be told apart in the plant's history: " +
@@ -280,8 +279,10 @@ void HistoryWindow::btnReprint_Click() {
     std::expected<Reprint, Failure> reprint;
     {
         BusyCursor busy;
-        if (IsOtherStations(*job)) reprint = ReprintJob(plant_, journal_, *job, job->station, quantity, printer_);
-        else reprint = ReprintJob(plant_, journal_, job->id, quantity, printer_);
+        if (IsOtherStations(*job)) reprint = ReprintJob(plant_, *journal_, *job, job->station, quantity, printer_);
+        else reprint = ReprintJob(plant_, *journal_, job->id, quantity, printer_);
+        // The list shows the reprint with its outcome, not as still sending.
+        journal_->Flush();
     }
     // The reprint's row goes on to the plant like a label's.
     if (plant_.shared) plant_.shared->RowsWritten();

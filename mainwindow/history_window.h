@@ -20,7 +20,6 @@ class QTableWidget;
 namespace tarnwick {
 
 class PreviewWindow;
-class PlantStation;
 
 // "Print History": the latest jobs of the print journal, newest first, narrowed as the
 // operator types the beginning of a WIP or a style. Reprint sends a job's recorded bytes
@@ -58,7 +57,7 @@ public:
 
 private:
     std::optional<JournalEntry> SelectedJob();
-    PlantStation* Station() const;
+    SharedPlant* Station() const { return plant_.shared.get(); }
     // The plant's history when the plant database answers, else this station's own.
     std::expected<std::vector<JournalEntry>, Failure> ReadHistory(const JournalQuery& query);
     bool IsOtherStations(const JournalEntry& job) const;
@@ -67,7 +66,7 @@ private:
     Plant& plant_;
     Dialogs& dialogs_;
     PrinterOutput& printer_;
-    PrintJournal journal_;
+    std::shared_ptr<JournalWriter> journal_;
     std::vector<JournalEntry> jobs_;
     QPointer<PreviewWindow> preview_;
     bool readFailing_ = false;

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "plantdb/plant_database.h"
+#include "plantdb/plant_station.h"
+#include "store/settings_store.h"
 #include "support/private_postgres.h"
 #include "support/run_cli.h"
 #include "support/temp_folder.h"
@@ -626,6 +628,52 @@ TEST(PlantStations, LargeCatalogueOnASlowLinkArrivesInPages) {
     EXPECT_EQ(b.Local("SELECT COUNT(*) FROM PlantCatalogueStaging"), "integer:0");
     EXPECT_NE(b.Run({"plant", "status"}).out.find("The station's copy holds the plant's catalogue as it is.\n"),
               std::string::npos);
+}
+
+// A service asks for many labels at once: every thread's question is answered from the
+// plant's catalogue, its own answer, and the plant is never taken for down.
+TEST(PlantStations, LookupsFromManyThreadsAtOnceEachGetTheirOwnAnswer) {
+    TARNWICK_PLANT_SERVER(server);
+    const ScratchPlantDatabase plantDb(server);
+    const Station a("A", plantDb.conninfo());
+    InitPlant(a);
+    const std::vector<std::string> codes = {"calh020", "calh025", "calh015", "calh021", "calh018"};
+    constexpr int kStyles = 40;
+    std::string csv = "Style,PrintStyle\r\n";
+    for (int i = 0; i < kStyles; ++i) csv += "S" + std::to_string(i) + "," + codes[i % codes.size()] + "\r\n";
+    a.dir.Write("styles.csv", csv);
+    const CliRun imported = a.Run({"styles", "import", (a.dir / "styles.csv").string()});
+    ASSERT_EQ(imported.status, 0) << imported.err;
+    // The copy in data.mdb must not answer for the plant: it holds other codes.
+    testing::ExecSql(a.dir / "data.mdb", "UPDATE PrintStyle SET PrintStyle = 'calh022'");
+    ASSERT_EQ(a.Local("SELECT count(*) FROM PrintStyle WHERE PrintStyle = 'calh022'"),
+              "integer:" + std::to_string(kStyles));
+
+    const auto config = ReadConfigFile(a.dir.path());
+    ASSERT_TRUE(config) << config.error().text;
+    std::atomic<int> notices{0};
+    PlantStation station(*config, a.dir / "data.mdb", [&](const Failure&) { ++notices; }, false);
+    constexpr int kThreads = 8, kRounds = 3;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            auto db = SettingsDb::Open(a.dir / "data.mdb");
+            if (!db) {
+                ++wrong;
+                return;
+            }
+            for (int round = 0; round < kRounds; ++round)
+                for (int i = t; i < t + kStyles; ++i) {
+                    const int style = i % kStyles;
+                    const auto code = station.LookupStyle(*db, "S" + std::to_string(style));
+                    if (!code || *code != codes[style % codes.size()]) ++wrong;
+                }
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(notices.load(), 0) << "the plant was taken for down";
+    EXPECT_TRUE(station.answering());
 }
 
 TEST(PlantStations, PasswordInConfigIsRefusedBeforeAnythingConnects) {
