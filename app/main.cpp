@@ -68,8 +68,7 @@ void StopOnSignals(QApplication& app) {
     auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
         char drained[64];
-        while (::read(stopPipe[0], drained, sizeof drained) > 0) {
-        }
+        while (::read(stopPipe[0], drained, sizeof drained) > 0) {}
         QApplication::quit();
     });
 }
@@ -85,11 +84,12 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg == "--help" || arg == "-h") {
-            std::printf("Usage: tarnwick [--help] [--version]\n\n"
-                        "Starts the Tarnwick window on the plant folder: the folder of this program when it\n"
-                        "holds config.txt, else $TARNWICK_PLANT, else /var/lib/tarnwick. Label > Preview\n"
-                        "(Ctrl+P) shows the next label, Label > History (Ctrl+H) the print journal. See\n"
-                        "man tarnwick; tarnwick-cli --help for the same work from a terminal.\n");
+            std::printf(
+                "Usage: tarnwick [--help] [--version]\n\n"
+                "Starts the Tarnwick window on the plant folder: the folder of this program when it\n"
+                "holds config.txt, else $TARNWICK_PLANT, else /var/lib/tarnwick. Label > Preview\n"
+                "(Ctrl+P) shows the next label, Label > History (Ctrl+H) the print journal. See\n"
+                "man tarnwick; tarnwick-cli --help for the same work from a terminal.\n");
             return 0;
         }
     }
@@ -114,12 +114,18 @@ int main(int argc, char** argv) {
     // Its thread connects meanwhile; what it has to say waits for the window, and goes on
     // its notice line rather than in a box that would take the operator's keys.
     frmMainMenu* window = nullptr;
-    JoinPlant(*plant, [&window, &dialogs](const Failure& notice) {
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [&window, &dialogs, notice] {
-            if (window != nullptr) window->ShowNotice(frmMainMenu::NoticeSource::Plant, notice);
-            else dialogs.Show(notice);
-        }, Qt::QueuedConnection);
-    }, true);
+    JoinPlant(
+        *plant,
+        [&window, &dialogs](const Failure& notice) {
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [&window, &dialogs, notice] {
+                    if (window != nullptr) window->ShowNotice(frmMainMenu::NoticeSource::Plant, notice);
+                    else dialogs.Show(notice);
+                },
+                Qt::QueuedConnection);
+        },
+        true);
 
     RoutedOutput printer([&plant] { return PlantRoute(*plant); });
     SetupLauncher setup({*plant, dialogs, SendRaw});

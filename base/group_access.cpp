@@ -53,12 +53,14 @@ std::string GroupWriteWithheld::Cause() const { return "its group " + group + " 
 
 std::string GroupWriteWithheld::Remedy() const {
     std::string remedy = "Let the group write to it: sudo chmod g+w " + file;
-    if (!member) remedy += ", and add " + user + " to the group: sudo adduser " + user + " " + group + ", then log in again";
+    if (!member)
+        remedy += ", and add " + user + " to the group: sudo adduser " + user + " " + group + ", then log in again";
     return remedy;
 }
 
 std::optional<GroupWriteWithheld> GroupMayNotWrite(const std::filesystem::path& file) {
-    struct stat info {}, folder {};
+    struct stat info {
+    }, folder{};
     const std::filesystem::path parent = file.has_parent_path() ? file.parent_path() : ".";
     if (::stat(file.c_str(), &info) != 0 || ::stat(parent.c_str(), &folder) != 0) return std::nullopt;
     if ((info.st_mode & S_IWGRP) != 0 || (folder.st_mode & S_IWGRP) == 0 || ::geteuid() == info.st_uid)
@@ -67,7 +69,8 @@ std::optional<GroupWriteWithheld> GroupMayNotWrite(const std::filesystem::path& 
 }
 
 void ShareLikeFolder(int fd, const std::filesystem::path& file) {
-    struct stat folder {}, made {};
+    struct stat folder {
+    }, made{};
     const std::filesystem::path parent = file.has_parent_path() ? file.parent_path() : ".";
     if (::stat(parent.c_str(), &folder) != 0 || (folder.st_mode & S_IWGRP) == 0 || ::fstat(fd, &made) != 0) return;
     // Group read and write, nothing more: what others may do stays as the umask left it.

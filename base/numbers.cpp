@@ -58,19 +58,34 @@ double ParseSqueezed(const std::string& s, std::size_t* end) {
     std::string plain;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) plain.push_back(s[i++]);
     std::size_t digits = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9') { plain.push_back(s[i++]); ++digits; }
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+        plain.push_back(s[i++]);
+        ++digits;
+    }
     if (i < s.size() && s[i] == '.') {
         plain.push_back(s[i++]);
-        while (i < s.size() && s[i] >= '0' && s[i] <= '9') { plain.push_back(s[i++]); ++digits; }
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') {
+            plain.push_back(s[i++]);
+            ++digits;
+        }
     }
-    if (digits == 0) { *end = 0; return 0; }
+    if (digits == 0) {
+        *end = 0;
+        return 0;
+    }
     if (i < s.size() && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
         std::size_t j = i + 1;
         std::string exp = "e";
         if (j < s.size() && (s[j] == '+' || s[j] == '-')) exp.push_back(s[j++]);
         std::size_t expDigits = 0;
-        while (j < s.size() && s[j] >= '0' && s[j] <= '9') { exp.push_back(s[j++]); ++expDigits; }
-        if (expDigits > 0) { plain += exp; i = j; }
+        while (j < s.size() && s[j] >= '0' && s[j] <= '9') {
+            exp.push_back(s[j++]);
+            ++expDigits;
+        }
+        if (expDigits > 0) {
+            plain += exp;
+            i = j;
+        }
     }
     *end = i;
     return std::strtod(plain.c_str(), nullptr);

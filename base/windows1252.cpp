@@ -7,22 +7,30 @@ namespace tarnwick {
 namespace {
 
 // Code points of bytes 0x80..0x9F; the rest of the page is Latin-1.
-constexpr std::array<char32_t, 32> kHigh = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char32_t, 32> kHigh = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                            0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 // Decodes one UTF-8 sequence at i; nullopt when it is malformed, overlong or a surrogate.
 std::optional<char32_t> NextCodePoint(std::string_view s, std::size_t& i) {
     const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) { ++i; return b0; }
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
     int len;
     char32_t cp;
-    if ((b0 & 0xE0) == 0xC0) { len = 2; cp = b0 & 0x1F; }
-    else if ((b0 & 0xF0) == 0xE0) { len = 3; cp = b0 & 0x0F; }
-    else if ((b0 & 0xF8) == 0xF0) { len = 4; cp = b0 & 0x07; }
-    else return std::nullopt;
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b0 & 0x1F;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b0 & 0x0F;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b0 & 0x07;
+    } else return std::nullopt;
     if (i + len > s.size()) return std::nullopt;
     for (int k = 1; k < len; ++k) {
         const auto b = static_cast<unsigned char>(s[i + k]);
@@ -100,9 +108,7 @@ std::string DecodeText(std::string_view bytes) {
     return IsValidUtf8(bytes) ? std::string(bytes) : Windows1252ToUtf8(bytes);
 }
 
-std::expected<std::string, EncodeError> EncodeWindows1252(std::string_view utf8) {
-    return Encode(utf8, false);
-}
+std::expected<std::string, EncodeError> EncodeWindows1252(std::string_view utf8) { return Encode(utf8, false); }
 
 std::expected<std::string, EncodeError> EncodeWindows1252AllowControls(std::string_view utf8) {
     return Encode(utf8, true);

@@ -35,14 +35,16 @@ LabelArgs TypicalJob(bool headers) {
 void MakePlantFolder() {
     const auto folder = std::filesystem::temp_directory_path() / "tarnwick-bench-compose";
     std::filesystem::create_directories(folder / "images");
-    const std::pair<const char*, std::size_t> pictures[] = {{"calh021.pcx", 2713}, {"calh026.pcx", 3280},
-                                                            {"calh023.pcx", 3201}, {"calh024.pcx", 2852},
+    const std::pair<const char*, std::size_t> pictures[] = {{"calh021.pcx", 2713},
+                                                            {"calh026.pcx", 3280},
+                                                            {"calh023.pcx", 3201},
+                                                            {"calh024.pcx", 2852},
                                                             {"calh018.pcx", 1450}};
     for (const auto& [name, length] : pictures) {
         std::string bytes(length, '\0');
         for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i * 37);
-        std::ofstream(folder / "images" / name, std::ios::binary).write(bytes.data(),
-                                                                          static_cast<std::streamsize>(length));
+        std::ofstream(folder / "images" / name, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(length));
     }
     std::filesystem::current_path(folder);
 }
@@ -50,8 +52,8 @@ void MakePlantFolder() {
 void Compose(benchmark::State& state, const char* name, bool headers) {
     const Layout layout = *LayoutByName(name);
     const LabelArgs job = TypicalJob(headers);
-    const BasePoint base = layout.usesPrinterSettingsBase ? FamilyABase(BaseValue{10.0}, 5)
-                                                          : OtherFamiliesBase(BaseValue{50.0}, "0010");
+    const BasePoint base =
+        layout.usesPrinterSettingsBase ? FamilyABase(BaseValue{10.0}, 5) : OtherFamiliesBase(BaseValue{50.0}, "0010");
     LastStreamOutput out;
     for (auto _ : state) {
         const auto result = layout.build(job, base, out);

@@ -98,8 +98,9 @@ int main(int argc, char** argv) {
     const int labels = argc > 2 ? std::atoi(argv[2]) : 500;
     for (const int n : {1, threads}) {
         const Figures f = Run(n, labels);
-        std::printf("%d thread%s x %d labels: %.0f labels/s, per label p50 %.1f ms, p99 %.1f ms, max %.1f ms; "
-                    "%d lost, %d wrong\n",
-                    n, n == 1 ? "" : "s", labels, f.perSecond, f.p50, f.p99, f.max, f.lost, f.wrong);
+        std::printf(
+            "%d thread%s x %d labels: %.0f labels/s, per label p50 %.1f ms, p99 %.1f ms, max %.1f ms; "
+            "%d lost, %d wrong\n",
+            n, n == 1 ? "" : "s", labels, f.perSecond, f.p50, f.p99, f.max, f.lost, f.wrong);
     }
 }

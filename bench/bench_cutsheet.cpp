@@ -100,13 +100,12 @@ void BM_OpenpyxlReadOnly(benchmark::State& state) {
     const auto& s = FullSheets();
     const std::filesystem::path python = "/usr/bin/python3";
     const std::filesystem::path out = s.folder / "openpyxl.txt";
-    const std::string command =
-        python.string() +
-        " -c \"import sys, time; t = time.perf_counter(); import openpyxl; "
-        "wb = openpyxl.load_workbook(sys.argv[1], read_only=True); ws = wb.worksheets[0]; "
-        "n = sum(1 for r in ws.iter_rows(min_row=1, max_col=13, values_only=True)); "
-        "print(n, (time.perf_counter() - t) * 1000)\" '" +
-        s.xlsx.string() + "' > '" + out.string() + "' 2>/dev/null";
+    const std::string command = python.string() +
+                                " -c \"import sys, time; t = time.perf_counter(); import openpyxl; "
+                                "wb = openpyxl.load_workbook(sys.argv[1], read_only=True); ws = wb.worksheets[0]; "
+                                "n = sum(1 for r in ws.iter_rows(min_row=1, max_col=13, values_only=True)); "
+                                "print(n, (time.perf_counter() - t) * 1000)\" '" +
+                                s.xlsx.string() + "' > '" + out.string() + "' 2>/dev/null";
     double readMs = 0;
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
@@ -135,8 +134,9 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
-            const double ms = run.GetAdjustedRealTime() *
-                              (run.time_unit == benchmark::kMillisecond ? 1.0 : run.time_unit == benchmark::kMicrosecond ? 1e-3 : 1e-6);
+            const double ms = run.GetAdjustedRealTime() * (run.time_unit == benchmark::kMillisecond   ? 1.0
+                                                           : run.time_unit == benchmark::kMicrosecond ? 1e-3
+                                                                                                      : 1e-6);
             times[run.benchmark_name()] = ms;
             if (auto it = run.counters.find("in_python_ms"); it != run.counters.end()) pythonReadMs = it->second;
         }
@@ -157,15 +157,17 @@ int main(int argc, char** argv) {
         const auto it = t.find(name);
         return it == t.end() ? 0.0 : it->second;
     };
-    std::printf("\nCSV import %.1f ms (target < 60), CSV move near the top %.3f ms (target < 5), "
-                "xlsx import %.1f ms (target < 400)\n",
-                at("BM_CsvImport"), at("BM_CsvMoveNearTop"), at("BM_XlsxImport"));
+    std::printf(
+        "\nCSV import %.1f ms (target < 60), CSV move near the top %.3f ms (target < 5), "
+        "xlsx import %.1f ms (target < 400)\n",
+        at("BM_CsvImport"), at("BM_CsvMoveNearTop"), at("BM_XlsxImport"));
     const double ours = at("BM_XlsxImport");
     const double python = at("BM_OpenpyxlReadOnly/iterations:3");
     if (ours > 0 && python > 0) {
-        std::printf("openpyxl read-only: %.1f ms for the python3 -c run, %.1f ms of it reading; "
-                    "our xlsx import is %.1fx faster than the run, %.1fx than its reading (target >= 5x)\n",
-                    python, reporter.pythonReadMs, python / ours, reporter.pythonReadMs / ours);
+        std::printf(
+            "openpyxl read-only: %.1f ms for the python3 -c run, %.1f ms of it reading; "
+            "our xlsx import is %.1fx faster than the run, %.1fx than its reading (target >= 5x)\n",
+            python, reporter.pythonReadMs, python / ours, reporter.pythonReadMs / ours);
     }
     std::filesystem::remove_all(FullSheets().folder);
     benchmark::Shutdown();

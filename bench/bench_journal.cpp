@@ -45,12 +45,12 @@ public:
 };
 
 std::filesystem::path MakePlant(const std::string& name, const std::string& moreConfig = "") {
-    const auto folder = std::filesystem::temp_directory_path() / ("tarnwick-bench-" + name + "-" +
-                                                                   std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("tarnwick-bench-" + name + "-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::ofstream(folder / "config.txt") << "Bench\r\nStartRow,2\r\nExtraQty,2\r\nSpare,0\r\nBaseH,7\r\nBaseV,003\r\n"
-                                        << moreConfig;
+                                         << moreConfig;
     if (!SettingsDb::Create(folder / "data.mdb") || !SetPrintStyle(folder / "data.mdb", "1234", "calh020")) {
         std::cerr << "bench_journal: could not make the plant database in " << folder << "\n";
         std::exit(1);
@@ -146,9 +146,7 @@ void BM_PrintRequest(benchmark::State& state) { PrintRequest(state, Recording::N
 void BM_PrintRequestJournaled(benchmark::State& state) { PrintRequest(state, Recording::Journal); }
 void BM_PrintRequestPlantDatabase(benchmark::State& state) { PrintRequest(state, Recording::PlantDatabase); }
 void BM_PrintRequestJournaledPaced(benchmark::State& state) { PrintRequest(state, Recording::Journal, true); }
-void BM_PrintRequestPlantDatabasePaced(benchmark::State& state) {
-    PrintRequest(state, Recording::PlantDatabase, true);
-}
+void BM_PrintRequestPlantDatabasePaced(benchmark::State& state) { PrintRequest(state, Recording::PlantDatabase, true); }
 
 // A journal of 100,000 jobs: three in four typed labels of about 170 bytes, one in four
 // with a 2.7 KB picture, 5,000 WIPs, 200 styles.
@@ -162,7 +160,9 @@ struct BigJournal {
         plant = std::make_unique<Plant>(std::move(*started));
         PrintJournal journal(plant->databaseFile());
         JournalEntry first;
-        first.stream = "\x1B" "A\x1BQ1\x1BZ";
+        first.stream =
+            "\x1B"
+            "A\x1BQ1\x1BZ";
         if (!journal.Record(first)) std::exit(1);
 
         sqlite3* db = nullptr;

@@ -42,8 +42,8 @@ public:
         if (!Env("CUPS_SERVER").empty() && !Env("TARNWICK_CUPS_QUEUE").empty()) return;
         dir_ = std::filesystem::temp_directory_path() / ("tarnwick-bench-cups-" + std::to_string(::getpid()));
         std::filesystem::create_directories(dir_);
-        const std::string command = std::string("'") + TARNWICK_SOURCE_DIR "/scripts/private-cupsd' start '" +
-                                    dir_.string() + "'";
+        const std::string command =
+            std::string("'") + TARNWICK_SOURCE_DIR "/scripts/private-cupsd' start '" + dir_.string() + "'";
         FILE* pipe = ::popen(command.c_str(), "r");
         std::string output;
         char buffer[512];
@@ -65,8 +65,8 @@ public:
     }
     ~BenchServer() {
         if (dir_.empty()) return;
-        const std::string command = std::string("'") + TARNWICK_SOURCE_DIR "/scripts/private-cupsd' stop '" +
-                                    dir_.string() + "'";
+        const std::string command =
+            std::string("'") + TARNWICK_SOURCE_DIR "/scripts/private-cupsd' stop '" + dir_.string() + "'";
         if (std::system(command.c_str()) != 0) std::cerr << "bench_print: could not stop the print server\n";
         std::filesystem::remove_all(dir_);
     }
@@ -133,8 +133,8 @@ void BM_PrintRequestToServer(benchmark::State& state) {
 void BM_LpRaw(benchmark::State& state) {
     const std::string server = Env("CUPS_SERVER");
     const std::string file = (fixture->folder / "label.bin").string();
-    std::vector<std::string> argv{"lp", "-h", server, "-d", fixture->route.printerName, "-o", "raw", "-t", "AAAAAA",
-                                  file};
+    std::vector<std::string> argv{"lp", "-h",  server, "-d",     fixture->route.printerName,
+                                  "-o", "raw", "-t",   "AAAAAA", file};
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);

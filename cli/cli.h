@@ -24,7 +24,7 @@ namespace tarnwick::cli {
 struct CliArgs {
     std::vector<std::string> positionals;
     std::map<std::string, std::string> options;  // "--wip" -> value
-    std::set<std::string> flags;                 // "--headers"
+    std::set<std::string> flags;  // "--headers"
 
     bool Has(const std::string& option) const { return options.contains(option) || flags.contains(option); }
     std::optional<std::string> Get(const std::string& option) const;
@@ -37,11 +37,11 @@ struct CliContext {
 };
 
 struct Command {
-    std::string name;                     // "compose", or "styles" for a group
-    std::string summary;                  // one line for tarnwick-cli --help
-    std::string help;                     // full text for COMMAND --help
-    std::set<std::string> valueOptions;   // options that take a value, e.g. "--wip"
-    std::set<std::string> flagOptions;    // options without a value, e.g. "--headers"
+    std::string name;  // "compose", or "styles" for a group
+    std::string summary;  // one line for tarnwick-cli --help
+    std::string help;  // full text for COMMAND --help
+    std::set<std::string> valueOptions;  // options that take a value, e.g. "--wip"
+    std::set<std::string> flagOptions;  // options without a value, e.g. "--headers"
     int (*run)(const CliArgs& args, CliContext& ctx);
 };
 

@@ -63,7 +63,8 @@ int Run(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& CellsCommand() {
-    static const Command command{"cells", "write a cut sheet's cells as Tarnwick reads them", kHelp, {"--rows"}, {}, Run};
+    static const Command command{"cells", "write a cut sheet's cells as Tarnwick reads them", kHelp, {"--rows"}, {},
+                                 Run};
     return command;
 }
 

@@ -93,16 +93,17 @@ std::expected<BasePoint, int> BaseFor(const Layout& layout, const CliArgs& args,
         const auto rounded = y && IsWholeNumberText(*y) ? RoundToInt16(LeadingNumber(*y)) : std::nullopt;
         if (y && !rounded) return std::unexpected(Usage(ctx, "--base-y must be a number from -32768 to 32767"));
         // The text settings set would store, so both give the same label.
-        const auto baseX = plant.Value<BaseValue>("--base-x", [](const std::string& x) { return x; },
-                                                  [](const Plant& p) { return p.printer.BaseX; });
-        const auto baseY = plant.Value<std::int16_t>("--base-y", [&](const std::string&) { return *rounded; },
-                                                     [](const Plant& p) { return p.printer.BaseY; });
+        const auto baseX = plant.Value<BaseValue>(
+            "--base-x", [](const std::string& x) { return x; }, [](const Plant& p) { return p.printer.BaseX; });
+        const auto baseY = plant.Value<std::int16_t>(
+            "--base-y", [&](const std::string&) { return *rounded; }, [](const Plant& p) { return p.printer.BaseY; });
         if (!baseX || !baseY) return std::unexpected(kRefused);
         return FamilyABase(*baseX, *baseY);
     }
     const auto baseH = plant.Value<BaseValue>("--base-h", NumberOrText, [](const Plant& p) { return p.config.BaseH; });
-    const auto baseV = plant.Value<std::string>("--base-v", [](const std::string& v) { return ConfigField(v).first; },
-                                                [](const Plant& p) { return p.config.BaseV; });
+    const auto baseV = plant.Value<std::string>(
+        "--base-v", [](const std::string& v) { return ConfigField(v).first; },
+        [](const Plant& p) { return p.config.BaseV; });
     if (!baseH || !baseV) return std::unexpected(kRefused);
     return OtherFamiliesBase(*baseH, *baseV);
 }
@@ -129,8 +130,10 @@ int RunCompose(const CliArgs& args, CliContext& ctx) {
         std::ofstream out(*file, std::ios::binary | std::ios::trunc);
         out.write(stream.data(), static_cast<std::streamsize>(stream.size()));
         out.close();
-        if (!out) return Refuse(ctx, Failure{"Could not write the label to " + *file + ". Check the folder exists and "
-                                             "can be written to, then run again."});
+        if (!out)
+            return Refuse(ctx, Failure{"Could not write the label to " + *file +
+                                       ". Check the folder exists and "
+                                       "can be written to, then run again."});
         return kOk;
     }
     ctx.out.write(stream.data(), static_cast<std::streamsize>(stream.size()));

@@ -24,8 +24,10 @@ const char kHelp[] =
 int Run(const CliArgs& args, CliContext& ctx) {
     int row = 0;
     const std::string* rowText = args.positionals.size() == 2 ? &args.positionals[1] : nullptr;
-    if (!rowText || std::from_chars(rowText->data(), rowText->data() + rowText->size(), row).ptr !=
-                        rowText->data() + rowText->size() || row < 1 || row > kLastCutRow) {
+    if (!rowText ||
+        std::from_chars(rowText->data(), rowText->data() + rowText->size(), row).ptr !=
+            rowText->data() + rowText->size() ||
+        row < 1 || row > kLastCutRow) {
         ctx.err << "tarnwick-cli: cut takes a FILE and a ROW from 1 to " << kLastCutRow << "\n\n" << kHelp;
         return kUsage;
     }
@@ -38,11 +40,10 @@ int Run(const CliArgs& args, CliContext& ctx) {
     if (!*cut) return Refuse(ctx, NoCutInRowFailure(file, row));
     const CutRow& c = **cut;
     const std::pair<const char*, const std::string*> lines[] = {
-        {"WIP", &c.WIP},         {"Style", &c.Style},   {"Color", &c.Color},
-        {"Waist", &c.Waist},     {"Length", &c.Length}, {"LengthDesc", &c.LengthDesc},
-        {"Text1", &c.Text1},     {"Text2", &c.Text2},   {"Text3", &c.Text3},
-        {"Barcode", &c.Barcode}, {"Qty", &c.Qty},       {"Stock", &c.Stock},
-        {"MadeIn", &*c.MadeIn},  {"txtQty", &c.QtyShown}};
+        {"WIP", &c.WIP},        {"Style", &c.Style},           {"Color", &c.Color}, {"Waist", &c.Waist},
+        {"Length", &c.Length},  {"LengthDesc", &c.LengthDesc}, {"Text1", &c.Text1}, {"Text2", &c.Text2},
+        {"Text3", &c.Text3},    {"Barcode", &c.Barcode},       {"Qty", &c.Qty},     {"Stock", &c.Stock},
+        {"MadeIn", &*c.MadeIn}, {"txtQty", &c.QtyShown}};
     for (const auto& [name, value] : lines) ctx.out << name << '=' << *value << '\n';
     return kOk;
 }

@@ -120,9 +120,10 @@ void WriteJob(std::ostream& out, const JournalEntry& job, bool csv) {
                                   shown.outcome,
                                   shown.message,
                                   std::to_string(job.byteCount),
-                                  !job.reprintOf                  ? ""
-                                  : job.reprintOfStation.empty() ? std::to_string(*job.reprintOf)
-                                                                 : job.reprintOfStation + ":" + std::to_string(*job.reprintOf)};
+                                  !job.reprintOf ? ""
+                                  : job.reprintOfStation.empty()
+                                      ? std::to_string(*job.reprintOf)
+                                      : job.reprintOfStation + ":" + std::to_string(*job.reprintOf)};
     bool first = true;
     for (const std::string& field : fields) {
         if (!first) out << (csv ? ',' : '\t');
@@ -149,8 +150,8 @@ void AddWaitingJobs(const PlantStation& station, const JournalQuery& query, std:
 
 // The plant's history when config.txt names a plant database that answers; nullopt when
 // this station's own serves; an error (told) when config.txt refuses.
-std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const CliArgs& args,
-                                                                         const JournalQuery& query, CliContext& ctx) {
+std::optional<std::optional<std::vector<JournalEntry>>> ReadPlantHistory(const CliArgs& args, const JournalQuery& query,
+                                                                         CliContext& ctx) {
     const auto station = FolderPlantStation(args, ctx);
     if (!station) {
         Refuse(ctx, station.error());
@@ -221,9 +222,8 @@ int RunHistory(const CliArgs& args, CliContext& ctx) {
         if (const auto config = ReadConfigFile(PlantFolder(args)))
             for (JournalEntry& job : *own) job.station = StationName(*config);
         if (!query.station.empty())
-            std::erase_if(*own, [&](const JournalEntry& job) {
-                return AsciiLower(job.station) != AsciiLower(query.station);
-            });
+            std::erase_if(
+                *own, [&](const JournalEntry& job) { return AsciiLower(job.station) != AsciiLower(query.station); });
         *jobs = std::move(*own);
     }
     if (format == "csv")

@@ -54,8 +54,7 @@ int Init(PlantStation& station, CliContext& ctx) {
         ctx.out << "Made the plant's tables (version " << kPlantSchemaVersion << ") in " << (*db)->Describe();
     else if (*before < kPlantSchemaVersion)
         ctx.out << "Upgraded the plant's tables from version " << *before << " to " << kPlantSchemaVersion;
-    else
-        ctx.out << "The plant's tables are version " << kPlantSchemaVersion << " already";
+    else ctx.out << "The plant's tables are version " << kPlantSchemaVersion << " already";
     ctx.out << "; the roles tarnwick_operator and tarnwick_admin have their rights.\n";
     return kOk;
 }
@@ -84,8 +83,8 @@ int Status(Plant& plant, PlantStation& station, CliContext& ctx) {
             << "Role: " << state->role
             << (state->mayChangeStyles ? " (may change styles)" : " (may not change styles: not in tarnwick_admin)")
             << '\n'
-            << "Plant's tables: version " << state->schemaVersion
-            << (fit ? std::string() : "; " + fit.error().message) << '\n'
+            << "Plant's tables: version " << state->schemaVersion << (fit ? std::string() : "; " + fit.error().message)
+            << '\n'
             << "Plant's catalogue: version " << state->catalogueVersion << ", changed " << state->catalogueChanged
             << " (UTC)\n";
     if (copy)
@@ -115,8 +114,9 @@ std::string CopyState(sqlite3* local) {
     const auto copy = CopyOfCatalogue(local);
     std::string text = "this station's copy of the catalogue is version " + std::to_string(copy ? copy->version : 0);
     if (const auto staging = StagingOfCatalogue(local))
-        text += " (version " + std::to_string(staging->version) + " is being taken: " +
-                std::to_string(staging->styles) + " styles so far, the next command or plant sync goes on)";
+        text += " (version " + std::to_string(staging->version) +
+                " is being taken: " + std::to_string(staging->styles) +
+                " styles so far, the next command or plant sync goes on)";
     return text;
 }
 

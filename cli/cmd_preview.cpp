@@ -40,8 +40,8 @@ int LaunchPreview(const CliArgs& args, CliContext& ctx) {
     ctx.out.flush();
     std::cout.flush();
     execv(program.c_str(), argv.data());
-    ctx.err << "tarnwick-cli: cannot start the preview program \"" << program.string() << "\": "
-            << std::strerror(errno) << ". Preview needs tarnwick-preview beside tarnwick-cli or at that path; "
+    ctx.err << "tarnwick-cli: cannot start the preview program \"" << program.string() << "\": " << std::strerror(errno)
+            << ". Preview needs tarnwick-preview beside tarnwick-cli or at that path; "
             << "reinstall Tarnwick.\n";
     return kRefused;
 }
@@ -49,25 +49,24 @@ int LaunchPreview(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& PreviewCommand() {
-    static const Command command{
-        "preview",
-        "render a command stream to PNG",
-        "Usage: tarnwick-cli preview [FILE|-] -o LABEL.png [--scale N]\n\n"
-        "Draws a label job's command stream as the 203 dpi printer prints it, one dot a\n"
-        "pixel, and writes it as PNG. FILE is a stream written by tarnwick-cli compose or\n"
-        "captured from a print job; without FILE, or with -, the stream is read from\n"
-        "standard input. Prints the label's size in dots, the stream's byte count and the\n"
-        "quantity; the printer repeats the one label that many times.\n\n"
-        "A stream the printer would not take (no ESC A first or ESC Z last, an unknown\n"
-        "command, a graphic count running past the end, bad digits) is refused with what is\n"
-        "wrong and its byte offset, exit status 1.\n\n"
-        "Options:\n"
-        "  -o LABEL.png   the picture to write (required)\n"
-        "  --scale N      pixels per dot, 1 to 16 (default 1)\n"
-        "  --folder DIR   accepted as by every command; the stream alone says what is drawn\n",
-        {"-o", "--scale"},
-        {},
-        LaunchPreview};
+    static const Command command{"preview",
+                                 "render a command stream to PNG",
+                                 "Usage: tarnwick-cli preview [FILE|-] -o LABEL.png [--scale N]\n\n"
+                                 "Draws a label job's command stream as the 203 dpi printer prints it, one dot a\n"
+                                 "pixel, and writes it as PNG. FILE is a stream written by tarnwick-cli compose or\n"
+                                 "captured from a print job; without FILE, or with -, the stream is read from\n"
+                                 "standard input. Prints the label's size in dots, the stream's byte count and the\n"
+                                 "quantity; the printer repeats the one label that many times.\n\n"
+                                 "A stream the printer would not take (no ESC A first or ESC Z last, an unknown\n"
+                                 "command, a graphic count running past the end, bad digits) is refused with what is\n"
+                                 "wrong and its byte offset, exit status 1.\n\n"
+                                 "Options:\n"
+                                 "  -o LABEL.png   the picture to write (required)\n"
+                                 "  --scale N      pixels per dot, 1 to 16 (default 1)\n"
+                                 "  --folder DIR   accepted as by every command; the stream alone says what is drawn\n",
+                                 {"-o", "--scale"},
+                                 {},
+                                 LaunchPreview};
     return command;
 }
 

@@ -38,10 +38,12 @@ int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, 
 
 LabelRequest TypedRequest(const CliArgs& args) {
     LabelRequest request;
-    request.fields = {args.GetOr("--wip", ""),   args.GetOr("--style", ""),       args.GetOr("--color", ""),
-                      args.GetOr("--waist", ""), args.GetOr("--length", ""),      args.GetOr("--length-desc", ""),
-                      args.GetOr("--text1", ""), args.GetOr("--text2", ""),       args.GetOr("--text3", ""),
-                      {},                        args.GetOr("--qty", "")};
+    request.fields = {args.GetOr("--wip", ""),    args.GetOr("--style", ""),
+                      args.GetOr("--color", ""),  args.GetOr("--waist", ""),
+                      args.GetOr("--length", ""), args.GetOr("--length-desc", ""),
+                      args.GetOr("--text1", ""),  args.GetOr("--text2", ""),
+                      args.GetOr("--text3", ""),  {},
+                      args.GetOr("--qty", "")};
     request.quantity = args.GetOr("--qty", "");
     request.madeIn = args.GetOr("--made-in", "");
     request.rn = args.GetOr("--rn", "");
@@ -73,14 +75,13 @@ int RunPrint(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& PrintCommand() {
-    static const Command command{
-        "print",
-        "print a label, or the cuts of a cut sheet",
-        kHelp,
-        {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1", "--text2", "--text3",
-         "--qty", "--made-in", "--rn", "--row", "--printer"},
-        {"--headers", "--all", "--new-format", "--old-format", "--brand"},
-        RunPrint};
+    static const Command command{"print",
+                                 "print a label, or the cuts of a cut sheet",
+                                 kHelp,
+                                 {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1",
+                                  "--text2", "--text3", "--qty", "--made-in", "--rn", "--row", "--printer"},
+                                 {"--headers", "--all", "--new-format", "--old-format", "--brand"},
+                                 RunPrint};
     return command;
 }
 

@@ -67,10 +67,12 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
         return Usage(ctx, "--new-format and --old-format cannot both be given");
     for (const char* option : {"--wip", "--style", "--color", "--waist", "--length", "--length-desc", "--text1",
                                "--text2", "--text3", "--made-in", "--rn"})
-        if (args.Has(option)) return Usage(ctx, std::string(option) + " is for a typed label; a cut sheet gives the fields");
+        if (args.Has(option))
+            return Usage(ctx, std::string(option) + " is for a typed label; a cut sheet gives the fields");
     int row = 0;
     if (rowText && (std::from_chars(rowText->data(), rowText->data() + rowText->size(), row).ptr !=
-                        rowText->data() + rowText->size() || row < 1 || row > kLastCutRow))
+                        rowText->data() + rowText->size() ||
+                    row < 1 || row > kLastCutRow))
         return Usage(ctx, "--row takes a row number from 1 to " + std::to_string(kLastCutRow));
 
     auto plant = LoadPlant(args, ctx);

@@ -149,13 +149,13 @@ int Run(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& PrintersCommand() {
-    static const Command command{"printers",
-                                 "list, add, set or remove the station's printers",
-                                 kHelp,
-                                 {"--queue", "--device", "--base-x", "--base-y", "--base-h", "--base-v",
-                                  "--device-timeout", "--format"},
-                                 {},
-                                 Run};
+    static const Command command{
+        "printers",
+        "list, add, set or remove the station's printers",
+        kHelp,
+        {"--queue", "--device", "--base-x", "--base-y", "--base-h", "--base-v", "--device-timeout", "--format"},
+        {},
+        Run};
     return command;
 }
 

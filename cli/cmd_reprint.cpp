@@ -27,8 +27,7 @@ const char kHelp[] =
 
 int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, problem, kHelp); }
 
-std::expected<JournalEntry, Failure> OtherStationsJob(SharedPlant* station, const std::string& name,
-                                                      std::int64_t id) {
+std::expected<JournalEntry, Failure> OtherStationsJob(SharedPlant* station, const std::string& name, std::int64_t id) {
     if (station == nullptr)
         return std::unexpected(Failure{"Job " + std::to_string(id) + " of station " + name +
                                        " is in the plant database, which config.txt does not name. Add a line "
@@ -91,11 +90,7 @@ int RunReprint(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& ReprintCommand() {
-    static const Command command{"reprint",
-                                 "send a job of the print journal again",
-                                 kHelp,
-                                 {"--qty", "--station"},
-                                 {},
+    static const Command command{"reprint", "send a job of the print journal again", kHelp, {"--qty", "--station"}, {},
                                  RunReprint};
     return command;
 }

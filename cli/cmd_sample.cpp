@@ -61,8 +61,9 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
     }
 
     OutputRoute route;
-    const auto queue = plant.Value<bool>("--route", [](const std::string& r) { return r == "queue"; },
-                                         [](const Plant& p) { return p.printer.USBPrinter; });
+    const auto queue = plant.Value<bool>(
+        "--route", [](const std::string& r) { return r == "queue"; },
+        [](const Plant& p) { return p.printer.USBPrinter; });
     if (!queue) return kRefused;
     route.queue = *queue;
     if (route.queue) {
@@ -96,12 +97,9 @@ int RunSample(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& SampleCommand() {
-    static const Command command{"sample",
-                                 "print the Settings window's sample label",
-                                 kHelp,
-                                 {"--base-x", "--base-y", "--route", "--printer", "-o"},
-                                 {},
-                                 RunSample};
+    static const Command command{"sample", "print the Settings window's sample label",
+                                 kHelp,    {"--base-x", "--base-y", "--route", "--printer", "-o"},
+                                 {},       RunSample};
     return command;
 }
 

@@ -88,8 +88,9 @@ int Run(const CliArgs& args, CliContext& ctx) {
 }  // namespace
 
 const Command& SettingsCommand() {
-    static const Command command{"settings", "show or change the printer settings", kHelp,
-                                 {"--base-x", "--base-y", "--route", "--printer"}, {}, Run};
+    static const Command command{"settings", "show or change the printer settings",
+                                 kHelp,      {"--base-x", "--base-y", "--route", "--printer"},
+                                 {},         Run};
     return command;
 }
 

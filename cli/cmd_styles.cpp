@@ -128,8 +128,8 @@ int RunOnPlant(PlantStation& station, const std::vector<std::string>& p, CliCont
         if (sub == "set")
             ctx.out << (counts->added > 0 ? "Added style " : "Set style ") << p[1] << " to code " << p[2] << ".\n";
         else
-            ctx.out << "Read " << rows.size() << " styles from " << p[1] << ": added " << counts->added
-                    << ", changed " << counts->changed << ", unchanged " << counts->unchanged << ".\n";
+            ctx.out << "Read " << rows.size() << " styles from " << p[1] << ": added " << counts->added << ", changed "
+                    << counts->changed << ", unchanged " << counts->unchanged << ".\n";
         return kOk;
     });
 }

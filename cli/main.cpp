@@ -11,9 +11,9 @@ using namespace tarnwick::cli;
 namespace {
 
 std::vector<const Command*> AllCommands() {
-    return {&DbCommand(),    &StylesCommand(), &LookupCommand(), &SettingsCommand(), &ComposeCommand(),
-            &PrintCommand(), &CutsCommand(),   &CutCommand(),    &CellsCommand(),  &SampleCommand(),   &PreviewCommand(),
-            &HistoryCommand(), &ReprintCommand(), &PlantCommand(), &PrintersCommand()};
+    return {&DbCommand(),      &StylesCommand(),  &LookupCommand(),  &SettingsCommand(), &ComposeCommand(),
+            &PrintCommand(),   &CutsCommand(),    &CutCommand(),     &CellsCommand(),    &SampleCommand(),
+            &PreviewCommand(), &HistoryCommand(), &ReprintCommand(), &PlantCommand(),    &PrintersCommand()};
 }
 
 void PrintOverview(std::ostream& os) {
@@ -25,8 +25,7 @@ void PrintOverview(std::ostream& os) {
           "1 refused or failed, 2 usage error.\n\n"
           "Commands:\n";
     for (const Command* c : AllCommands()) {
-        os << "  " << c->name << std::string(c->name.size() < 10 ? 10 - c->name.size() : 1, ' ') << c->summary
-           << '\n';
+        os << "  " << c->name << std::string(c->name.size() < 10 ? 10 - c->name.size() : 1, ' ') << c->summary << '\n';
     }
     os << "\nRun tarnwick-cli COMMAND --help for the options of one command; tarnwick-cli --version\n"
           "prints the version.\n";

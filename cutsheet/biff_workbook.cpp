@@ -48,7 +48,8 @@ std::uint32_t U32(std::string_view b, std::size_t at) {
     return static_cast<std::uint32_t>(U16(b, at)) | static_cast<std::uint32_t>(U16(b, at + 2)) << 16;
 }
 double F64(std::string_view b, std::size_t at) {
-    return std::bit_cast<double>(static_cast<std::uint64_t>(U32(b, at)) | static_cast<std::uint64_t>(U32(b, at + 4)) << 32);
+    return std::bit_cast<double>(static_cast<std::uint64_t>(U32(b, at)) | static_cast<std::uint64_t>(U32(b, at + 4))
+                                                                              << 32);
 }
 
 double RkValue(std::uint32_t rk) {
@@ -107,7 +108,8 @@ public:
     bool Skip(std::uint64_t count) {
         while (count > 0) {
             if (AtEnd()) return false;
-            const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(count, blocks_[block_].size() - pos_));
+            const std::size_t n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(count, blocks_[block_].size() - pos_));
             pos_ += n;
             count -= n;
         }
@@ -268,7 +270,8 @@ private:
         while (!in.AtEnd()) {
             item.clear();
             if (!UnicodeString(in, item)) return Damaged("its shared strings are damaged");
-            if (Held() + item.size() + 4 > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
+            if (Held() + item.size() + 4 > kHeldBytes)
+                return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
             sheet_.shared_ += item;
             sheet_.sharedEnds_.push_back(static_cast<std::uint32_t>(sheet_.shared_.size()));
         }
@@ -355,7 +358,8 @@ private:
                     std::vector<std::string_view> blocks{r.data};
                     for (auto block : records.Continues()) blocks.push_back(block);
                     if (!PutString(pending->row, pending->column, std::move(blocks)))
-                        return Damaged("the text result of cell " + Name(pending->row, pending->column) + " is damaged");
+                        return Damaged("the text result of cell " + Name(pending->row, pending->column) +
+                                       " is damaged");
                     pending.reset();
                     if (Held() > kHeldBytes) return std::unexpected(BiffProblem{BiffProblem::Kind::TooLarge, {}});
                 }
@@ -374,8 +378,16 @@ private:
 
     static bool IsCell(std::uint16_t type) {
         switch (type) {
-            case kNumber: case kRk: case kMulRk: case kLabelSst: case kLabel: case kRString:
-            case kBoolErr: case kBlank: case kMulBlank: case kFormula: return true;
+            case kNumber:
+            case kRk:
+            case kMulRk:
+            case kLabelSst:
+            case kLabel:
+            case kRString:
+            case kBoolErr:
+            case kBlank:
+            case kMulBlank:
+            case kFormula: return true;
             default: return false;
         }
     }
@@ -425,7 +437,8 @@ private:
             }
             case kLabel:
             case kRString:
-                if (!PutString(row, column, {d.substr(6)})) return Damaged("the text of cell " + Name(row, column) + " is damaged");
+                if (!PutString(row, column, {d.substr(6)}))
+                    return Damaged("the text of cell " + Name(row, column) + " is damaged");
                 break;
             case kBoolErr: {
                 if (d.size() < 8) return tooShort();
@@ -477,7 +490,8 @@ private:
 };
 
 const BiffCell* BiffSheet::At(int row, int column) const {
-    if (row < 1 || column < 1 || column > kKeptColumns || static_cast<std::size_t>(row) > rowSlots_.size()) return nullptr;
+    if (row < 1 || column < 1 || column > kKeptColumns || static_cast<std::size_t>(row) > rowSlots_.size())
+        return nullptr;
     const std::int32_t slot = rowSlots_[static_cast<std::size_t>(row) - 1];
     return slot < 0 ? nullptr : &rows_[static_cast<std::size_t>(slot)][static_cast<std::size_t>(column) - 1];
 }
@@ -525,8 +539,6 @@ void BiffSheet::PutText(int rowIndex, int columnIndex, std::string text) {
     }
 }
 
-std::expected<BiffSheet, BiffProblem> ReadBiffWorkbook(std::string_view stream) {
-    return BiffReader(stream).Read();
-}
+std::expected<BiffSheet, BiffProblem> ReadBiffWorkbook(std::string_view stream) { return BiffReader(stream).Read(); }
 
 }  // namespace tarnwick

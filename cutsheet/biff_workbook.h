@@ -15,12 +15,12 @@ struct BiffCell {
     enum class Kind : std::uint8_t {
         Empty,
         Number,
-        Text,           // text: index into the sheet's own texts
-        Shared,         // text: index into the shared strings
-        Boolean,        // number: 0 or 1
-        Error,          // number: the error code
+        Text,  // text: index into the sheet's own texts
+        Shared,  // text: index into the shared strings
+        Boolean,  // number: 0 or 1
+        Error,  // number: the error code
         MissingResult,  // a formula giving text, without the text
-        ForeignText,    // 8-bit text in a code page we cannot read; number: the code page
+        ForeignText,  // 8-bit text in a code page we cannot read; number: the code page
     } kind = Kind::Empty;
     double number = 0;
     std::uint32_t text = 0;
@@ -45,7 +45,7 @@ private:
     std::vector<std::int32_t> rowSlots_;  // by row index: index into rows_, or -1
     std::vector<std::array<BiffCell, kKeptColumns>> rows_;
     std::vector<std::string> texts_;
-    std::string shared_;                    // the shared strings, back to back
+    std::string shared_;  // the shared strings, back to back
     std::vector<std::uint32_t> sharedEnds_;  // where each ends in shared_
     std::string hiddenName_;
 };

@@ -64,10 +64,12 @@ public:
         if (std::binary_search(tooLong_.begin(), tooLong_.end(), std::pair{row, column}))
             return std::unexpected(ReadFailure(file_, TooLongProblem(row, column)));
         const std::size_t end = fieldEnds_[first + column - 1];
-        const std::size_t begin = column == 1 ? (first == 0 ? 0 : fieldEnds_[first - 1]) : fieldEnds_[first + column - 2];
+        const std::size_t begin =
+            column == 1 ? (first == 0 ? 0 : fieldEnds_[first - 1]) : fieldEnds_[first + column - 2];
         if (begin == end) return EmptyCell();
         std::string text = DecodeText(std::string_view(cells_).substr(begin, end - begin));
-        if (Utf8Characters(text) > kCellCharacters) return std::unexpected(ReadFailure(file_, TooLongProblem(row, column)));
+        if (Utf8Characters(text) > kCellCharacters)
+            return std::unexpected(ReadFailure(file_, TooLongProblem(row, column)));
         return TextCell(std::move(text));
     }
 
@@ -186,7 +188,8 @@ private:
                 case State::Unquoted: {
                     // Unquoted text, or stray text after a closing quote, runs to the delimiter.
                     std::size_t stop = pos_;
-                    while (stop < buf.size() && buf[stop] != delimiter_ && buf[stop] != '\r' && buf[stop] != '\n') ++stop;
+                    while (stop < buf.size() && buf[stop] != delimiter_ && buf[stop] != '\r' && buf[stop] != '\n')
+                        ++stop;
                     Keep(buf.substr(pos_, stop - pos_));
                     pos_ = stop;
                     if (stop == buf.size()) break;
@@ -257,7 +260,7 @@ private:
 std::expected<std::unique_ptr<CutSheet>, Failure> OpenCsvSheet(const std::filesystem::path& file) {
     // Without waiting, as a FIFO put in the file's place would make it wait for ever.
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info{};
+    struct stat info {};
     if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd);
         return std::unexpected(ReadFailure(file, "it is not a regular file"));

@@ -79,10 +79,11 @@ std::expected<CutListing, Failure> ListCuts(CutSheet& sheet, int firstRow, const
         auto beyond = CellText(sheet, kLastCutRow + 1, 1);
         if (!beyond) return std::unexpected(beyond.error());
         if (!beyond->empty()) {
-            listing.notice = Failure{"The cut sheet " + file.string() + " has cuts below row " +
-                                         std::to_string(kLastCutRow) + ". Only the cuts up to row " +
-                                         std::to_string(kLastCutRow) + " are listed; split the sheet to reach the rest.",
-                                     "Tarnwick", MessageIcon::Information};
+            listing.notice =
+                Failure{"The cut sheet " + file.string() + " has cuts below row " + std::to_string(kLastCutRow) +
+                            ". Only the cuts up to row " + std::to_string(kLastCutRow) +
+                            " are listed; split the sheet to reach the rest.",
+                        "Tarnwick", MessageIcon::Information};
         }
     }
     // As the old system did, the workbook's first sheet is read even when hidden; the
@@ -102,7 +103,8 @@ std::expected<std::string, Failure> QuantityShown(const std::string& qty, std::s
     if (!IsWholeNumberText(qty)) {
         const std::string what = qty.empty() ? "no quantity" : "the quantity " + Quoted(qty);
         return std::unexpected(Failure{"Row " + std::to_string(row) + " of the cut sheet " + file.string() + " has " +
-                                           what + " in column L, which must be a number. Correct the cut sheet and try again.",
+                                           what +
+                                           " in column L, which must be a number. Correct the cut sheet and try again.",
                                        "Tarnwick", MessageIcon::Information});
     }
     return FormatNumber(LeadingNumber(qty) + LeadingNumber(extraQty));
@@ -112,9 +114,9 @@ std::expected<CutRow, Failure> ReadCutRow(CutSheet& sheet, int row, std::string_
                                           const std::filesystem::path& file) {
     CutRow cut;
     cut.row = row;
-    std::string* const fields[] = {&cut.WIP,   &cut.Style, &cut.Color, &cut.Waist,   &cut.Length, &cut.LengthDesc,
-                                   &cut.Text1, &cut.Text2, &cut.Text3, &cut.Barcode, nullptr,     &cut.Qty,
-                                   &cut.Stock};
+    std::string* const fields[] = {&cut.WIP,        &cut.Style, &cut.Color, &cut.Waist, &cut.Length,
+                                   &cut.LengthDesc, &cut.Text1, &cut.Text2, &cut.Text3, &cut.Barcode,
+                                   nullptr,         &cut.Qty,   &cut.Stock};
     for (int column = 1; column <= 13; ++column) {
         if (column == 11 && columns == CutColumns::WithoutMadeIn) continue;
         auto text = CellText(sheet, row, column);
@@ -138,10 +140,11 @@ void ApplyCutRow(const CutRow& cut, LabelJob& job) {
 std::expected<std::int16_t, Failure> FirstCutRow(std::string_view startRow) {
     const auto row = RoundToInt16(LeadingNumber(startRow));
     if (!row || *row < 1) {
-        return std::unexpected(Failure{"StartRow in config.txt is \"" + std::string(startRow) +
-                                           "\", which is not a row of the cut sheet. Set it to the row of the first cut "
-                                           "(1 to 32767) in config.txt and start Tarnwick again.",
-                                       "Tarnwick", MessageIcon::Critical});
+        return std::unexpected(
+            Failure{"StartRow in config.txt is \"" + std::string(startRow) +
+                        "\", which is not a row of the cut sheet. Set it to the row of the first cut "
+                        "(1 to 32767) in config.txt and start Tarnwick again.",
+                    "Tarnwick", MessageIcon::Critical});
     }
     return *row;
 }
@@ -152,13 +155,13 @@ Failure NoCutsFailure(int firstRow) {
 }
 
 Failure NoCutInRowFailure(const std::filesystem::path& file, int row) {
-    return Failure{"Row " + std::to_string(row) + " of the cut sheet " + file.string() +
-                       " holds no cut: its column 1 is empty.",
-                   "Tarnwick", MessageIcon::Information};
+    return Failure{
+        "Row " + std::to_string(row) + " of the cut sheet " + file.string() + " holds no cut: its column 1 is empty.",
+        "Tarnwick", MessageIcon::Information};
 }
 
 std::expected<CutSheetImport, Failure> ImportCutSheet(const std::filesystem::path& file, std::string_view startRow,
-                                                       std::string_view extraQty) {
+                                                      std::string_view extraQty) {
     auto firstRow = FirstCutRow(startRow);
     if (!firstRow) return std::unexpected(firstRow.error());
     auto sheet = OpenCutSheet(file);

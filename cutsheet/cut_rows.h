@@ -46,10 +46,10 @@ std::expected<CutListing, Failure> ListCuts(CutSheet& sheet, int firstRow, const
 // One cut row, read whole before anything is changed with it.
 struct CutRow : LabelFields {
     int row = 0;
-    std::string Stock;                  // column 13: shown by tarnwick-cli cut, never printed
+    std::string Stock;  // column 13: shown by tarnwick-cli cut, never printed
     std::optional<std::string> MadeIn;  // read by the import only
-    std::string QtyShown;               // Qty plus the leading number of ExtraQty
-    std::string Entry;                  // the row's cut selector entry
+    std::string QtyShown;  // Qty plus the leading number of ExtraQty
+    std::string Entry;  // the row's cut selector entry
 };
 
 // The quantity box's text: the quantity, which must be a number, plus ExtraQty's
@@ -87,7 +87,7 @@ struct CutSheetImport {
 
 // The whole import: opens the file, lists the cuts, reads the first one, closes it.
 std::expected<CutSheetImport, Failure> ImportCutSheet(const std::filesystem::path& file, std::string_view startRow,
-                                                       std::string_view extraQty);
+                                                      std::string_view extraQty);
 
 // Whether a move tests the row first: a row whose column 1 is empty is no cut.
 enum class RowTest { None, MustHoldCut };

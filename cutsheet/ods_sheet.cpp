@@ -144,8 +144,7 @@ private:
         value_.clear();
         error_ = formula_ = hasStringValue_ = tooLong_ = false;
         repeat_ = Repeat(Attribute(attributes, "number-columns-repeated"), kSheetColumns);
-        if (column_ - 1 + repeat_ > kSheetColumns)
-            return Refuse(BeyondColumnsProblem(rows.back().firstRow));
+        if (column_ - 1 + repeat_ > kSheetColumns) return Refuse(BeyondColumnsProblem(rows.back().firstRow));
         if (column_ > kKeptColumns) return;
         for (const char** a = attributes; *a; a += 2) {
             const std::string_view qualified = a[0];
@@ -172,7 +171,8 @@ private:
         const bool numeric = type_ == "float" || type_ == "percentage" || type_ == "currency";
         // A formula's result is saved as the cell's value and type; with neither, the
         // file holds only the formula.
-        const bool unsaved = formula_ && !error_ && (type_.empty() || ((numeric || type_ == "boolean") && value_.empty()));
+        const bool unsaved =
+            formula_ && !error_ && (type_.empty() || ((numeric || type_ == "boolean") && value_.empty()));
         if (unsaved) {
             cell.kind = Kind::Unsaved;
         } else if (tooLong_) {
@@ -182,7 +182,8 @@ private:
             cell.text = text_;
         } else if (numeric) {
             const char* end = value_.data() + value_.size();
-            if (std::from_chars(value_.data(), end, cell.number).ptr == end && !value_.empty()) cell.kind = Kind::Number;
+            if (std::from_chars(value_.data(), end, cell.number).ptr == end && !value_.empty())
+                cell.kind = Kind::Number;
         } else if (type_ == "boolean") {
             cell.kind = Kind::Text;
             cell.text = value_ == "true" ? "TRUE" : "FALSE";

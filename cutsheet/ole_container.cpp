@@ -45,8 +45,9 @@ public:
     explicit Container(std::string_view file) : file_(file) {}
 
     std::expected<void, OleError> Open() {
-        if (file_.size() < kHeaderSize || !std::equal(kSignature.begin(), kSignature.end(), file_.begin(),
-                                                     [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); }))
+        if (file_.size() < kHeaderSize ||
+            !std::equal(kSignature.begin(), kSignature.end(), file_.begin(),
+                        [](unsigned char a, char b) { return a == static_cast<unsigned char>(b); }))
             return std::unexpected(OleError{OleError::Kind::NotCompoundFile, {}});
         const std::uint16_t major = U16(file_, 0x1A);
         const std::uint16_t shift = U16(file_, 0x1E);
@@ -155,8 +156,8 @@ private:
             if (used[id]) return Damaged("the " + what + " runs in a loop");
             used[id] = true;
             const std::string_view s = Sector(id);
-            const std::size_t wanted = size ? static_cast<std::size_t>(std::min<std::uint64_t>(sectorSize_, *size - out.size()))
-                                            : sectorSize_;
+            const std::size_t wanted =
+                size ? static_cast<std::size_t>(std::min<std::uint64_t>(sectorSize_, *size - out.size())) : sectorSize_;
             if (s.size() < wanted) return Damaged("the " + what + " is cut short");
             out.append(s.substr(0, wanted));
             id = fat_[id];

@@ -34,11 +34,13 @@ bool LooksLikeText(std::span<const unsigned char> bytes) {
 
 std::expected<Format, Failure> ZipFormat(const std::filesystem::path& file) {
     if (const auto parts = ZipPartCount(file.string()); parts && *parts > kZipParts)
-        return std::unexpected(ReadFailure(file, "its zip directory lists " + std::to_string(*parts) +
-                                                     " parts, far more than a spreadsheet has"));
+        return std::unexpected(ReadFailure(
+            file, "its zip directory lists " + std::to_string(*parts) + " parts, far more than a spreadsheet has"));
     if (const std::string& missing = Zip().error; !missing.empty())
-        return std::unexpected(ReadFailure(file, "reading xlsx and ods files needs the zip library (libzip4), which "
-                                                 "could not be loaded: " + missing));
+        return std::unexpected(ReadFailure(file,
+                                           "reading xlsx and ods files needs the zip library (libzip4), which "
+                                           "could not be loaded: " +
+                                               missing));
     ZipPtr archive = OpenZip(file.string());
     if (!archive) return std::unexpected(ReadFailure(file, "it looks like a zip archive but is damaged"));
     if (EntryPtr entry{Zip().fopen(archive.get(), "mimetype", 0)}) {
@@ -56,7 +58,8 @@ std::expected<Format, Failure> ZipFormat(const std::filesystem::path& file) {
 
 std::string CellName(int row, int column) {
     std::string letters;
-    for (int c = column; c > 0; c = (c - 1) / 26) letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    for (int c = column; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
     return letters + std::to_string(row);
 }
 
@@ -72,20 +75,22 @@ bool FileExists(const std::filesystem::path& file) {
 }
 
 std::expected<void, Failure> CheckCutSheetPath(const std::filesystem::path& file) {
-    struct stat info{};
+    struct stat info {};
     if (file.empty() || ::stat(file.c_str(), &info) != 0) {
         const int error = file.empty() ? ENOENT : errno;
         if (error == ENOENT || error == ENOTDIR)
-            return std::unexpected(Failure{"The cut sheet " + file.string() + " does not exist. Check the path and try again.",
-                                           "Tarnwick", MessageIcon::Information});
-        return std::unexpected(ReadFailure(file, std::string("the file could not be opened (") + std::strerror(error) + ")"));
+            return std::unexpected(
+                Failure{"The cut sheet " + file.string() + " does not exist. Check the path and try again.", "Tarnwick",
+                        MessageIcon::Information});
+        return std::unexpected(
+            ReadFailure(file, std::string("the file could not be opened (") + std::strerror(error) + ")"));
     }
     if (S_ISREG(info.st_mode)) return {};
-    const std::string what = S_ISDIR(info.st_mode)    ? "a folder"
-                             : S_ISFIFO(info.st_mode) ? "a FIFO (named pipe)"
-                             : S_ISSOCK(info.st_mode) ? "a socket"
+    const std::string what = S_ISDIR(info.st_mode)                            ? "a folder"
+                             : S_ISFIFO(info.st_mode)                         ? "a FIFO (named pipe)"
+                             : S_ISSOCK(info.st_mode)                         ? "a socket"
                              : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
-                                                                               : "not a regular file";
+                                                                              : "not a regular file";
     return std::unexpected(Failure{"The cut sheet " + file.string() + " is " + what +
                                        ", not a file. Give the path of a CSV, xlsx, ods or xls file.",
                                    "Tarnwick", MessageIcon::Information});
@@ -97,11 +102,12 @@ std::expected<std::unique_ptr<CutSheet>, Failure> OpenCutSheet(const std::filesy
     const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return std::unexpected(CheckCutSheetPath(file).error());
-        return std::unexpected(ReadFailure(file, std::string("the file could not be opened (") + std::strerror(errno) + ")"));
+        return std::unexpected(
+            ReadFailure(file, std::string("the file could not be opened (") + std::strerror(errno) + ")"));
     }
     std::array<unsigned char, kSniffBytes> head{};
     std::size_t got = 0;
-    struct stat info{};
+    struct stat info {};
     const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     while (regular && got < head.size()) {
         const ssize_t n = ::read(fd, head.data() + got, head.size() - got);
@@ -123,7 +129,8 @@ std::expected<std::unique_ptr<CutSheet>, Failure> OpenCutSheet(const std::filesy
         format = *zipped;
     } else if (got >= kOle.size() && std::equal(kOle.begin(), kOle.end(), bytes.begin())) {
         format = Format::Xls;
-    } else if (got >= 4 && bytes[0] == 0x09 && (bytes[1] == 0x00 || bytes[1] == 0x02 || bytes[1] == 0x04 || bytes[1] == 0x08)) {
+    } else if (got >= 4 && bytes[0] == 0x09 &&
+               (bytes[1] == 0x00 || bytes[1] == 0x02 || bytes[1] == 0x04 || bytes[1] == 0x08)) {
         // A bare record stream, as Excel 2 to 4 saved it: the xls reader names what it is.
         format = Format::Xls;
     } else if (got >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) {

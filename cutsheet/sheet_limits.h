@@ -47,8 +47,7 @@ inline std::string RepeatPastRowsProblem() {
 }
 
 inline std::string BeyondColumnsProblem(long long row) {
-    return "it is damaged, with cells in row " + std::to_string(row) +
-           " past the last column a sheet can have (XFD)";
+    return "it is damaged, with cells in row " + std::to_string(row) + " past the last column a sheet can have (XFD)";
 }
 
 inline std::string HeldTooMuchProblem() {

@@ -42,8 +42,7 @@ public:
             case Kind::Empty: return EmptyCell();
             case Kind::Number:
                 // No spreadsheet program stores these; their text would reach a label.
-                if (!std::isfinite(cell->number))
-                    return refuse("holds an invalid number (infinite or not a number)");
+                if (!std::isfinite(cell->number)) return refuse("holds an invalid number (infinite or not a number)");
                 return NumberCell(cell->number);
             case Kind::Boolean: return TextCell(cell->number != 0 ? "TRUE" : "FALSE");
             case Kind::Error: return ErrorCell(std::string(BiffSheet::ErrorText(cell->number)));

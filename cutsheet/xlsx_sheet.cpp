@@ -290,7 +290,8 @@ private:
             cell.kind = Kind::Unsaved;
         } else if (type_ == "s") {
             std::uint32_t index = 0;
-            if (!value_.empty() && std::from_chars(value_.data(), value_.data() + value_.size(), index).ec == std::errc{}) {
+            if (!value_.empty() &&
+                std::from_chars(value_.data(), value_.data() + value_.size(), index).ec == std::errc{}) {
                 cell.kind = Kind::Shared;
                 cell.shared = index;
             }
@@ -358,7 +359,8 @@ public:
         const auto rootRels = ReadRelationships(archive_.get(), "");
         std::string workbook = "xl/workbook.xml";
         if (rootRels) {
-            if (const auto* office = FindByType(*rootRels, "/officeDocument")) workbook = ResolveTarget("", office->target);
+            if (const auto* office = FindByType(*rootRels, "/officeDocument"))
+                workbook = ResolveTarget("", office->target);
         }
         if (workbook.ends_with(".bin"))
             return Fail("it is a binary Excel workbook (xlsb); save it as xlsx, xls or csv and choose that file");

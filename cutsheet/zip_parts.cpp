@@ -54,7 +54,8 @@ std::optional<std::uint64_t> ZipPartCount(const std::string& file) {
     // A zip64 end record holds the real count.
     const std::uint64_t at = number(tail, end - 20 + 8, 8);
     std::array<char, 56> record{};
-    if (at > static_cast<std::uint64_t>(size) - record.size() || std::fseek(f.get(), static_cast<long>(at), SEEK_SET) != 0 ||
+    if (at > static_cast<std::uint64_t>(size) - record.size() ||
+        std::fseek(f.get(), static_cast<long>(at), SEEK_SET) != 0 ||
         std::fread(record.data(), 1, record.size(), f.get()) != record.size() ||
         std::string_view(record.data(), 4) != std::string_view("PK\x06\x06", 4))
         return std::nullopt;

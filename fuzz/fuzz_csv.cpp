@@ -2,6 +2,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const tarnwick::fuzz::BytesFile file(tarnwick::fuzz::Bytes(data, size));
-    tarnwick::fuzz::DriveSheet(file.Path(), [](const std::filesystem::path& path) { return tarnwick::OpenCsvSheet(path); });
+    tarnwick::fuzz::DriveSheet(file.Path(),
+                               [](const std::filesystem::path& path) { return tarnwick::OpenCsvSheet(path); });
     return 0;
 }

@@ -38,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view rest = tarnwick::fuzz::Bytes(data + 2, size - 2);
 
     tarnwick::PrintControls controls;
-    for (std::string* box : {&controls.SelectedFile, &controls.txtWIP, &controls.txtStyle, &controls.txtColor,
-                             &controls.txtWaist, &controls.txtLength, &controls.txtLDesc, &controls.cmbText1,
-                             &controls.cmbText2, &controls.cmbText3, &controls.txtQty, &controls.txtMadeIn,
-                             &controls.txtRN})
+    for (std::string* box :
+         {&controls.SelectedFile, &controls.txtWIP, &controls.txtStyle, &controls.txtColor, &controls.txtWaist,
+          &controls.txtLength, &controls.txtLDesc, &controls.cmbText1, &controls.cmbText2, &controls.cmbText3,
+          &controls.txtQty, &controls.txtMadeIn, &controls.txtRN})
         *box = NextField(rest);
     controls.chkNew = boxes % 3;
     controls.chkPrintHeaders = boxes / 3 % 3;

@@ -19,6 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                        {"META-INF/manifest.xml", kManifest},
                                                        {"content.xml", tarnwick::fuzz::Bytes(data, size)}});
     const tarnwick::fuzz::BytesFile file(package);
-    tarnwick::fuzz::DriveSheet(file.Path(), [](const std::filesystem::path& path) { return tarnwick::OpenOdsSheet(path); });
+    tarnwick::fuzz::DriveSheet(file.Path(),
+                               [](const std::filesystem::path& path) { return tarnwick::OpenOdsSheet(path); });
     return 0;
 }

@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                        {"xl/worksheets/sheet1.xml", sheet},
                                                        {"xl/sharedStrings.xml", strings}});
     const tarnwick::fuzz::BytesFile file(package);
-    tarnwick::fuzz::DriveSheet(file.Path(), [](const std::filesystem::path& path) { return tarnwick::OpenXlsxSheet(path); });
+    tarnwick::fuzz::DriveSheet(file.Path(),
+                               [](const std::filesystem::path& path) { return tarnwick::OpenXlsxSheet(path); });
     return 0;
 }

@@ -28,17 +28,17 @@ std::expected<std::string, Failure> EncodeLabelText(std::string_view what, std::
     const std::string position = "character " + std::to_string(e.characterIndex + 1);
     std::string text(what);
     switch (e.kind) {
-    case EncodeError::Kind::ControlCharacter:
-        text += " holds a control character (" + CodePointName(e.codePoint) + ") at " + position +
-                ", which the printer would take as a command. Remove it and print again.";
-        break;
-    case EncodeError::Kind::NotInCodePage:
-        text += " holds \"" + Utf8Of(e.codePoint) + "\" (" + CodePointName(e.codePoint) + ") at " + position +
-                ", which the label printer cannot print. Replace it and print again.";
-        break;
-    case EncodeError::Kind::InvalidUtf8:
-        text += " is not readable text from " + position + " on. Retype it, then print again.";
-        break;
+        case EncodeError::Kind::ControlCharacter:
+            text += " holds a control character (" + CodePointName(e.codePoint) + ") at " + position +
+                    ", which the printer would take as a command. Remove it and print again.";
+            break;
+        case EncodeError::Kind::NotInCodePage:
+            text += " holds \"" + Utf8Of(e.codePoint) + "\" (" + CodePointName(e.codePoint) + ") at " + position +
+                    ", which the label printer cannot print. Replace it and print again.";
+            break;
+        case EncodeError::Kind::InvalidUtf8:
+            text += " is not readable text from " + position + " on. Retype it, then print again.";
+            break;
     }
     return std::unexpected(Failure{std::move(text), "Tarnwick", MessageIcon::Critical});
 }

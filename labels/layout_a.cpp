@@ -11,9 +11,9 @@ struct NewFormatMember {
 };
 
 SendResult PrintNewFormat(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
-                                            const NewFormatMember& member) {
-    auto prepared = PrepareLabel(args, base, {.color = member.printColor, .madeInAndRn = true,
-                                              .baseFromPrinterSettings = true});
+                          const NewFormatMember& member) {
+    auto prepared =
+        PrepareLabel(args, base, {.color = member.printColor, .madeInAndRn = true, .baseFromPrinterSettings = true});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
     const PreparedLabel& label = *prepared;
 

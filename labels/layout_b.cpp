@@ -13,7 +13,7 @@ struct LotHeadingMember {
 };
 
 SendResult PrintLotHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
-                                             const LotHeadingMember& member) {
+                           const LotHeadingMember& member) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
     const PreparedLabel& label = *prepared;

@@ -12,7 +12,7 @@ struct StyleHeadingMember {
 };
 
 SendResult PrintStyleHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
-                                               const StyleHeadingMember& member) {
+                             const StyleHeadingMember& member) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
     const PreparedLabel& label = *prepared;

@@ -16,7 +16,7 @@ struct InlineHeadingMember {
 constexpr GraphicImage kInlineHeadingImage{"images/calh018.pcx", "GP01450,", 1450};
 
 SendResult PrintInlineHeading(const LabelArgs& args, const BasePoint& base, PrinterOutput& out,
-                                                const InlineHeadingMember& member) {
+                              const InlineHeadingMember& member) {
     auto prepared = PrepareLabel(args, base, {});
     if (!prepared) return std::unexpected(std::move(prepared.error()));
     const PreparedLabel& label = *prepared;

@@ -30,8 +30,10 @@ std::expected<PreparedLabel, Failure> PrepareLabel(const LabelArgs& args, const 
         {"The bar-code value", args.Barcode, barcode, true},
         {"The Made In field", args.MadeIn, label.madeIn, use.madeInAndRn},
         {"The RN field", args.RN, label.rn, use.madeInAndRn},
-        {use.baseFromPrinterSettings ? "The BaseX setting" : "The BaseH value of config.txt", base.h, label.baseH, true},
-        {use.baseFromPrinterSettings ? "The BaseY setting" : "The BaseV value of config.txt", base.v, label.baseV, true},
+        {use.baseFromPrinterSettings ? "The BaseX setting" : "The BaseH value of config.txt", base.h, label.baseH,
+         true},
+        {use.baseFromPrinterSettings ? "The BaseY setting" : "The BaseV value of config.txt", base.v, label.baseV,
+         true},
     };
     for (const Field& field : fields) {
         if (!field.used) continue;

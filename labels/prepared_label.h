@@ -14,8 +14,8 @@ namespace tarnwick {
 struct PreparedLabel {
     std::string wip, style, color, waist, lengthDesc;
     std::array<std::string, 3> lines;  // centred
-    std::string barcode;               // padded to 17
-    std::string quantity;              // text of the "Q" command
+    std::string barcode;  // padded to 17
+    std::string quantity;  // text of the "Q" command
     std::string madeIn, rn;
     std::string baseH, baseV;
 };

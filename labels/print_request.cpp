@@ -41,8 +41,8 @@ std::expected<PrintedLabel, Failure> DispatchByCode(std::string_view code, const
                                                     PrinterOutput& out, const std::filesystem::path& pictures) {
     const auto layout = LayoutForCode(code);
     if (!layout) {
-        return std::unexpected(Failure{"The selected style does not exist in the database.", "Style Not Found",
-                                       MessageIcon::Critical});
+        return std::unexpected(
+            Failure{"The selected style does not exist in the database.", "Style Not Found", MessageIcon::Critical});
     }
     // Builders B1 to E take the first twelve arguments only.
     LabelArgs args = ArgsOf(job);
@@ -87,8 +87,8 @@ std::expected<PrintedLabel, Failure> PrintLabels(const PrintControls& controls, 
                                                  const std::filesystem::path& pictures) {
     if (controls.SelectedFile.empty()) {
         if (controls.txtWIP.empty()) {
-            return std::unexpected(Failure{"You must select a file or manually enter the data.", "Invalide Data",
-                                           MessageIcon::None});
+            return std::unexpected(
+                Failure{"You must select a file or manually enter the data.", "Invalide Data", MessageIcon::None});
         }
         job.WIP = controls.txtWIP;
         job.Style = controls.txtStyle;

@@ -32,7 +32,7 @@ struct PrintBases {
 // The label that went to the printer.
 struct PrintedLabel {
     std::string_view layout;  // "A1" .. "E"
-    std::string note;         // the route's note for the operator (SendReceipt)
+    std::string note;  // the route's note for the operator (SendReceipt)
 };
 
 // "O0" before a one-character colour, "O" before a two-character one; others unchanged:

@@ -30,8 +30,9 @@ std::optional<std::string_view> StreamQuantity(std::string_view stream) {
 std::expected<std::string, Failure> WithQuantity(std::string_view stream, int quantity) {
     const auto old = StreamQuantity(stream);
     if (!old)
-        return std::unexpected(Failure{"The recorded label does not end with a quantity command (ESC Q n, ESC Z), "
-                                       "so its quantity cannot be changed. Reprint it with its own quantity."});
+        return std::unexpected(
+            Failure{"The recorded label does not end with a quantity command (ESC Q n, ESC Z), "
+                    "so its quantity cannot be changed. Reprint it with its own quantity."});
     const std::size_t at = static_cast<std::size_t>(old->data() - stream.data());
     std::string result(stream.substr(0, at));
     result += std::to_string(quantity);
@@ -42,8 +43,7 @@ std::expected<std::string, Failure> WithQuantity(std::string_view stream, int qu
 std::expected<int, Failure> ReprintQuantity(std::string_view text) {
     int value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 ||
-        value > kMaxQuantity)
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 1 || value > kMaxQuantity)
         return std::unexpected(Failure{"The quantity to reprint, \"" + std::string(text) +
                                        "\", is not a whole number from 1 to 32767. Give the number of labels to "
                                        "print."});

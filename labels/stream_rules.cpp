@@ -70,7 +70,8 @@ std::expected<std::string, Failure> ReadImageBytes(const std::string& file, cons
     FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return std::unexpected(UnreadableImage(file, folder, std::generic_category().message(errno)));
     struct stat info {};
-    if (::fstat(fd.get(), &info) != 0) return std::unexpected(UnreadableImage(file, folder, std::generic_category().message(errno)));
+    if (::fstat(fd.get(), &info) != 0)
+        return std::unexpected(UnreadableImage(file, folder, std::generic_category().message(errno)));
     if (!S_ISREG(info.st_mode)) return std::unexpected(UnreadableImage(file, folder, "it is not a file"));
     std::string bytes(static_cast<std::size_t>(info.st_size), '\0');
     std::size_t done = 0;

@@ -33,9 +33,9 @@ std::expected<std::string, Failure> ReadImageBytes(const std::string& file, cons
 // A picture a layout embeds with ESC "GP" + five-digit count + ",". The count is part of
 // the layout; the file must be exactly that long or the printer garbles the label.
 struct GraphicImage {
-    std::string_view file;    // "images/calh021.pcx"
+    std::string_view file;  // "images/calh021.pcx"
     std::string_view prefix;  // "GP02713,"
-    std::size_t length;       // 2713
+    std::size_t length;  // 2713
 };
 
 // The picture's bytes (ReadImageBytes). When it is to be sent, a length other than its

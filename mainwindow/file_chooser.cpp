@@ -19,9 +19,8 @@ void frmMainMenu::Drive1_Change() {
     if (drive != "a:") {
         Dir1->SetPath(Drive1->FolderOf(drive).string());
     } else {
-        const auto answer = deps_.dialogs.Show(
-            "Insert A Disk Into Drive 'A' And Press OK Or Press CANCEL To Exit.", MessageButtons::OkCancel,
-            MessageIcon::None);
+        const auto answer = deps_.dialogs.Show("Insert A Disk Into Drive 'A' And Press OK Or Press CANCEL To Exit.",
+                                               MessageButtons::OkCancel, MessageIcon::None);
         if (answer == MessageAnswer::Ok) {
             Dir1->SetPath(Drive1->FolderOf(drive).string());
         } else {

@@ -84,19 +84,19 @@ FabricCombo* FabricBox(QWidget* parent, int top) {
     return box;
 }
 
-constexpr const char* kText1Items[] = {"POLY COTTON WOVEN", "POLY WOOL WOVEN", "TEXTURIZED WOVEN",
-                                                        "WRINKLE RESISTANT", "MICROFIBER"};
-constexpr const char* kText2Items[] = {"55% POLYESTER", "65% POLYESTER", "70% POLYESTER",
-                                                        "100% POLYESTER", "100% COTTON", "75% DACRON POLYESTER"};
-constexpr const char* kText3Items[] = {"35% COTTON",     "25% WOOL",      "30% WOOL",
-                                                        "45% WOOL",       "100% POLYESTER", "A VISA FABRIC",
-                                                        "DURABLE PRESS"};
+constexpr const char* kText1Items[] = {"POLY COTTON WOVEN", "POLY WOOL WOVEN", "TEXTURIZED WOVEN", "WRINKLE RESISTANT",
+                                       "MICROFIBER"};
+constexpr const char* kText2Items[] = {"55% POLYESTER",  "65% POLYESTER", "70% POLYESTER",
+                                       "100% POLYESTER", "100% COTTON",   "75% DACRON POLYESTER"};
+constexpr const char* kText3Items[] = {"35% COTTON",     "25% WOOL",      "30% WOOL",     "45% WOOL",
+                                       "100% POLYESTER", "A VISA FABRIC", "DURABLE PRESS"};
 
 // How long "answers again" stays on the notice line.
 constexpr int kRecoveryShownMs = 10000;
 
-constexpr const char* kCutLoadedTip = "The cut's value: it prints as shown. Move Back, Move Next or Move to Cut "
-                                      "for another cut, or clear Filename to type a label.";
+constexpr const char* kCutLoadedTip =
+    "The cut's value: it prints as shown. Move Back, Move Next or Move to Cut "
+    "for another cut, or clear Filename to type a label.";
 
 }  // namespace
 
@@ -117,8 +117,8 @@ void FabricCombo::wheelEvent(QWheelEvent* event) {
 void FabricCombo::keyPressEvent(QKeyEvent* event) {
     // The arrows and paging keys choose another list item, F4 and Alt+Down open the list.
     const int key = event->key();
-    if (locked_ && (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp ||
-                    key == Qt::Key_PageDown || key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_F4)) {
+    if (locked_ && (key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_PageUp || key == Qt::Key_PageDown ||
+                    key == Qt::Key_Home || key == Qt::Key_End || key == Qt::Key_F4)) {
         event->ignore();
         return;
     }
@@ -208,19 +208,19 @@ void frmMainMenu::BuildControls() {
     btnExit = Button(client, "Exit", 5880, 6840, 1335, 375);
 
     // Tab order by the label system's tab indices.
-    const QWidget* order[] = {Drive1,      Dir1,      File1,       SelectedFile, btnImport, txtWIP,
-                              txtStyle,    txtColor,  txtWaist,    txtLength,    txtLDesc,  txtQty,
-                              txtStock,    cmbText1,  cmbText2,    cmbText3,     btnMoveBack, btnMoveNext,
-                              btnPrint,    btnExit,   cmbCut,      btnMoveToCut, cmbRow,    chkPrintHeaders,
-                              chkNew,      txtMadeIn, btnSetup,    txtRN,        chkQuenby};
+    const QWidget* order[] = {Drive1,   Dir1,      File1,    SelectedFile, btnImport,   txtWIP,
+                              txtStyle, txtColor,  txtWaist, txtLength,    txtLDesc,    txtQty,
+                              txtStock, cmbText1,  cmbText2, cmbText3,     btnMoveBack, btnMoveNext,
+                              btnPrint, btnExit,   cmbCut,   btnMoveToCut, cmbRow,      chkPrintHeaders,
+                              chkNew,   txtMadeIn, btnSetup, txtRN,        chkQuenby};
     for (std::size_t i = 1; i < std::size(order); ++i)
         QWidget::setTabOrder(const_cast<QWidget*>(order[i - 1]), const_cast<QWidget*>(order[i]));
 
     // The lists start where they are told, else on the current drive and directory,
     // before any handler is wired.
     std::error_code ec;
-    const std::filesystem::path cwd = deps_.listsOpenIn.empty() ? std::filesystem::current_path()
-                                                                : std::filesystem::absolute(deps_.listsOpenIn, ec);
+    const std::filesystem::path cwd =
+        deps_.listsOpenIn.empty() ? std::filesystem::current_path() : std::filesystem::absolute(deps_.listsOpenIn, ec);
     Drive1->SetDrive(Drive1->DriveOf(cwd));
     Dir1->SetPath(cwd.string());
     File1->SetPath(Dir1->Path());

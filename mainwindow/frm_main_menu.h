@@ -50,11 +50,11 @@ int CheckValue(const QCheckBox* box);
 void SetCheckValue(QCheckBox* box, int value);
 
 struct MainMenuDeps {
-    Plant& plant;                        // config.txt values, Settings row, database
-    Dialogs& dialogs;                    // every message box goes through this
-    PrinterOutput& printer;              // where Print Labels sends a finished stream
-    std::vector<DriveEntry> drives;      // the drive list's entries
-    std::function<void()> showSetup;     // Setup: load (once) and show the settings window
+    Plant& plant;  // config.txt values, Settings row, database
+    Dialogs& dialogs;  // every message box goes through this
+    PrinterOutput& printer;  // where Print Labels sends a finished stream
+    std::vector<DriveEntry> drives;  // the drive list's entries
+    std::function<void()> showSetup;  // Setup: load (once) and show the settings window
     // Where the file lists open: the program gives the plant folder (a desktop menu
     // starts programs in the home folder); empty, the current folder.
     std::filesystem::path listsOpenIn = {};

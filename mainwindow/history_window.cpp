@@ -68,7 +68,8 @@ HistoryWindow::HistoryWindow(Plant& plant, Dialogs& dialogs, PrinterOutput& prin
       journal_(SharedJournalWriter(
           plant.databaseFile(),
           [this](const Failure& notice) {
-              QMetaObject::invokeMethod(this, [this, notice] { dialogs_.Show(notice); }, Qt::QueuedConnection);
+              QMetaObject::invokeMethod(
+                  this, [this, notice] { dialogs_.Show(notice); }, Qt::QueuedConnection);
           },
           false, plant.shared)) {
     setWindowTitle("Print History");
@@ -182,9 +183,8 @@ void HistoryWindow::Refresh() {
     lstJobs->setRowCount(static_cast<int>(jobs_.size()));
     for (int row = 0; row < static_cast<int>(jobs_.size()); ++row) {
         const JournalEntry& job = jobs_[static_cast<std::size_t>(row)];
-        const QString cells[] = {LocalTime(job.time), Shown(job.station),  Shown(job.wip),
-                                 Shown(job.style),    Shown(job.layout),   Shown(job.quantity),
-                                 Shown(job.printer),  Outcome(job)};
+        const QString cells[] = {LocalTime(job.time), Shown(job.station),  Shown(job.wip),     Shown(job.style),
+                                 Shown(job.layout),   Shown(job.quantity), Shown(job.printer), Outcome(job)};
         for (int column = 0; column < 8; ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             // The printer's path and a refusal's message are often wider than their column.
@@ -197,10 +197,9 @@ void HistoryWindow::Refresh() {
     lstJobs->resizeColumnToContents(6);
     lstJobs->setUpdatesEnabled(true);
     if (!jobs_.empty()) lstJobs->selectRow(0);
-    lblCount->setText(jobs_.size() == 1 ? QString("1 job")
-                      : static_cast<int>(jobs_.size()) == kShown
-                          ? QString("the latest %1 jobs").arg(kShown)
-                          : QString("%1 jobs").arg(jobs_.size()));
+    lblCount->setText(jobs_.size() == 1                          ? QString("1 job")
+                      : static_cast<int>(jobs_.size()) == kShown ? QString("the latest %1 jobs").arg(kShown)
+                                                                 : QString("%1 jobs").arg(jobs_.size()));
 }
 
 bool HistoryWindow::IsOtherStations(const JournalEntry& job) const {
@@ -241,8 +240,8 @@ std::expected<JournalEntry, Failure> HistoryWindow::PlantJob(const JournalEntry&
     if (!jobs) return std::unexpected(jobs.error());
     if (jobs->size() != 1)
         return std::unexpected(Failure{"Job " + std::to_string(chosen.id) + " of station " + chosen.station +
-                                       " cannot be told apart in the plant's history: " +
-                                       std::to_string(jobs->size()) + " jobs match. Give each station a name of its "
+                                       " cannot be told apart in the plant's history: " + std::to_string(jobs->size()) +
+                                       " jobs match. Give each station a name of its "
                                        "own (Station,NAME in config.txt)."});
     return std::move(jobs->front());
 }
@@ -312,8 +311,10 @@ void HistoryWindow::btnPreview_Click() {
     const auto job = SelectedJob();
     if (!job) return;
     if (!job->stream) {
-        dialogs_.Show("Job " + std::to_string(job->id) + " has no label to preview: it was refused before a label "
-                      "was composed (" + job->message + ").");
+        dialogs_.Show("Job " + std::to_string(job->id) +
+                      " has no label to preview: it was refused before a label "
+                      "was composed (" +
+                      job->message + ").");
         return;
     }
     auto rendering = RenderLabel(*job->stream);

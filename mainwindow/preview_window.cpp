@@ -96,19 +96,17 @@ void PreviewWindow::FitToLabel() {
     QSize wanted(picLabel->width() + frame + margins.left() + margins.right(),
                  picLabel->height() + frame + margins.top() + margins.bottom() + top_->sizeHint().height() +
                      bottom_->sizeHint().height() + 2 * spacing);
-    wanted = wanted.expandedTo(QSize(std::max(top_->sizeHint().width(), bottom_->sizeHint().width()) +
-                                         margins.left() + margins.right(),
-                                     240));
-    if (const QScreen* screen = this->screen())
-        wanted = wanted.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    wanted = wanted.expandedTo(
+        QSize(std::max(top_->sizeHint().width(), bottom_->sizeHint().width()) + margins.left() + margins.right(), 240));
+    if (const QScreen* screen = this->screen()) wanted = wanted.boundedTo(screen->availableGeometry().size() * 9 / 10);
     resize(wanted);
 }
 
 void PreviewWindow::ShowZoomed() {
     if (label_.isNull()) return;
     const int zoom = cmbZoom->currentData().toInt();
-    const QImage shown = zoom == 1 ? label_
-                                   : label_.scaled(label_.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    const QImage shown =
+        zoom == 1 ? label_ : label_.scaled(label_.size() * zoom, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     picLabel->setPixmap(QPixmap::fromImage(shown));
     picLabel->resize(shown.size());
 }

@@ -33,11 +33,11 @@ public:
     int Quantity() const { return quantity_; }
     const QImage& Label() const { return label_; }
 
-    QLabel* lblSummary;   // layout, bytes, quantity
-    QLabel* lblSize;      // the label's size in dots and millimetres
-    QComboBox* cmbZoom;   // 100 % is one dot a pixel
+    QLabel* lblSummary;  // layout, bytes, quantity
+    QLabel* lblSize;  // the label's size in dots and millimetres
+    QComboBox* cmbZoom;  // 100 % is one dot a pixel
     QLabel* picLabel;
-    QLabel* lblNote;      // where the bytes come from; nothing is printed
+    QLabel* lblNote;  // where the bytes come from; nothing is printed
 
 private:
     void ShowZoomed();

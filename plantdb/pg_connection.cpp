@@ -107,8 +107,7 @@ const Libpq& Pq() {
 }
 
 std::string NoLibpq() {
-    return "the PostgreSQL client library libpq could not be loaded (" + Pq().error +
-           "); install the package libpq5";
+    return "the PostgreSQL client library libpq could not be loaded (" + Pq().error + "); install the package libpq5";
 }
 
 // Waits until the socket can be read (or, with write, also written), or the deadline passes.
@@ -230,8 +229,7 @@ private:
         result.code = ::getaddrinfo(name.c_str(), nullptr, &hints, &found);
         for (const addrinfo* a = result.code == 0 ? found : nullptr; a != nullptr; a = a->ai_next) {
             char text[NI_MAXHOST];
-            if (::getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0)
-                continue;
+            if (::getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) != 0) continue;
             if (std::find(result.addresses.begin(), result.addresses.end(), text) == result.addresses.end())
                 result.addresses.emplace_back(text);
         }
@@ -297,8 +295,7 @@ std::expected<std::optional<std::vector<Target>>, std::string> Targets(const std
     const std::vector<std::string> addrs = addrList.empty() ? std::vector<std::string>{} : Split(addrList);
     const std::size_t count = addrs.empty() ? hosts.size() : addrs.size();
     const std::vector<std::string> ports = Split(Option(options.get(), "port"));
-    if ((!hosts.empty() && hosts.size() != count) || (ports.size() != 1 && ports.size() != count))
-        return std::nullopt;
+    if ((!hosts.empty() && hosts.size() != count) || (ports.size() != 1 && ports.size() != count)) return std::nullopt;
     std::vector<Target> targets;
     bool named = false;
     for (std::size_t i = 0; i < count; ++i) {
@@ -544,9 +541,8 @@ std::expected<PgRows, PgError> PgConnection::Run(std::string_view sql, const std
     // Without parameters several statements may go as one (a schema, a transaction).
     const int sent = params.empty() ? Pq().sendQuery(conn_, text.c_str())
                                     : Pq().sendQueryParams(conn_, text.c_str(), static_cast<int>(params.size()),
-                                                        nullptr, values.data(), lengths.data(), formats.data(), 0);
-    if (sent == 0)
-        return std::unexpected(Lost(Pq().errorMessage(conn_)));
+                                                           nullptr, values.data(), lengths.data(), formats.data(), 0);
+    if (sent == 0) return std::unexpected(Lost(Pq().errorMessage(conn_)));
     for (;;) {
         const int flushed = Pq().flush(conn_);
         if (flushed == 0) break;

@@ -263,9 +263,10 @@ std::expected<PlantCatalogue, PgError> ReadPlantCatalogue(PgConnection& db, PgCl
 std::expected<PlantLookup, PgError> LookupPlantStyle(PgConnection& db, const std::string& style,
                                                      PgClock::time_point deadline) {
     // A version row deleted by hand leaves the lookup working; the copy is compared by content.
-    auto rows = db.Run("SELECT coalesce((SELECT version FROM tarnwick_catalogue WHERE id = 1), 0), s.code,"
-                       " s.style_key IS NOT NULL FROM (SELECT 1) one LEFT JOIN print_style s ON s.style_key = $1",
-                       {PgParam::Text(StyleKey(style))}, deadline);
+    auto rows = db.Run(
+        "SELECT coalesce((SELECT version FROM tarnwick_catalogue WHERE id = 1), 0), s.code,"
+        " s.style_key IS NOT NULL FROM (SELECT 1) one LEFT JOIN print_style s ON s.style_key = $1",
+        {PgParam::Text(StyleKey(style))}, deadline);
     if (!rows) return std::unexpected(rows.error());
     PlantLookup lookup{rows->Number(0, 0), ""};
     if (rows->Text(0, 2) == "t") lookup.code = rows->IsNull(0, 1) || rows->Text(0, 1).empty() ? "NA" : rows->Text(0, 1);
@@ -279,8 +280,9 @@ std::expected<StyleImportCounts, PgError> PutPlantStyles(PgConnection& db, const
     StyleImportCounts counts;
     // xmax is 0 on a row this statement inserted; no row comes back when nothing changed.
     const std::string sql =
-        std::string("INSERT INTO print_style (style_key, style, code) VALUES ($1, $2, $3)"
-                    " ON CONFLICT (style_key) DO ") +
+        std::string(
+            "INSERT INTO print_style (style_key, style, code) VALUES ($1, $2, $3)"
+            " ON CONFLICT (style_key) DO ") +
         (onlyNew ? "NOTHING RETURNING true"
                  : "UPDATE SET code = EXCLUDED.code WHERE print_style.code IS DISTINCT FROM EXCLUDED.code"
                    " RETURNING (xmax = 0)");
@@ -325,11 +327,25 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
             " $16, $17, $18, $19, $20, $21) ON CONFLICT (station_id, station_job, time) DO UPDATE SET"
             " outcome = EXCLUDED.outcome, message = EXCLUDED.message WHERE print_journal.outcome = 'sending'"
             " RETURNING true",
-            {PgParam::Text(stationId), text(station), number(job.id), text(job.time), text(job.source),
-             text(job.layout), text(job.wip), text(StyleKey(PrintableText(job.wip))), text(job.style),
-             text(StyleKey(PrintableText(job.style))), text(job.quantity), text(job.cutSheet),
-             job.cutRow ? number(*job.cutRow) : PgParam::Null(), text(job.route), text(job.printer),
-             text(job.outcome), text(job.message), number(job.byteCount), number(job.reprintOf),
+            {PgParam::Text(stationId),
+             text(station),
+             number(job.id),
+             text(job.time),
+             text(job.source),
+             text(job.layout),
+             text(job.wip),
+             text(StyleKey(PrintableText(job.wip))),
+             text(job.style),
+             text(StyleKey(PrintableText(job.style))),
+             text(job.quantity),
+             text(job.cutSheet),
+             job.cutRow ? number(*job.cutRow) : PgParam::Null(),
+             text(job.route),
+             text(job.printer),
+             text(job.outcome),
+             text(job.message),
+             number(job.byteCount),
+             number(job.reprintOf),
              job.reprintOfStation.empty() ? PgParam::Null() : text(job.reprintOfStation),
              job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null()},
             deadline);
@@ -337,13 +353,13 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
         if (put->size() == 1) continue;
         // The plant has a final row under this key: this job's, sent before, or another
         // station's of the same id, whose row this one must not be taken for.
-        auto same = db.Run("SELECT (stream IS NOT DISTINCT FROM $4 AND layout IS NOT DISTINCT FROM $5 AND"
-                           " wip IS NOT DISTINCT FROM $6) FROM print_journal"
-                           " WHERE station_id = $1 AND station_job = $2 AND time = $3",
-                           {PgParam::Text(stationId), number(job.id), text(job.time),
-                            job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null(), text(job.layout),
-                            text(job.wip)},
-                           deadline);
+        auto same = db.Run(
+            "SELECT (stream IS NOT DISTINCT FROM $4 AND layout IS NOT DISTINCT FROM $5 AND"
+            " wip IS NOT DISTINCT FROM $6) FROM print_journal"
+            " WHERE station_id = $1 AND station_job = $2 AND time = $3",
+            {PgParam::Text(stationId), number(job.id), text(job.time),
+             job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null(), text(job.layout), text(job.wip)},
+            deadline);
         if (!same) return std::unexpected(same.error());
         if (same->size() != 1 || same->Text(0, 0) != "t")
             return std::unexpected(PgError{"the plant holds another job under this station's id, job " +
@@ -403,28 +419,34 @@ std::expected<std::vector<JournalEntry>, PgError> ReadPlantJob(PgConnection& db,
 
 std::expected<PlantState, PgError> ReadPlantState(PgConnection& db, PgClock::time_point deadline) {
     auto rows = db.Run("SELECT (SELECT max(version) FROM tarnwick_schema), coalesce(c.version, 0), coalesce(" +
-                           Utc("c.changed") + ", 'never'), current_user, has_table_privilege('print_style', 'INSERT'),"
-                           " (SELECT count(*) FROM print_journal), " + kDigest +
-                           " FROM (SELECT 1) one LEFT JOIN tarnwick_catalogue c ON c.id = 1",
+                           Utc("c.changed") +
+                           ", 'never'), current_user, has_table_privilege('print_style', 'INSERT'),"
+                           " (SELECT count(*) FROM print_journal), " +
+                           kDigest + " FROM (SELECT 1) one LEFT JOIN tarnwick_catalogue c ON c.id = 1",
                        deadline);
     if (!rows) return std::unexpected(rows.error());
-    return PlantState{static_cast<int>(rows->Number(0, 0)), rows->Number(0, 1), rows->Text(0, 2), rows->Text(0, 3),
-                      rows->Text(0, 4) == "t", rows->Number(0, 5), rows->Text(0, 6)};
+    return PlantState{static_cast<int>(rows->Number(0, 0)),
+                      rows->Number(0, 1),
+                      rows->Text(0, 2),
+                      rows->Text(0, 3),
+                      rows->Text(0, 4) == "t",
+                      rows->Number(0, 5),
+                      rows->Text(0, 6)};
 }
 
 std::expected<CatalogueMark, PgError> ReadCatalogueMark(PgConnection& db, PgClock::time_point deadline) {
-    auto rows = db.Run(std::string("SELECT coalesce((SELECT version FROM tarnwick_catalogue WHERE id = 1), 0), ") +
-                           kDigest,
-                       deadline);
+    auto rows = db.Run(
+        std::string("SELECT coalesce((SELECT version FROM tarnwick_catalogue WHERE id = 1), 0), ") + kDigest, deadline);
     if (!rows) return std::unexpected(rows.error());
     return CatalogueMark{rows->Number(0, 0), rows->Text(0, 1)};
 }
 
 std::expected<std::vector<CatalogueRow>, PgError> ReadCataloguePage(PgConnection& db, const std::string& after,
                                                                     int limit, PgClock::time_point deadline) {
-    auto rows = db.Run("SELECT style_key, style, code, code IS NULL FROM print_style WHERE style_key > $1"
-                       " ORDER BY style_key COLLATE \"C\" LIMIT $2",
-                       {PgParam::Text(after), PgParam::Text(std::to_string(limit))}, deadline);
+    auto rows = db.Run(
+        "SELECT style_key, style, code, code IS NULL FROM print_style WHERE style_key > $1"
+        " ORDER BY style_key COLLATE \"C\" LIMIT $2",
+        {PgParam::Text(after), PgParam::Text(std::to_string(limit))}, deadline);
     if (!rows) return std::unexpected(rows.error());
     std::vector<CatalogueRow> page;
     page.reserve(static_cast<std::size_t>(rows->size()));
@@ -460,8 +482,10 @@ std::expected<void, PgError> CheckPlantSchema(PgConnection& db, PgClock::time_po
                                            "); install that Tarnwick on this station",
                                        std::string(kSchemaMismatch)});
     if (version < kPlantSchemaVersion)
-        return std::unexpected(PgError{"its tables are version " + std::to_string(version) + ", older than this "
-                                           "station's (version " + std::to_string(kPlantSchemaVersion) +
+        return std::unexpected(PgError{"its tables are version " + std::to_string(version) +
+                                           ", older than this "
+                                           "station's (version " +
+                                           std::to_string(kPlantSchemaVersion) +
                                            "); the database's owner upgrades them with tarnwick-cli plant init",
                                        std::string(kSchemaMismatch)});
     std::string missing;
@@ -478,11 +502,12 @@ std::expected<std::optional<StationClaim>, PgError> ClaimStationId(PgConnection&
                                                                    const StationClaim& here,
                                                                    PgClock::time_point deadline) {
     // The main query's snapshot does not see the CTE's insert: exactly one row comes back.
-    auto rows = db.Run("WITH claim AS (INSERT INTO tarnwick_station (station_id, host, folder) VALUES ($1, $2, $3)"
-                       " ON CONFLICT (station_id) DO NOTHING RETURNING host, folder, " + Utc("first_used") +
-                           ") SELECT * FROM claim UNION ALL SELECT host, folder, " + Utc("first_used") +
-                           " FROM tarnwick_station WHERE station_id = $1",
-                       {PgParam::Text(stationId), PgParam::Text(here.host), PgParam::Text(here.folder)}, deadline);
+    auto rows = db.Run(
+        "WITH claim AS (INSERT INTO tarnwick_station (station_id, host, folder) VALUES ($1, $2, $3)"
+        " ON CONFLICT (station_id) DO NOTHING RETURNING host, folder, " +
+            Utc("first_used") + ") SELECT * FROM claim UNION ALL SELECT host, folder, " + Utc("first_used") +
+            " FROM tarnwick_station WHERE station_id = $1",
+        {PgParam::Text(stationId), PgParam::Text(here.host), PgParam::Text(here.folder)}, deadline);
     if (!rows) return std::unexpected(rows.error());
     if (rows->size() < 1) return std::unexpected(PgError{"the plant did not record this station's id", "TW005"});
     StationClaim holder{rows->Text(0, 0), rows->Text(0, 1), rows->Text(0, 2)};

@@ -89,8 +89,7 @@ std::expected<PlantLookup, PgError> LookupPlantStyle(PgConnection& db, const std
 // styles move over without overriding the plant's).
 std::expected<StyleImportCounts, PgError> PutPlantStyles(PgConnection& db, const std::vector<StyleCode>& rows,
                                                          bool onlyNew, PgClock::time_point deadline);
-std::expected<bool, PgError> RemovePlantStyle(PgConnection& db, const std::string& style,
-                                              PgClock::time_point deadline);
+std::expected<bool, PgError> RemovePlantStyle(PgConnection& db, const std::string& style, PgClock::time_point deadline);
 
 // Writes the jobs as rows of this station, in one transaction. A job the plant has
 // already takes only its outcome, and only while it reads "sending": sent twice, a row

@@ -45,18 +45,19 @@ void PlantForwarder::Failed(const PgError& error, sqlite3* local, PgConnection* 
     if (error.lost) {
         lookup_.MarkDown(error, local);
     } else if (error.sqlstate == kIdClash) {
-        lookup_.Refused(error.message +
-                    ". Labels still print, and their rows wait in data.mdb: none is lost. Run tarnwick-cli plant "
-                    "new-id on this station (in " + lookup_.here().folder +
-                    ") to give it an id of its own; its waiting rows are then sent on",
-                true);
+        lookup_.Refused(
+            error.message +
+                ". Labels still print, and their rows wait in data.mdb: none is lost. Run tarnwick-cli plant "
+                "new-id on this station (in " +
+                lookup_.here().folder + ") to give it an id of its own; its waiting rows are then sent on",
+            true);
     } else {
         const std::string needs = error.Denied() && db != nullptr && db->open()
                                       ? JobRightsProblem(*db, lookup_.Deadline())
                                       : std::string(kJobsNeedOperator);
         lookup_.Refused(PlantProblem(error, needs) +
-                    ". Labels still print; their rows wait in data.mdb and are sent on once it takes them",
-                true);
+                            ". Labels still print; their rows wait in data.mdb and are sent on once it takes them",
+                        true);
     }
 }
 
@@ -98,7 +99,7 @@ bool PlantForwarder::stopping() const {
 }
 
 std::expected<bool, Failure> PlantForwarder::TakeCopy(std::optional<PgConnection>& conn, sqlite3* local,
-                                                    PgClock::time_point budget, bool& plantFailed) {
+                                                      PgClock::time_point budget, bool& plantFailed) {
     plantFailed = true;
     if (!conn || !conn->open()) return false;
     auto mark = ReadCatalogueMark(*conn, lookup_.Deadline());
@@ -116,7 +117,8 @@ std::expected<bool, Failure> PlantForwarder::TakeCopy(std::optional<PgConnection
         }
         auto staging = StagingOfCatalogue(local);
         if (!staging || staging->digest != mark->digest || staging->version != mark->version) {
-            if (auto started = StartCatalogueStaging(local, lookup_.databaseFile(), mark->version, mark->digest); !started)
+            if (auto started = StartCatalogueStaging(local, lookup_.databaseFile(), mark->version, mark->digest);
+                !started)
                 return std::unexpected(started.error());
             staging = CatalogueStaging{mark->version, mark->digest, "", 0};
         }
@@ -140,7 +142,8 @@ std::expected<bool, Failure> PlantForwarder::TakeCopy(std::optional<PgConnection
         if (!now) return std::unexpected(lookup_.Problem(now.error()));
         plantFailed = false;
         if (now->digest == mark->digest) {
-            if (auto swapped = SwapInCatalogueStaging(local, lookup_.databaseFile(), JournalTime(std::chrono::system_clock::now()));
+            if (auto swapped = SwapInCatalogueStaging(local, lookup_.databaseFile(),
+                                                      JournalTime(std::chrono::system_clock::now()));
                 !swapped)
                 return std::unexpected(swapped.error());
             if (now->version != mark->version)
@@ -154,7 +157,7 @@ std::expected<bool, Failure> PlantForwarder::TakeCopy(std::optional<PgConnection
 }
 
 std::expected<void, PgError> PlantForwarder::Send(PgConnection& db, const std::string& stationId,
-                                                const std::vector<JournalEntry>& jobs) {
+                                                  const std::vector<JournalEntry>& jobs) {
     bool claimed = false;
     {
         const std::lock_guard lock(mutex_);
@@ -164,12 +167,12 @@ std::expected<void, PgError> PlantForwarder::Send(PgConnection& db, const std::s
         auto holder = ClaimStationId(db, stationId, lookup_.here(), lookup_.Deadline());
         if (!holder) return std::unexpected(holder.error());
         if (*holder)
-            return std::unexpected(PgError{
-                "this station's id " + stationId + " was first used by the station on the host " + (*holder)->host +
-                    ", plant folder " + (*holder)->folder + ", since " + (*holder)->since +
-                    ": this data.mdb is a copy of that one's (an imaged PC, or a backup restored on another), "
-                    "and the plant would take the two stations' rows for one's",
-                std::string(kIdClash)});
+            return std::unexpected(
+                PgError{"this station's id " + stationId + " was first used by the station on the host " +
+                            (*holder)->host + ", plant folder " + (*holder)->folder + ", since " + (*holder)->since +
+                            ": this data.mdb is a copy of that one's (an imaged PC, or a backup restored on another), "
+                            "and the plant would take the two stations' rows for one's",
+                        std::string(kIdClash)});
         const std::lock_guard lock(mutex_);
         claimedId_ = stationId;
     }
@@ -285,7 +288,8 @@ void PlantForwarder::Run() {
         }
         if (local != nullptr) {
             const auto deadline = lookup_.Deadline();
-            const auto asked = lookup_.Ask(db, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
+            const auto asked =
+                lookup_.Ask(db, deadline, [&](PgConnection& c) { return LookupPlantStyle(c, "", deadline); });
             if (!asked) {
                 lookup_.MarkDown(asked.error(), local);
             } else {
@@ -297,8 +301,8 @@ void PlantForwarder::Run() {
                 if (forwarded) lookAgain = kCompareEvery;
                 else if (!plantFailed) lookAgain = std::chrono::seconds(1);
                 const auto copy = CopyOfCatalogue(local);
-                const bool due = newer || !compared || PgClock::now() - *compared >= kCompareEvery ||
-                                 !copy || copy->version != asked->version || StagingOfCatalogue(local);
+                const bool due = newer || !compared || PgClock::now() - *compared >= kCompareEvery || !copy ||
+                                 copy->version != asked->version || StagingOfCatalogue(local);
                 if (due && db && db->open()) {
                     bool copyFailed = false;
                     const auto copied = TakeCopy(db, local, PgClock::now() + lookup_.timeout(), copyFailed);

@@ -54,8 +54,8 @@ private:
     std::expected<std::int64_t, Failure> Forward(PgConnection& db, sqlite3* local, bool& plantFailed);
     // Takes the plant's catalogue into the staging table page by page until `budget`, and
     // swaps it in once whole and unchanged meanwhile; whether the copy matches the plant's.
-    std::expected<bool, Failure> TakeCopy(std::optional<PgConnection>& conn, sqlite3* local,
-                                          PgClock::time_point budget, bool& plantFailed);
+    std::expected<bool, Failure> TakeCopy(std::optional<PgConnection>& conn, sqlite3* local, PgClock::time_point budget,
+                                          bool& plantFailed);
     int Batch() const;
     void SetBatch(int batch);
     bool stopping() const;

@@ -87,29 +87,28 @@ auto StationLookup::AskShared(Query query, bool checked)
     return WithConnection([&](std::optional<PgConnection>& conn) {
         // The bound is the question's own, not its wait behind another's.
         const auto deadline = Deadline();
-        return Ask(conn, deadline, [&](PgConnection& db) { return query(db, deadline); }, checked);
+        return Ask(
+            conn, deadline, [&](PgConnection& db) { return query(db, deadline); }, checked);
     });
 }
 
 std::expected<PgConnection*, PgError> StationLookup::Connection(bool checked) {
-    return AskShared(
-        [](PgConnection& db, PgClock::time_point) -> std::expected<PgConnection*, PgError> { return &db; }, checked);
+    return AskShared([](PgConnection& db, PgClock::time_point) -> std::expected<PgConnection*, PgError> { return &db; },
+                     checked);
 }
 
 std::expected<std::vector<JournalEntry>, PgError> StationLookup::History(const JournalQuery& query) {
-    return AskShared([&](PgConnection& db, PgClock::time_point deadline) {
-        return ReadPlantJournal(db, query, deadline);
-    });
+    return AskShared(
+        [&](PgConnection& db, PgClock::time_point deadline) { return ReadPlantJournal(db, query, deadline); });
 }
 
 std::expected<std::vector<JournalEntry>, PgError> StationLookup::Job(const std::string& station, std::int64_t id) {
-    return AskShared([&](PgConnection& db, PgClock::time_point deadline) {
-        return ReadPlantJob(db, station, id, deadline);
-    });
+    return AskShared(
+        [&](PgConnection& db, PgClock::time_point deadline) { return ReadPlantJob(db, station, id, deadline); });
 }
 
 std::expected<std::string, Failure> StationLookup::LookupStyle(SettingsDb& db, const std::string& style,
-                                                            std::optional<std::int64_t>& plantVersion) {
+                                                               std::optional<std::int64_t>& plantVersion) {
     plantVersion.reset();
     // While the plant is down a label does not ask it: the window's thread looks for its
     // return, and a command leaves it to the next.
@@ -117,9 +116,8 @@ std::expected<std::string, Failure> StationLookup::LookupStyle(SettingsDb& db, c
     // Bytes that are not text (a cut sheet's stray byte) are in no catalogue the plant keeps.
     if (!IsValidUtf8(style)) return LookupPrintStyle(db, style);
     if (auto followed = db.FollowReplacedFile(); !followed) return std::unexpected(followed.error());
-    const auto found = AskShared([&](PgConnection& c, PgClock::time_point deadline) {
-        return LookupPlantStyle(c, style, deadline);
-    });
+    const auto found =
+        AskShared([&](PgConnection& c, PgClock::time_point deadline) { return LookupPlantStyle(c, style, deadline); });
     if (!found) {
         MarkDown(found.error(), db.handle());
         auto copied = LookupPrintStyle(db, style);

@@ -108,7 +108,7 @@ private:
 
 template <class Query>
 auto StationLookup::Ask(std::optional<PgConnection>& conn, PgClock::time_point deadline, Query query,
-                      bool checked) const -> std::invoke_result_t<Query, PgConnection&> {
+                        bool checked) const -> std::invoke_result_t<Query, PgConnection&> {
     // Once a connection: tables that are not the ones this Tarnwick uses are an outage of
     // their own, told with the fix, while labels print from the copy.
     const auto open = [&]() -> std::expected<void, PgError> {

@@ -66,7 +66,7 @@ std::shared_ptr<PlantStation> JoinPlant(Plant& plant, PlantNotice notice, bool b
 }
 
 std::expected<std::size_t, Failure> PlantStation::AddWaitingJobs(const JournalQuery& query,
-                                                                  std::vector<JournalEntry>& jobs) const {
+                                                                 std::vector<JournalEntry>& jobs) const {
     auto opened = OpenExistingDatabase(lookup_.databaseFile(), true);
     if (!opened) return std::unexpected(opened.error());
     const tarnwick::Connection db(*opened);
@@ -82,7 +82,7 @@ std::expected<std::size_t, Failure> PlantStation::AddWaitingJobs(const JournalQu
     if (own->empty()) return 0;
     // Only a station with an id has sent rows; a read-only file never makes one.
     const auto id = HasTable(db.get(), "PlantLink") ? StationId(db.get(), lookup_.databaseFile())
-                                                     : std::expected<std::string, Failure>(std::string());
+                                                    : std::expected<std::string, Failure>(std::string());
     // The plant may list a waiting row already, with an older outcome.
     std::erase_if(jobs, [&](const JournalEntry& job) {
         return id && !id->empty() && job.stationId == *id &&

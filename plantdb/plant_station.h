@@ -39,8 +39,7 @@ class PlantStation final : public SharedPlant {
 public:
     // With background set (the window), the forwarder is a thread of its own; without it
     // (a command), CatchUp does its work when asked, within the bound.
-    PlantStation(const ConfigValues& config, std::filesystem::path databaseFile, PlantNotice notice,
-                 bool background);
+    PlantStation(const ConfigValues& config, std::filesystem::path databaseFile, PlantNotice notice, bool background);
     ~PlantStation() override = default;
     PlantStation(const PlantStation&) = delete;
     PlantStation& operator=(const PlantStation&) = delete;
@@ -55,7 +54,7 @@ public:
     std::expected<std::vector<JournalEntry>, Failure> History(const JournalQuery& query) override;
     std::expected<std::vector<JournalEntry>, Failure> Job(const std::string& station, std::int64_t id) override;
     std::expected<std::size_t, Failure> AddWaitingJobs(const JournalQuery& query,
-                                                      std::vector<JournalEntry>& jobs) const override;
+                                                       std::vector<JournalEntry>& jobs) const override;
     bool SendNow(const JournalEntry& job, sqlite3* local) override { return forwarder_.SendNow(job, local); }
     std::expected<std::int64_t, Failure> CatchUp(sqlite3* local, std::chrono::milliseconds copyFor) override {
         return forwarder_.CatchUp(local, copyFor);

@@ -35,13 +35,14 @@ QImage UnrotatedPart(const LabelItem& item, QRect part) {
         const auto count = static_cast<int>(std::min<std::size_t>(item.data.size(), INT_MAX));
         const int last = std::min(count - 1, (part.x() + part.width() - 1) / step);
         for (int i = std::max(0, part.x() / step); i <= last; ++i)
-            painter.drawImage(i * step, 0, GlyphImage(item.font, static_cast<unsigned char>(item.data[static_cast<std::size_t>(i)])));
+            painter.drawImage(
+                i * step, 0, GlyphImage(item.font, static_cast<unsigned char>(item.data[static_cast<std::size_t>(i)])));
     } else {
         const int count = static_cast<int>(item.modules.size());
         for (int m = 0; m < count;) {
             int run = 1;
-            while (m + run < count && item.modules[static_cast<std::size_t>(m + run)] ==
-                                          item.modules[static_cast<std::size_t>(m)])
+            while (m + run < count &&
+                   item.modules[static_cast<std::size_t>(m + run)] == item.modules[static_cast<std::size_t>(m)])
                 ++run;
             if (item.modules[static_cast<std::size_t>(m)])
                 painter.fillRect(m * item.moduleWidth, 0, run * item.moduleWidth, item.barHeight, Qt::black);
@@ -87,8 +88,9 @@ std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale
     const bool hasText = std::any_of(plan->items.begin(), plan->items.end(),
                                      [](const LabelItem& i) { return i.kind == ItemKind::Text && !i.data.empty(); });
     if (hasText && qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
-        return std::unexpected(Failure{"Cannot preview this label: the text fonts need the Qt GUI, which is not running.",
-                                       "Tarnwick", MessageIcon::Critical});
+        return std::unexpected(
+            Failure{"Cannot preview this label: the text fonts need the Qt GUI, which is not running.", "Tarnwick",
+                    MessageIcon::Critical});
 
     int right = 0, bottom = 0;
     for (const LabelItem& item : plan->items) {
@@ -117,8 +119,8 @@ std::expected<Rendering, Failure> RenderLabel(std::string_view stream, int scale
         }
     }
     if (scale > 1)
-        label = label.scaled(label.width() * scale, label.height() * scale, Qt::IgnoreAspectRatio,
-                             Qt::FastTransformation);
+        label =
+            label.scaled(label.width() * scale, label.height() * scale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     return Rendering{std::move(label), plan->quantity, std::move(plan->items)};
 }
 

@@ -60,8 +60,7 @@ QSize UnrotatedSize(const LabelItem& item) {
         }
         case ItemKind::Barcode:
             return QSize(Bounded(static_cast<qint64>(item.modules.size()) * item.moduleWidth), item.barHeight);
-        case ItemKind::Picture:
-            return item.picture.size();
+        case ItemKind::Picture: return item.picture.size();
     }
     return {};
 }
@@ -130,9 +129,7 @@ private:
                     return false;
                 }
                 break;
-            case 'S':
-                Text(command, PrinterFont::S);
-                return false;
+            case 'S': Text(command, PrinterFont::S); return false;
             case 'O':
                 if (at_ < s_.size() && s_[at_] == 'B') {
                     ++at_;
@@ -171,13 +168,12 @@ private:
                 if (!haveQuantity_)
                     return std::unexpected(Malformed("the job ends without a quantity (ESC \"Q\")", command));
                 if (at_ != s_.size())
-                    return std::unexpected(Malformed(std::to_string(s_.size() - at_) + " bytes follow the end ESC \"Z\"", at_));
+                    return std::unexpected(
+                        Malformed(std::to_string(s_.size() - at_) + " bytes follow the end ESC \"Z\"", at_));
                 return true;
-            default:
-                break;
+            default: break;
         }
-        return std::unexpected(
-            Malformed("unknown command ESC \"" + Shown(s_.substr(command + 1, 2)) + "\"", command));
+        return std::unexpected(Malformed("unknown command ESC \"" + Shown(s_.substr(command + 1, 2)) + "\"", command));
     }
 
     // Decimal digits at at_, between minDigits and maxDigits of them.
@@ -189,9 +185,9 @@ private:
             ++count;
         }
         if (count < minDigits) {
-            const std::string wanted = minDigits == maxDigits ? std::to_string(maxDigits) + " digits"
-                                                              : std::to_string(minDigits) + " to " +
-                                                                    std::to_string(maxDigits) + " digits";
+            const std::string wanted = minDigits == maxDigits
+                                           ? std::to_string(maxDigits) + " digits"
+                                           : std::to_string(minDigits) + " to " + std::to_string(maxDigits) + " digits";
             return std::unexpected(Malformed("ESC \"" + name + "\" needs " + wanted, start + count));
         }
         return value;
@@ -200,7 +196,8 @@ private:
     // A command without data must be followed by the next ESC or the end of the stream.
     std::expected<void, Failure> EndOfParameters(const std::string& name) {
         if (at_ < s_.size() && s_[at_] != kEsc)
-            return std::unexpected(Malformed("unexpected \"" + Shown(s_.substr(at_, 1)) + "\" after ESC \"" + name + "\"", at_));
+            return std::unexpected(
+                Malformed("unexpected \"" + Shown(s_.substr(at_, 1)) + "\" after ESC \"" + name + "\"", at_));
         return {};
     }
 
@@ -238,10 +235,10 @@ private:
         item.rotation = rotation_;
         const QSize size = UnrotatedSize(item);
         item.area = RotatedArea(item.anchor, size, rotation_);
-        position_ = Advance(position_, item.kind == ItemKind::Text && !item.data.empty()
-                                           ? size.width() + kCharacterPitch
-                                           : size.width(),
-                            rotation_);
+        position_ =
+            Advance(position_,
+                    item.kind == ItemKind::Text && !item.data.empty() ? size.width() + kCharacterPitch : size.width(),
+                    rotation_);
         plan_.items.push_back(std::move(item));
     }
 
@@ -275,12 +272,13 @@ private:
         for (std::size_t i = 0; i < data.size(); ++i) {
             const auto b = static_cast<unsigned char>(data[i]);
             if (b < 0x20 || b == 0x7F)
-                return std::unexpected(Malformed("the bar code holds the control character " + Shown(data.substr(i, 1)) +
-                                                     ", which code set B cannot carry",
+                return std::unexpected(Malformed("the bar code holds the control character " +
+                                                     Shown(data.substr(i, 1)) + ", which code set B cannot carry",
                                                  at_ + i));
         }
         auto modules = Code128BModules(data);
-        if (!modules) return std::unexpected(Malformed("the bar code cannot be encoded (" + modules.error() + ")", at_));
+        if (!modules)
+            return std::unexpected(Malformed("the bar code cannot be encoded (" + modules.error() + ")", at_));
         LabelItem item;
         item.kind = ItemKind::Barcode;
         item.offset = command;
@@ -302,13 +300,13 @@ private:
         const auto bytes = static_cast<std::size_t>(*count);
         if (bytes > s_.size() - at_)
             return std::unexpected(Malformed("the picture's byte count " + std::to_string(bytes) +
-                                                 " runs past the end of the stream (" + std::to_string(s_.size() - at_) +
-                                                 " bytes are left)",
+                                                 " runs past the end of the stream (" +
+                                                 std::to_string(s_.size() - at_) + " bytes are left)",
                                              command));
         auto picture = ReadPcx(s_.substr(at_, bytes));
         if (!picture)
-            return std::unexpected(Malformed("the picture cannot be read: " + picture.error().what,
-                                             at_ + picture.error().offset));
+            return std::unexpected(
+                Malformed("the picture cannot be read: " + picture.error().what, at_ + picture.error().offset));
         LabelItem item;
         item.kind = ItemKind::Picture;
         item.offset = command;
@@ -316,9 +314,8 @@ private:
         at_ += bytes;
         Place(std::move(item));
         if (at_ < s_.size() && s_[at_] != kEsc)
-            return std::unexpected(Malformed("the picture's byte count " + std::to_string(bytes) +
-                                                 " ends inside its data (no ESC follows)",
-                                             at_));
+            return std::unexpected(Malformed(
+                "the picture's byte count " + std::to_string(bytes) + " ends inside its data (no ESC follows)", at_));
         return {};
     }
 

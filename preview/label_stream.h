@@ -21,16 +21,16 @@ enum class ItemKind { Text, Barcode, Picture };
 struct LabelItem {
     ItemKind kind = ItemKind::Text;
     std::size_t offset = 0;  // byte offset of the command that printed it
-    QPoint anchor;           // its print position, base point applied, in dots
-    int rotation = 0;        // the ESC %n setting in force: 1 = 90° counter-clockwise, 2 = 180°, 3 = 90° clockwise
-    QRect area;              // the dots it covers; may reach off the label, where the head cannot print
-    std::string data;        // text or bar-code bytes as in the stream (Windows-1252); empty for a picture
+    QPoint anchor;  // its print position, base point applied, in dots
+    int rotation = 0;  // the ESC %n setting in force: 1 = 90° counter-clockwise, 2 = 180°, 3 = 90° clockwise
+    QRect area;  // the dots it covers; may reach off the label, where the head cannot print
+    std::string data;  // text or bar-code bytes as in the stream (Windows-1252); empty for a picture
 
     PrinterFont font = PrinterFont::XS;  // text
-    int moduleWidth = 0;                 // bar code: narrow module in dots
-    int barHeight = 0;                   // bar code: in dots
-    std::vector<std::uint8_t> modules;   // bar code: 1 = bar, one entry per module
-    QImage picture;                      // picture: ink opaque black, the rest transparent
+    int moduleWidth = 0;  // bar code: narrow module in dots
+    int barHeight = 0;  // bar code: in dots
+    std::vector<std::uint8_t> modules;  // bar code: 1 = bar, one entry per module
+    QImage picture;  // picture: ink opaque black, the rest transparent
 };
 
 struct LabelPlan {

@@ -26,35 +26,31 @@ int Luminance(std::string_view b, std::size_t at) {
 
 std::expected<QImage, PcxError> ReadPcx(std::string_view bytes) {
     if (bytes.size() < kHeaderSize)
-        return std::unexpected(PcxError{"the PCX header is cut short (" + std::to_string(bytes.size()) +
-                                            " of 128 bytes)",
-                                        bytes.size()});
+        return std::unexpected(
+            PcxError{"the PCX header is cut short (" + std::to_string(bytes.size()) + " of 128 bytes)", bytes.size()});
     if (static_cast<unsigned char>(bytes[0]) != 0x0A)
         return std::unexpected(PcxError{"this is not a PCX picture (first byte is not 0x0A)", 0});
     const int encoding = static_cast<unsigned char>(bytes[2]);
     if (encoding > 1) return std::unexpected(PcxError{"unknown PCX encoding " + std::to_string(encoding), 2});
     const int bitsPerPixel = static_cast<unsigned char>(bytes[3]);
     if (bitsPerPixel != 1)
-        return std::unexpected(
-            PcxError{"the PCX picture has " + std::to_string(bitsPerPixel) + " bits per pixel; the printer takes 1", 3});
+        return std::unexpected(PcxError{
+            "the PCX picture has " + std::to_string(bitsPerPixel) + " bits per pixel; the printer takes 1", 3});
     const int planes = static_cast<unsigned char>(bytes[65]);
     if (planes != 1)
         return std::unexpected(
             PcxError{"the PCX picture has " + std::to_string(planes) + " colour planes; the printer takes 1", 65});
 
     const int xMin = Word(bytes, 4), yMin = Word(bytes, 6), xMax = Word(bytes, 8), yMax = Word(bytes, 10);
-    if (xMax < xMin || yMax < yMin)
-        return std::unexpected(PcxError{"the PCX picture's window is empty", 4});
+    if (xMax < xMin || yMax < yMin) return std::unexpected(PcxError{"the PCX picture's window is empty", 4});
     const int width = xMax - xMin + 1, height = yMax - yMin + 1;
     if (width > kMaxSide || height > kMaxSide)
-        return std::unexpected(PcxError{"the PCX picture is too large (" + std::to_string(width) + " x " +
-                                            std::to_string(height) + " dots)",
-                                        4});
+        return std::unexpected(PcxError{
+            "the PCX picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + " dots)", 4});
     const int bytesPerLine = Word(bytes, 66);
     if (bytesPerLine * 8 < width)
         return std::unexpected(PcxError{"the PCX picture's line length (" + std::to_string(bytesPerLine) +
-                                            " bytes) is too short for its width of " + std::to_string(width) +
-                                            " dots",
+                                            " bytes) is too short for its width of " + std::to_string(width) + " dots",
                                         66});
 
     // A run byte pair yields at most 63 bytes, a plain byte one: a header asking for more
@@ -77,8 +73,7 @@ std::expected<QImage, PcxError> ReadPcx(std::string_view bytes) {
                                             at});
         const auto b = static_cast<std::uint8_t>(bytes[at++]);
         if (encoding == 1 && (b & 0xC0) == 0xC0) {
-            if (at >= bytes.size())
-                return std::unexpected(PcxError{"the PCX picture ends inside a run", at});
+            if (at >= bytes.size()) return std::unexpected(PcxError{"the PCX picture ends inside a run", at});
             const auto value = static_cast<std::uint8_t>(bytes[at++]);
             // A run may spill past the last line; the surplus is padding.
             const std::size_t count = std::min<std::size_t>(b & 0x3F, needed - plane.size());
@@ -97,8 +92,8 @@ std::expected<QImage, PcxError> ReadPcx(std::string_view bytes) {
     // of a byte a dot until the preview draws the part of it that lands on the label.
     QImage image(width, height, QImage::Format_Mono);
     if (image.isNull()) return std::unexpected(PcxError{"not enough memory for the PCX picture", 4});
-    image.setColorTable({inkBit == 0 ? qRgba(0, 0, 0, 255) : qRgba(0, 0, 0, 0),
-                         inkBit == 1 ? qRgba(0, 0, 0, 255) : qRgba(0, 0, 0, 0)});
+    image.setColorTable(
+        {inkBit == 0 ? qRgba(0, 0, 0, 255) : qRgba(0, 0, 0, 0), inkBit == 1 ? qRgba(0, 0, 0, 255) : qRgba(0, 0, 0, 0)});
     const std::size_t lineBytes = static_cast<std::size_t>(width + 7) / 8;
     for (int y = 0; y < height; ++y)
         std::memcpy(image.scanLine(y), plane.data() + static_cast<std::size_t>(y) * bytesPerLine, lineBytes);

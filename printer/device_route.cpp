@@ -35,8 +35,8 @@ Failure OpenFailure(const std::filesystem::path& device, int error) {
                                  Reason(error) + "; " + missing->Cause() + ". " + missing->Remedy() +
                                  ", then print the label again.");
     }
-    return DeviceFailure("The label could not be sent to the printer device " + device.string() + ": " +
-                         Reason(error) + ". " + kWhatToCheck);
+    return DeviceFailure("The label could not be sent to the printer device " + device.string() + ": " + Reason(error) +
+                         ". " + kWhatToCheck);
 }
 
 // Part of a label may already be on the printer, so the operator has to look before
@@ -45,8 +45,8 @@ Failure WriteFailure(const std::filesystem::path& device, int error, std::size_t
     if (taken == 0)
         return DeviceFailure("The label could not be written to the printer device " + device.string() + ": " +
                              Reason(error) + ". " + kWhatToCheck);
-    return DeviceFailure("The label could not be written completely to the printer device " + device.string() +
-                         ": " + Reason(error) + " after " + std::to_string(taken) + " of the label's " +
+    return DeviceFailure("The label could not be written completely to the printer device " + device.string() + ": " +
+                         Reason(error) + " after " + std::to_string(taken) + " of the label's " +
                          std::to_string(total) +
                          " bytes. The label may be partly printed. Check the printer and its labels and ribbon "
                          "before you print the label again.");

@@ -4,9 +4,7 @@
 
 namespace tarnwick {
 
-Failure UnknownPrinter() {
-    return {"The Printer Name you typed wasn't recognized.", "Tarnwick", MessageIcon::None};
-}
+Failure UnknownPrinter() { return {"The Printer Name you typed wasn't recognized.", "Tarnwick", MessageIcon::None}; }
 
 Failure NotRunning(const std::string& server, const std::string& reason) {
     return {"The print server at " + server + " is not running or refused the connection (" + reason +
@@ -37,9 +35,10 @@ Failure JobEnded(const std::string& printerName, int job, std::string_view how, 
 
 Failure MayHavePrinted(const std::string& server, const std::string& printerName, const std::string& reason) {
     Failure failure{"The print server " + server + " did not confirm the label sent to printer \"" + printerName +
-                "\" (" + reason + "). The label may have been printed: check the printer and its queue before "
-                "printing it again.",
-            "Tarnwick", MessageIcon::Critical};
+                        "\" (" + reason +
+                        "). The label may have been printed: check the printer and its queue before "
+                        "printing it again.",
+                    "Tarnwick", MessageIcon::Critical};
     failure.unconfirmed = true;
     return failure;
 }

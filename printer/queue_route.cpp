@@ -41,13 +41,14 @@ class Deadline {
 public:
     // A descriptor of its own on the connection's socket: libcups may close its number and
     // open another connection, and the number may then name anything else.
-    Deadline(int fd, Clock::time_point at) : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)), at_(at), thread_([this] {
-        std::unique_lock lock(mutex_);
-        if (!wake_.wait_until(lock, at_, [this] { return done_; })) {
-            passed_ = true;
-            if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
-        }
-    }) {}
+    Deadline(int fd, Clock::time_point at)
+        : fd_(::fcntl(fd, F_DUPFD_CLOEXEC, 0)), at_(at), thread_([this] {
+              std::unique_lock lock(mutex_);
+              if (!wake_.wait_until(lock, at_, [this] { return done_; })) {
+                  passed_ = true;
+                  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+              }
+          }) {}
     ~Deadline() {
         {
             const std::lock_guard lock(mutex_);
@@ -167,8 +168,8 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream, 
                        nullptr);
     const std::string server = ServerName();
 
-    Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                           MillisecondsLeft(deadline), nullptr));
+    Http http(httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, MillisecondsLeft(deadline),
+                           nullptr));
     if (!http) {
         if (const std::string refused = ConnectError(MillisecondsLeft(deadline) + 1); !refused.empty())
             return std::unexpected(NotRunning(server, refused));
@@ -213,9 +214,9 @@ SendResult SendToQueue(const std::string& printerName, std::string_view stream, 
         answer.reset(cupsGetResponse(http.get(), resource.c_str()));
         if (shut.passed() && !answer) return std::unexpected(MayHavePrinted(server, printerName, within));
         const bool heardNothing =
-            !answer && (httpError(http.get()) != 0 || httpGetStatus(http.get()) == HTTP_STATUS_ERROR ||
-                        cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE ||
-                        cupsLastError() == IPP_STATUS_ERROR_INTERNAL);
+            !answer &&
+            (httpError(http.get()) != 0 || httpGetStatus(http.get()) == HTTP_STATUS_ERROR ||
+             cupsLastError() == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE || cupsLastError() == IPP_STATUS_ERROR_INTERNAL);
         if (heardNothing)
             return std::unexpected(
                 MayHavePrinted(server, printerName, SystemErrorOr(http.get(), "the connection was closed")));

@@ -16,9 +16,9 @@ inline constexpr std::chrono::milliseconds kDefaultDeviceStallLimit{10'000};
 
 // Where a stream goes: a raw job to a named print queue, or one write to a raw device.
 struct OutputRoute {
-    bool queue = false;               // true: the queue named printerName
+    bool queue = false;  // true: the queue named printerName
     std::string printerName;
-    std::filesystem::path device;     // used when queue is false
+    std::filesystem::path device;  // used when queue is false
     // config.txt's DeviceTimeout: how long the device may take nothing before the label is
     // given up as failed, and how long the whole exchange with a print server may take.
     std::chrono::milliseconds deviceStallLimit = kDefaultDeviceStallLimit;
@@ -33,9 +33,7 @@ SendResult SendRaw(const OutputRoute& route, std::string_view stream);
 class RoutedOutput final : public PrinterOutput {
 public:
     explicit RoutedOutput(std::function<OutputRoute()> route) : route_(std::move(route)) {}
-    SendResult SendToPrinter(std::string_view stream) override {
-        return SendRaw(route_(), stream);
-    }
+    SendResult SendToPrinter(std::string_view stream) override { return SendRaw(route_(), stream); }
 
 private:
     std::function<OutputRoute()> route_;

@@ -55,7 +55,10 @@ public:
         id_ = recorder_.Begin(std::move(entry));
         const SendResult sent = inner_.SendToPrinter(stream);
         if (id_)
-            recorder_.Complete(*id_, sent ? "sent" : sent.error().unconfirmed ? "unconfirmed" : "failed",
+            recorder_.Complete(*id_,
+                               sent                       ? "sent"
+                               : sent.error().unconfirmed ? "unconfirmed"
+                                                          : "failed",
                                sent ? sent->note : sent.error().text);
         recorded_ = true;
         return sent;
@@ -81,7 +84,6 @@ private:
                            "print again.",
                        "Tarnwick", MessageIcon::Critical};
     }
-
 
     PrinterOutput& inner_;
     const OutputRoute& route_;
@@ -117,13 +119,11 @@ JournalEntry RequestFacts(const Plant& plant, const LabelRequest& request, const
 }
 
 // A refusal's row: the facts, no stream.
-std::expected<std::int64_t, Failure> RecordRefusal(JobRecorder& recorder, JournalEntry facts,
-                                                   const Failure& refusal) {
+std::expected<std::int64_t, Failure> RecordRefusal(JobRecorder& recorder, JournalEntry facts, const Failure& refusal) {
     facts.outcome = "refused";
     facts.message = refusal.text;
     return recorder.Begin(std::move(facts));
 }
-
 
 std::expected<std::string, Failure> LookupStyle(Plant& plant, const std::string& style) {
     return plant.shared ? plant.shared->LookupStyle(plant.db, style) : LookupPrintStyle(plant.db, style);
@@ -158,8 +158,8 @@ std::expected<LabelResult, Failure> PrintAndRecord(Plant& plant, const LabelRequ
     result.job = JobOf(request);
     auto printed = PrintLabels(controls, *code, result.job, printer->bases, recording, plant.folder);
     if (!printed) {
-        if (!recording.recorded()) RecordRefusal(recorder, RequestFacts(plant, request, printer->route, layout),
-                                                 printed.error());
+        if (!recording.recorded())
+            RecordRefusal(recorder, RequestFacts(plant, request, printer->route, layout), printed.error());
         return std::unexpected(printed.error());
     }
     static_cast<PrintedLabel&>(result) = std::move(*printed);
@@ -211,8 +211,10 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
     auto original = std::optional<JournalEntry>(std::move(found));
     const std::int64_t id = original->id;
     if (!original->stream)
-        return std::unexpected(Failure{"Job " + std::to_string(id) + " cannot be reprinted: it was refused before "
-                                       "a label was composed (" + original->message +
+        return std::unexpected(Failure{"Job " + std::to_string(id) +
+                                       " cannot be reprinted: it was refused before "
+                                       "a label was composed (" +
+                                       original->message +
                                        "), so there are no recorded bytes to send. Print the label again instead."});
     std::string bytes = std::move(*original->stream);
     original->stream.reset();

@@ -17,8 +17,7 @@ std::expected<std::vector<PrinterEntry>, Failure> ListPrinters(const Plant& plan
     const PrinterSettings& own = plant.printer;
     std::vector<PrinterEntry> printers{{std::string(kDefaultPrinter), own.USBPrinter,
                                         own.USBPrinter ? own.USBPrinterName : plant.rawDevice().string(), own.BaseX,
-                                        own.BaseY, plant.config.BaseH, plant.config.BaseV,
-                                        plant.config.DeviceTimeout}};
+                                        own.BaseY, plant.config.BaseH, plant.config.BaseV, plant.config.DeviceTimeout}};
     auto rows = ReadPrinters(plant.folder);
     if (!rows) return std::unexpected(rows.error());
     printers.insert(printers.end(), std::make_move_iterator(rows->begin()), std::make_move_iterator(rows->end()));
@@ -37,7 +36,8 @@ std::expected<ResolvedPrinter, Failure> ResolvePrinter(const Plant& plant, std::
     };
     return ResolvedPrinter{
         p.name,
-        {p.queue, p.queue ? p.target : std::string(), p.queue ? std::filesystem::path() : std::filesystem::path(p.target),
+        {p.queue, p.queue ? p.target : std::string(),
+         p.queue ? std::filesystem::path() : std::filesystem::path(p.target),
          p.deviceTimeout.value_or(plant.config.DeviceTimeout)},
         {FamilyABase(inherit(p.baseX, own.BaseX), p.baseY.value_or(own.BaseY)),
          OtherFamiliesBase(inherit(p.baseH, plant.config.BaseH), p.baseV.value_or(plant.config.BaseV))}};

@@ -84,7 +84,7 @@ void frmSetup::BuildControls() {
     btnExitSettings = new QPushButton("Exit Settings", this);
     PlaceTwips(btnExitSettings, 4080, 2040, 1695, 375);
 
-    QWidget* tabOrder[] = {btnExitSettings, txtBaseX, txtBaseY, optParallel,
+    QWidget* tabOrder[] = {btnExitSettings, txtBaseX,       txtBaseY, optParallel,
                            optUSB,          txtPrinterName, btnPrint, btnSavePostion};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
     btnExitSettings->setFocus();
@@ -115,7 +115,8 @@ void frmSetup::btnPrint_Click() {
     const auto journal = SharedJournalWriter(
         deps_.plant.databaseFile(),
         [this](const Failure& notice) {
-            QMetaObject::invokeMethod(this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, notice] { deps_.dialogs.Show(notice); }, Qt::QueuedConnection);
         },
         false, deps_.plant.shared);
     SendResult sent;

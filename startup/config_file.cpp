@@ -20,7 +20,7 @@ namespace {
 struct Field {
     std::string text;
     bool quoted = false;
-    int line = 1;            // where the field begins
+    int line = 1;  // where the field begins
     bool startsLine = true;  // nothing but blanks before it on its line
     bool commaAfter = false;
 };
@@ -92,9 +92,9 @@ constexpr int kLongestTimeout = 3600;
 constexpr int kLongestPlantTimeout = 60;
 
 bool IsNamedPair(std::string_view label) {
-    return label == kTimeoutLabel || label == kDeviceLabel || label == kPlantDatabaseLabel ||
-           label == kStationLabel || label == kPlantTimeoutLabel || label == kServiceListenLabel ||
-           label == kServiceCertificateLabel || label == kServiceKeyLabel;
+    return label == kTimeoutLabel || label == kDeviceLabel || label == kPlantDatabaseLabel || label == kStationLabel ||
+           label == kPlantTimeoutLabel || label == kServiceListenLabel || label == kServiceCertificateLabel ||
+           label == kServiceKeyLabel;
 }
 
 // Notepad's "Unicode" and "Unicode big endian": UTF-16 after its byte-order mark.
@@ -166,8 +166,8 @@ BaseValue BaseHValue(const Field& field) {
 std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, const std::string& fileName) {
     const auto decoded = DecodeConfigText(bytes);
     if (!decoded)
-        return std::unexpected(StartUpFailure("The settings file \"" + fileName + "\" cannot be read as text: " +
-                                              decoded.error() +
+        return std::unexpected(StartUpFailure("The settings file \"" + fileName +
+                                              "\" cannot be read as text: " + decoded.error() +
                                               ". Save it again as text (ANSI, UTF-8 or Unicode), then try again."));
     const std::string& text = *decoded;
     if (const auto control = FindControlCharacter(text))
@@ -230,14 +230,15 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
     // would be taken for the next pair.
     if (const auto plant = named.find(std::string(kPlantDatabaseLabel)); plant != named.end()) {
         const std::size_t value = plant->second + 1;
-        if (fields[value].commaAfter && value + 1 < fields.size() &&
-            !IsNamedPair(AsciiLower(fields[value + 1].text)))
-            return std::unexpected(StartUpFailure(
-                "The settings file \"" + fileName + "\" gives PlantDatabase on line " +
-                std::to_string(fields[value].line) + " with a comma outside double quotes, which cuts the "
-                "connection string after \"" + fields[value].text +
-                "\". Put the whole connection string in double quotes, for example "
-                "PlantDatabase,\"host=db1,db2 dbname=plant\", then try again."));
+        if (fields[value].commaAfter && value + 1 < fields.size() && !IsNamedPair(AsciiLower(fields[value + 1].text)))
+            return std::unexpected(StartUpFailure("The settings file \"" + fileName +
+                                                  "\" gives PlantDatabase on line " +
+                                                  std::to_string(fields[value].line) +
+                                                  " with a comma outside double quotes, which cuts the "
+                                                  "connection string after \"" +
+                                                  fields[value].text +
+                                                  "\". Put the whole connection string in double quotes, for example "
+                                                  "PlantDatabase,\"host=db1,db2 dbname=plant\", then try again."));
     }
     const auto valueOf = [&](std::string_view label) -> const Field* {
         const auto found = named.find(std::string(label));

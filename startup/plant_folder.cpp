@@ -20,8 +20,7 @@ PlantFolderChoice FindPlantFolder(const std::filesystem::path& programFolder,
 
 PlantFolderChoice FindPlantFolder() {
     const char* variable = std::getenv("TARNWICK_PLANT");
-    return FindPlantFolder(ApplicationFolder(),
-                           variable ? std::optional<std::string>(variable) : std::nullopt);
+    return FindPlantFolder(ApplicationFolder(), variable ? std::optional<std::string>(variable) : std::nullopt);
 }
 
 std::expected<Plant, Failure> StartUp(const PlantFolderChoice& choice) {

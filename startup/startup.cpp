@@ -2,7 +2,6 @@
 
 #include <system_error>
 
-
 namespace tarnwick {
 
 std::filesystem::path ApplicationFolder() {

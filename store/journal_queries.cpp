@@ -101,8 +101,8 @@ std::expected<std::vector<JournalEntry>, Failure> ReadJournal(const std::filesys
 std::expected<JournalEntry, Failure> ReadJournalJob(const std::filesystem::path& databaseFile, std::int64_t id) {
     auto opened = OpenForReading(databaseFile);
     if (!opened) return std::unexpected(opened.error());
-    const Failure missing{"There is no job " + std::to_string(id) + " in the print journal of " +
-                          Quoted(databaseFile) + ". The history lists the jobs it holds."};
+    const Failure missing{"There is no job " + std::to_string(id) + " in the print journal of " + Quoted(databaseFile) +
+                          ". The history lists the jobs it holds."};
     if (!*opened) return std::unexpected(missing);
     Connection db(**opened);
     Statement select(db.get(), SelectEntryWithStream(db.get()));

@@ -71,9 +71,8 @@ std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem
     if (days == 0) return 0;
     const std::string cutoff = JournalTime(now - std::chrono::days(days));
     // A job still waiting to go to the plant database stays until it has gone.
-    const std::string expired = HasTable(db, "PlantOutbox")
-                                    ? "Time < ?1 AND ID NOT IN (SELECT JobID FROM PlantOutbox)"
-                                    : "Time < ?1";
+    const std::string expired =
+        HasTable(db, "PlantOutbox") ? "Time < ?1 AND ID NOT IN (SELECT JobID FROM PlantOutbox)" : "Time < ?1";
     // Most starts find nothing to remove, and then take no write lock at all.
     {
         Statement any(db, "SELECT 1 FROM PrintJournal WHERE " + expired + " LIMIT 1");
@@ -85,8 +84,8 @@ std::expected<int, Failure> PruneJournalBatch(sqlite3* db, const std::filesystem
     }
     Transaction transaction(db);
     if (!transaction.ok()) return failure();
-    Statement remove(db, "DELETE FROM PrintJournal WHERE ID IN (SELECT ID FROM PrintJournal WHERE " + expired +
-                             " LIMIT ?2)");
+    Statement remove(
+        db, "DELETE FROM PrintJournal WHERE ID IN (SELECT ID FROM PrintJournal WHERE " + expired + " LIMIT ?2)");
     if (!remove.ok()) return failure();
     BindText(remove.get(), 1, cutoff);
     sqlite3_bind_int(remove.get(), 2, batch);

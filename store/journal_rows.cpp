@@ -17,14 +17,13 @@ constexpr int kJournalAheadMs = 1000;
 constexpr const char* kReplacedMeanwhile =
     "data.mdb was replaced while a label was being sent, so that label's row is not in the file now in place";
 
-
 }  // namespace
 
 PrintJournal::PrintJournal(std::filesystem::path databaseFile, JournalNotice notice, bool forward)
     : file_(std::move(databaseFile)), notice_(std::move(notice)), forward_(forward) {}
 
-PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice,
-                           bool forward, SendOn sendOn)
+PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice, bool forward,
+                           SendOn sendOn)
     : file_(std::move(databaseFile)),
       db_(borrowed),
       owned_(false),
@@ -88,8 +87,7 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     return id;
 }
 
-std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_view outcome,
-                                                  std::string_view message) {
+std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_view outcome, std::string_view message) {
     auto db = Connect();
     if (!db) return std::unexpected(db.error());
     const JournalWait wait(*db, kJournalAfterMs);

@@ -20,25 +20,25 @@ namespace tarnwick {
 
 // One label job as the journal keeps it: table PrintJournal of data.mdb.
 struct JournalEntry {
-    std::int64_t id = 0;             // given by the journal
-    std::string time;                // UTC, ISO 8601 ("2026-12-08T09:15:02.123Z"); now when left empty
-    std::string station;             // host name; this host's when left empty
-    std::string source;              // "window", "cli", "sample" or "reprint"
-    std::string layout;              // "A1" .. "E", "sample"; the lookup's code when no layout was chosen
+    std::int64_t id = 0;  // given by the journal
+    std::string time;  // UTC, ISO 8601 ("2026-12-08T09:15:02.123Z"); now when left empty
+    std::string station;  // host name; this host's when left empty
+    std::string source;  // "window", "cli", "sample" or "reprint"
+    std::string layout;  // "A1" .. "E", "sample"; the lookup's code when no layout was chosen
     std::string wip, style, quantity;
-    std::string cutSheet;            // empty for a typed label
+    std::string cutSheet;  // empty for a typed label
     std::optional<int> cutRow;
-    std::string route;               // "queue" or "device"
-    std::string printer;             // the queue's name or the device's path
+    std::string route;  // "queue" or "device"
+    std::string printer;  // the queue's name or the device's path
     // "sending" (written ahead of the bytes), then "sent", "failed", or "unconfirmed" (every
     // byte went but the server never said it took them); "refused" when nothing was sent
     std::string outcome;
-    std::string message;             // why it was refused or failed; a route's note when sent
+    std::string message;  // why it was refused or failed; a route's note when sent
     std::int64_t byteCount = 0;
     std::optional<std::string> stream;  // the exact bytes; none when nothing was composed
     std::optional<std::int64_t> reprintOf;
-    std::string reprintOfStation;    // the station whose job reprintOf is; empty for this station's
-    std::string stationId;           // the plant's history only: the station's id there
+    std::string reprintOfStation;  // the station whose job reprintOf is; empty for this station's
+    std::string stationId;  // the plant's history only: the station's id there
 };
 
 // The outcome of a row written ahead of its bytes until the printer has answered. A row
@@ -76,8 +76,8 @@ public:
     // the plant at once and says whether the plant has it: the row then leaves the queue
     // in the outcome's own commit, which spares data.mdb a third write for each label.
     using SendOn = std::function<bool(const JournalEntry&)>;
-    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice = {},
-                 bool forward = false, SendOn sendOn = {});
+    PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed, JournalNotice notice = {}, bool forward = false,
+                 SendOn sendOn = {});
     PrintJournal(const PrintJournal&) = delete;
     PrintJournal& operator=(const PrintJournal&) = delete;
     ~PrintJournal() override;

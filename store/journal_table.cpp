@@ -25,28 +25,35 @@ struct JournalColumn {
     const char* type;
     Bind bind;  // none: the journal gives the value
     Read read;
-    bool older;   // journals made before it lack it, and list it as NULL
+    bool older;  // journals made before it lack it, and list it as NULL
     bool stream;  // read only with a job's stream
 };
 
 template <std::string JournalEntry::*field>
 constexpr JournalColumn Text(const char* name, const char* type = "TEXT") {
-    return {name, type, [](sqlite3_stmt* s, int at, const JournalEntry& e) { BindText(s, at, e.*field); },
-            [](sqlite3_stmt* s, int at, JournalEntry& e) { e.*field = RawText(s, at); }, false, false};
+    return {name,
+            type,
+            [](sqlite3_stmt* s, int at, const JournalEntry& e) { BindText(s, at, e.*field); },
+            [](sqlite3_stmt* s, int at, JournalEntry& e) { e.*field = RawText(s, at); },
+            false,
+            false};
 }
 
 // A whole number the entry may lack, NULL then.
 template <auto field>
 constexpr JournalColumn Number(const char* name) {
-    return {name, "INTEGER",
+    return {name,
+            "INTEGER",
             [](sqlite3_stmt* s, int at, const JournalEntry& e) {
                 if (e.*field) sqlite3_bind_int64(s, at, *(e.*field));
             },
             [](sqlite3_stmt* s, int at, JournalEntry& e) {
                 using Value = std::remove_reference_t<decltype(e.*field)>::value_type;
-                if (sqlite3_column_type(s, at) != SQLITE_NULL) e.*field = static_cast<Value>(sqlite3_column_int64(s, at));
+                if (sqlite3_column_type(s, at) != SQLITE_NULL)
+                    e.*field = static_cast<Value>(sqlite3_column_int64(s, at));
             },
-            false, false};
+            false,
+            false};
 }
 
 // In the table's order, which is the INSERT's. The stream is listed apart, after the

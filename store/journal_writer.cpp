@@ -91,9 +91,10 @@ void JournalWriter::Run() {
         lock.unlock();
         std::expected<void, Failure> committed;
         if (batch.size() == 1) batch.front().write(journal_);
-        else committed = journal_.Together([&] {
-            for (Task& task : batch) task.write(journal_);
-        });
+        else
+            committed = journal_.Together([&] {
+                for (Task& task : batch) task.write(journal_);
+            });
         for (Task& task : batch)
             if (task.told) task.told(committed);
         // The plant's side sends rows on from a thread of its own: no label waits for it.
@@ -109,7 +110,8 @@ std::shared_ptr<JournalWriter> SharedJournalWriter(const std::filesystem::path& 
     static std::mutex guard;
     static std::map<std::filesystem::path, std::weak_ptr<JournalWriter>> writers;
     std::error_code ec;
-    const std::filesystem::path key = std::filesystem::weakly_canonical(std::filesystem::absolute(databaseFile, ec), ec);
+    const std::filesystem::path key =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(databaseFile, ec), ec);
     const std::lock_guard lock(guard);
     std::weak_ptr<JournalWriter>& known = writers[key];
     if (auto writer = known.lock()) return writer;

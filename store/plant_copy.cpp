@@ -62,18 +62,17 @@ std::optional<CatalogueCopy> CopyOfCatalogue(sqlite3* db) {
     const bool digest = Statement(db, "SELECT CatalogueDigest FROM PlantLink").ok();
     Statement select(db, std::string("SELECT CatalogueVersion, CatalogueTaken, ") +
                              (digest ? "CatalogueDigest" : "''") + " FROM PlantLink WHERE ID = 1");
-    if (!select.ok() || sqlite3_step(select.get()) != SQLITE_ROW ||
-        sqlite3_column_type(select.get(), 0) == SQLITE_NULL)
+    if (!select.ok() || sqlite3_step(select.get()) != SQLITE_ROW || sqlite3_column_type(select.get(), 0) == SQLITE_NULL)
         return std::nullopt;
     return CatalogueCopy{sqlite3_column_int64(select.get(), 0), ColumnText(select.get(), 1),
                          ColumnText(select.get(), 2)};
 }
 
 std::optional<CatalogueStaging> StagingOfCatalogue(sqlite3* db) {
-    Statement select(db, "SELECT StagingVersion, StagingDigest, StagingAfter, (SELECT COUNT(*) FROM"
-                         " PlantCatalogueStaging) FROM PlantLink WHERE ID = 1");
-    if (!select.ok() || sqlite3_step(select.get()) != SQLITE_ROW ||
-        sqlite3_column_type(select.get(), 1) == SQLITE_NULL)
+    Statement select(db,
+                     "SELECT StagingVersion, StagingDigest, StagingAfter, (SELECT COUNT(*) FROM"
+                     " PlantCatalogueStaging) FROM PlantLink WHERE ID = 1");
+    if (!select.ok() || sqlite3_step(select.get()) != SQLITE_ROW || sqlite3_column_type(select.get(), 1) == SQLITE_NULL)
         return std::nullopt;
     return CatalogueStaging{sqlite3_column_int64(select.get(), 0), ColumnText(select.get(), 1),
                             ColumnText(select.get(), 2), sqlite3_column_int64(select.get(), 3)};
@@ -100,8 +99,9 @@ std::expected<void, Failure> StageCataloguePage(sqlite3* db, const std::filesyst
                                                 const std::string& after) {
     Transaction transaction(db);
     if (!transaction.ok()) return std::unexpected(CopyFailure(databaseFile, db));
-    Statement insert(db, "INSERT OR REPLACE INTO PlantCatalogueStaging (StyleKey, Style, PrintStyle)"
-                         " VALUES (?1, ?2, ?3)");
+    Statement insert(db,
+                     "INSERT OR REPLACE INTO PlantCatalogueStaging (StyleKey, Style, PrintStyle)"
+                     " VALUES (?1, ?2, ?3)");
     if (!insert.ok()) return std::unexpected(CopyFailure(databaseFile, db));
     for (const auto& [key, row] : rows) {
         sqlite3_reset(insert.get());
@@ -138,13 +138,15 @@ std::expected<void, Failure> SwapInCatalogueStaging(sqlite3* db, const std::file
     if (first && !Exec(db, "CREATE TABLE IF NOT EXISTS StationStyles AS SELECT Style, PrintStyle FROM PrintStyle"))
         return std::unexpected(CopyFailure(databaseFile, db));
     if (!Exec(db, "DELETE FROM PrintStyle") ||
-        !Exec(db, "INSERT INTO PrintStyle (Style, PrintStyle) SELECT Style, PrintStyle FROM PlantCatalogueStaging"
-                  " ORDER BY StyleKey") ||
+        !Exec(db,
+              "INSERT INTO PrintStyle (Style, PrintStyle) SELECT Style, PrintStyle FROM PlantCatalogueStaging"
+              " ORDER BY StyleKey") ||
         !Exec(db, "DELETE FROM PlantCatalogueStaging"))
         return std::unexpected(CopyFailure(databaseFile, db));
-    Statement mark(db, "UPDATE PlantLink SET CatalogueVersion = StagingVersion, CatalogueDigest = StagingDigest,"
-                       " CatalogueTaken = ?1, StagingVersion = NULL, StagingDigest = NULL, StagingAfter = NULL"
-                       " WHERE ID = 1");
+    Statement mark(db,
+                   "UPDATE PlantLink SET CatalogueVersion = StagingVersion, CatalogueDigest = StagingDigest,"
+                   " CatalogueTaken = ?1, StagingVersion = NULL, StagingDigest = NULL, StagingAfter = NULL"
+                   " WHERE ID = 1");
     if (!mark.ok()) return std::unexpected(CopyFailure(databaseFile, db));
     BindText(mark.get(), 1, taken);
     if (sqlite3_step(mark.get()) != SQLITE_DONE || !transaction.Commit())

@@ -63,7 +63,6 @@ std::expected<std::string, Failure> StationId(sqlite3* db, const std::filesystem
 std::expected<std::string, Failure> RenewStationId(sqlite3* db, const std::filesystem::path& databaseFile);
 
 // The journal ids of the rows waiting to be sent on to the plant.
-std::expected<std::vector<std::int64_t>, Failure> WaitingJobIds(sqlite3* db,
-                                                                const std::filesystem::path& databaseFile);
+std::expected<std::vector<std::int64_t>, Failure> WaitingJobIds(sqlite3* db, const std::filesystem::path& databaseFile);
 
 }  // namespace tarnwick

@@ -10,8 +10,9 @@ namespace tarnwick {
 
 bool CreateOutbox(sqlite3* db) {
     // Changes of rows not yet in the plant database, oldest first.
-    return Exec(db, "CREATE TABLE IF NOT EXISTS PlantOutbox (Seq INTEGER PRIMARY KEY AUTOINCREMENT,"
-                    " JobID INTEGER NOT NULL)");
+    return Exec(db,
+                "CREATE TABLE IF NOT EXISTS PlantOutbox (Seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                " JobID INTEGER NOT NULL)");
 }
 
 bool OthersQueued(sqlite3* db, std::int64_t id) {
@@ -36,8 +37,7 @@ bool QueueForPlant(sqlite3* db, std::int64_t id) {
     return sqlite3_step(insert.get()) == SQLITE_DONE;
 }
 
-std::expected<PlantBacklog, Failure> PlantBacklogOf(sqlite3* db, const std::filesystem::path& databaseFile,
-                                                    int limit) {
+std::expected<PlantBacklog, Failure> PlantBacklogOf(sqlite3* db, const std::filesystem::path& databaseFile, int limit) {
     PlantBacklog backlog;
     if (!HasTable(db, "PlantOutbox")) return backlog;
     // One read transaction: the queue and the rows as they stand together.

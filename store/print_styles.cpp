@@ -58,8 +58,8 @@ namespace {
 
 std::expected<std::string, Failure> LookupPrintStyle(sqlite3* db, const std::filesystem::path& databaseFile,
                                                      const std::string& style) {
-    Statement query(db, std::string("SELECT PrintStyle FROM PrintStyle WHERE ") + kMatchStyle +
-                            " ORDER BY rowid LIMIT 1");
+    Statement query(db,
+                    std::string("SELECT PrintStyle FROM PrintStyle WHERE ") + kMatchStyle + " ORDER BY rowid LIMIT 1");
     if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
     BindText(query.get(), 1, style);
     const int rc = sqlite3_step(query.get());
@@ -94,8 +94,8 @@ std::expected<std::vector<StyleRow>, Failure> ListPrintStyles(const std::filesys
 
 std::expected<std::vector<StyleRow>, Failure> ListStyleTable(sqlite3* db, const std::filesystem::path& databaseFile,
                                                              std::string_view table) {
-    Statement query(db, "SELECT Style, PrintStyle FROM " + std::string(table) +
-                            " ORDER BY Style COLLATE NOCASE, rowid");
+    Statement query(db,
+                    "SELECT Style, PrintStyle FROM " + std::string(table) + " ORDER BY Style COLLATE NOCASE, rowid");
     if (!query.ok()) return std::unexpected(DatabaseFailure(databaseFile, db, "be read"));
     std::vector<StyleRow> rows;
     int rc;
@@ -123,10 +123,10 @@ std::expected<StyleImportCounts, Failure> ImportPrintStyles(const std::filesyste
     StyleImportCounts counts;
     for (const StyleCode& row : rows) {
         switch (PutStyle(db.get(), row.style, row.code)) {
-        case Change::Added: ++counts.added; break;
-        case Change::Changed: ++counts.changed; break;
-        case Change::Unchanged: ++counts.unchanged; break;
-        case Change::Failed: return std::unexpected(WriteFailure(databaseFile, db.get()));
+            case Change::Added: ++counts.added; break;
+            case Change::Changed: ++counts.changed; break;
+            case Change::Unchanged: ++counts.unchanged; break;
+            case Change::Failed: return std::unexpected(WriteFailure(databaseFile, db.get()));
         }
     }
     if (!transaction.Commit()) return std::unexpected(WriteFailure(databaseFile, db.get()));

@@ -40,7 +40,6 @@ std::filesystem::path DeviceIn(const std::filesystem::path& plantFolder, const s
     return device.is_absolute() ? device : plantFolder / device;
 }
 
-
 // C0, DEL and C1: none belongs in a name, a path or a value written into the stream.
 bool HasControlCharacter(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -62,9 +61,7 @@ std::optional<Int> WholeNumber(std::string_view text, Int low, Int high) {
     return value;
 }
 
-std::optional<std::int16_t> BaseYValue(std::string_view text) {
-    return WholeNumber<std::int16_t>(text, -32768, 32767);
-}
+std::optional<std::int16_t> BaseYValue(std::string_view text) { return WholeNumber<std::int16_t>(text, -32768, 32767); }
 
 std::optional<int> TimeoutValue(std::string_view text) { return WholeNumber(text, 1, kLongestPrinterTimeout); }
 
@@ -80,8 +77,6 @@ Failure DefaultRefusal(std::string_view name) {
                    "tarnwick-cli settings set or in Setup, not with tarnwick-cli printers; any other printer needs "
                    "a name of its own.");
 }
-
-
 
 // What every change must satisfy before data.mdb is opened.
 std::optional<Failure> CheckChange(const PrinterChange& change, bool adding) {
@@ -105,8 +100,12 @@ std::optional<Failure> CheckChange(const PrinterChange& change, bool adding) {
     if (change.target && change.target->empty())
         return Refusal("The " + printer + " needs a queue name or device path; an empty one cannot be printed to.");
     const std::pair<const char*, const std::optional<std::string>*> texts[] = {
-        {"queue name or device path", &change.target}, {"BaseX", &change.baseX}, {"BaseY", &change.baseY},
-        {"BaseH", &change.baseH}, {"BaseV", &change.baseV}, {"DeviceTimeout", &change.deviceTimeout}};
+        {"queue name or device path", &change.target},
+        {"BaseX", &change.baseX},
+        {"BaseY", &change.baseY},
+        {"BaseH", &change.baseH},
+        {"BaseV", &change.baseV},
+        {"DeviceTimeout", &change.deviceTimeout}};
     for (const auto& [what, value] : texts)
         if (*value && HasControlCharacter(**value))
             return Refusal("The " + std::string(what) + " " + Shown(**value) + " of " + printer +
@@ -134,17 +133,13 @@ std::optional<Failure> CheckDevice(const std::filesystem::path& plantFolder, con
 
 // A text value as stored: NULL when empty, which inherits.
 void BindInherited(sqlite3_stmt* stmt, int index, const std::string& text) {
-    if (text.empty())
-        sqlite3_bind_null(stmt, index);
-    else
-        BindText(stmt, index, text);
+    if (text.empty()) sqlite3_bind_null(stmt, index);
+    else BindText(stmt, index, text);
 }
 
 void BindNumber(sqlite3_stmt* stmt, int index, std::optional<int> number) {
-    if (number)
-        sqlite3_bind_int(stmt, index, *number);
-    else
-        sqlite3_bind_null(stmt, index);
+    if (number) sqlite3_bind_int(stmt, index, *number);
+    else sqlite3_bind_null(stmt, index);
 }
 
 std::optional<int> BaseYOf(const std::string& text) {
@@ -166,10 +161,10 @@ struct StoredPrinter {
 
 BaseValue BaseColumn(sqlite3_stmt* stmt, int column) {
     switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_NULL: return std::monostate{};
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT: return sqlite3_column_double(stmt, column);
-    default: return ColumnText(stmt, column);
+        case SQLITE_NULL: return std::monostate{};
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT: return sqlite3_column_double(stmt, column);
+        default: return ColumnText(stmt, column);
     }
 }
 
@@ -181,11 +176,11 @@ std::expected<StoredPrinter, Failure> ReadRow(sqlite3_stmt* stmt, const std::fil
     row.baseX = BaseColumn(stmt, 3);
     row.baseH = BaseColumn(stmt, 5);
     const auto bad = [&](std::string_view column, const std::string& problem) {
-        return std::unexpected(StartUpFailure(
-            "The printer " + Shown(row.name) + " " + InDatabase(file) + ": its " + std::string(column) + " " +
-            problem + ". Correct it with tarnwick-cli printers set " + PrintableText(row.name) +
-            " (or remove the printer with tarnwick-cli printers remove " + PrintableText(row.name) +
-            "), then try again."));
+        return std::unexpected(StartUpFailure("The printer " + Shown(row.name) + " " + InDatabase(file) + ": its " +
+                                              std::string(column) + " " + problem +
+                                              ". Correct it with tarnwick-cli printers set " + PrintableText(row.name) +
+                                              " (or remove the printer with tarnwick-cli printers remove " +
+                                              PrintableText(row.name) + "), then try again."));
     };
     const auto storedText = [&](int column) {
         return sqlite3_column_type(stmt, column) == SQLITE_FLOAT ? FormatNumber(sqlite3_column_double(stmt, column))
@@ -210,9 +205,14 @@ std::expected<StoredPrinter, Failure> ReadRow(sqlite3_stmt* stmt, const std::fil
 
 PrinterEntry EntryOf(const StoredPrinter& row, const std::filesystem::path& plantFolder) {
     const bool queue = row.route == "queue";
-    return {row.name,  queue,     queue ? row.target : DeviceIn(plantFolder, row.target).string(),
-            row.baseX, row.baseY, row.baseH,
-            row.baseV, row.deviceTimeout};
+    return {row.name,
+            queue,
+            queue ? row.target : DeviceIn(plantFolder, row.target).string(),
+            row.baseX,
+            row.baseY,
+            row.baseH,
+            row.baseV,
+            row.deviceTimeout};
 }
 
 }  // namespace
@@ -260,16 +260,16 @@ std::expected<void, Failure> AddPrinter(const std::filesystem::path& plantFolder
         const int rc = sqlite3_step(existing.get());
         if (rc == SQLITE_ROW) {
             const std::string other = ColumnText(existing.get(), 0);
-            return std::unexpected(Refusal(
-                "There is already a printer named " + Shown(other) + " " + InDatabase(file) +
-                (other == change.name ? "" : " (names are compared ignoring case)") +
-                ". Choose another name, or change that printer with tarnwick-cli printers set " +
-                PrintableText(other) + "."));
+            return std::unexpected(
+                Refusal("There is already a printer named " + Shown(other) + " " + InDatabase(file) +
+                        (other == change.name ? "" : " (names are compared ignoring case)") +
+                        ". Choose another name, or change that printer with tarnwick-cli printers set " +
+                        PrintableText(other) + "."));
         }
         if (rc != SQLITE_DONE) return std::unexpected(WriteFailure(file, db.get()));
     }
-    Statement insert(db.get(), std::string("INSERT INTO Printers (") + kColumns +
-                                   ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+    Statement insert(db.get(),
+                     std::string("INSERT INTO Printers (") + kColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
     if (!insert.ok()) return std::unexpected(WriteFailure(file, db.get()));
     sqlite3_stmt* stmt = insert.get();
     BindText(stmt, 1, change.name);

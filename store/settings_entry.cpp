@@ -4,9 +4,8 @@
 
 namespace tarnwick {
 
-std::expected<PrinterSettings, Failure> SettingsFromEntries(const std::string& baseXText,
-                                                            const std::string& baseYText, bool parallel, bool usb,
-                                                            const std::string& printerName) {
+std::expected<PrinterSettings, Failure> SettingsFromEntries(const std::string& baseXText, const std::string& baseYText,
+                                                            bool parallel, bool usb, const std::string& printerName) {
     std::optional<std::int16_t> baseY;
     if (IsWholeNumberText(baseYText)) baseY = RoundToInt16(LeadingNumber(baseYText));
     if (!baseY) {

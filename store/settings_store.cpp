@@ -33,22 +33,20 @@ std::expected<std::int16_t, std::string> ToInt16(sqlite3_stmt* stmt, int column)
     const std::string range = "; it must be a whole number from -32768 to 32767";
     double value = 0;
     switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_NULL:
-        return std::unexpected("is empty (Null)" + range);
-    case SQLITE_INTEGER: {
-        const sqlite3_int64 n = sqlite3_column_int64(stmt, column);
-        if (n < -32768 || n > 32767) return std::unexpected("holds " + std::to_string(n) + range);
-        return static_cast<std::int16_t>(n);
-    }
-    case SQLITE_FLOAT:
-        value = sqlite3_column_double(stmt, column);
-        break;
-    default: {
-        // A number kept as text converts the way a typed number would.
-        const std::string text = ColumnText(stmt, column);
-        if (!IsWholeNumberText(text)) return std::unexpected("holds \"" + text + "\", which is not a number" + range);
-        value = LeadingNumber(text);
-    }
+        case SQLITE_NULL: return std::unexpected("is empty (Null)" + range);
+        case SQLITE_INTEGER: {
+            const sqlite3_int64 n = sqlite3_column_int64(stmt, column);
+            if (n < -32768 || n > 32767) return std::unexpected("holds " + std::to_string(n) + range);
+            return static_cast<std::int16_t>(n);
+        }
+        case SQLITE_FLOAT: value = sqlite3_column_double(stmt, column); break;
+        default: {
+            // A number kept as text converts the way a typed number would.
+            const std::string text = ColumnText(stmt, column);
+            if (!IsWholeNumberText(text))
+                return std::unexpected("holds \"" + text + "\", which is not a number" + range);
+            value = LeadingNumber(text);
+        }
     }
     if (const auto rounded = RoundToInt16(value)) return *rounded;
     return std::unexpected("holds " + FormatNumber(value) + range);
@@ -56,20 +54,17 @@ std::expected<std::int16_t, std::string> ToInt16(sqlite3_stmt* stmt, int column)
 
 std::expected<bool, std::string> ToBool(sqlite3_stmt* stmt, int column) {
     switch (sqlite3_column_type(stmt, column)) {
-    case SQLITE_NULL:
-        return std::unexpected("is empty (Null); it must be 0 (False) or 1 (True)");
-    case SQLITE_INTEGER:
-        return sqlite3_column_int64(stmt, column) != 0;
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(stmt, column) != 0;
-    default: {
-        std::string text = ColumnText(stmt, column);
-        const std::string lower = AsciiLower(text);
-        if (lower == "true") return true;
-        if (lower == "false") return false;
-        if (IsWholeNumberText(text)) return LeadingNumber(text) != 0;
-        return std::unexpected("holds \"" + text + "\"; it must be 0 (False) or 1 (True)");
-    }
+        case SQLITE_NULL: return std::unexpected("is empty (Null); it must be 0 (False) or 1 (True)");
+        case SQLITE_INTEGER: return sqlite3_column_int64(stmt, column) != 0;
+        case SQLITE_FLOAT: return sqlite3_column_double(stmt, column) != 0;
+        default: {
+            std::string text = ColumnText(stmt, column);
+            const std::string lower = AsciiLower(text);
+            if (lower == "true") return true;
+            if (lower == "false") return false;
+            if (IsWholeNumberText(text)) return LeadingNumber(text) != 0;
+            return std::unexpected("holds \"" + text + "\"; it must be 0 (False) or 1 (True)");
+        }
     }
 }
 
@@ -81,15 +76,11 @@ bool UpdateSettingsRow(sqlite3* db, const PrinterSettings& settings) {
     sqlite3_stmt* stmt = update.get();
     if (const auto* text = std::get_if<std::string>(&settings.BaseX))
         sqlite3_bind_text(stmt, 1, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
-    else if (const auto* number = std::get_if<double>(&settings.BaseX))
-        sqlite3_bind_double(stmt, 1, *number);
-    else
-        sqlite3_bind_null(stmt, 1);
+    else if (const auto* number = std::get_if<double>(&settings.BaseX)) sqlite3_bind_double(stmt, 1, *number);
+    else sqlite3_bind_null(stmt, 1);
     sqlite3_bind_int(stmt, 2, settings.BaseY);
-    if (settings.ParallelPrinter)
-        sqlite3_bind_int(stmt, 3, *settings.ParallelPrinter ? 1 : 0);
-    else
-        sqlite3_bind_null(stmt, 3);
+    if (settings.ParallelPrinter) sqlite3_bind_int(stmt, 3, *settings.ParallelPrinter ? 1 : 0);
+    else sqlite3_bind_null(stmt, 3);
     sqlite3_bind_int(stmt, 4, settings.USBPrinter ? 1 : 0);
     sqlite3_bind_text(stmt, 5, settings.USBPrinterName.data(), static_cast<int>(settings.USBPrinterName.size()),
                       SQLITE_TRANSIENT);
@@ -164,8 +155,7 @@ SettingsDb& SettingsDb::operator=(SettingsDb&& other) noexcept {
 SettingsDb::~SettingsDb() { sqlite3_close_v2(db_); }
 
 std::expected<void, Failure> SettingsDb::LoadPrinterSettings(PrinterSettings& settings) const {
-    Statement query(db_,
-                    "SELECT BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName FROM Settings WHERE ID=1");
+    Statement query(db_, "SELECT BaseX, BaseY, ParallelPrinter, USBPrinter, USBPrinterName FROM Settings WHERE ID=1");
     if (!query.ok()) return std::unexpected(DatabaseFailure(file_, db_, "be read"));
     sqlite3_stmt* row = query.get();
     const int rc = sqlite3_step(row);
@@ -174,15 +164,10 @@ std::expected<void, Failure> SettingsDb::LoadPrinterSettings(PrinterSettings& se
 
     PrinterSettings loaded = settings;
     switch (sqlite3_column_type(row, 0)) {
-    case SQLITE_NULL:
-        loaded.BaseX = std::monostate{};
-        break;
-    case SQLITE_INTEGER:
-    case SQLITE_FLOAT:
-        loaded.BaseX = sqlite3_column_double(row, 0);
-        break;
-    default:
-        loaded.BaseX = ColumnText(row, 0);
+        case SQLITE_NULL: loaded.BaseX = std::monostate{}; break;
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT: loaded.BaseX = sqlite3_column_double(row, 0); break;
+        default: loaded.BaseX = ColumnText(row, 0);
     }
 
     const auto baseY = ToInt16(row, 1);

@@ -21,7 +21,7 @@ namespace tarnwick {
 
 // The Settings row in memory. Initial values apply when there is no row ID = 1.
 struct PrinterSettings {
-    BaseValue BaseX;                      // as stored: number or text
+    BaseValue BaseX;  // as stored: number or text
     std::int16_t BaseY = 0;
     std::optional<bool> ParallelPrinter;  // empty until loaded
     bool USBPrinter = false;

@@ -46,7 +46,7 @@ public:
     // list yet (or lists with an older outcome), put among the plant's `jobs`, newest
     // first, within the query's limit: how many were put there.
     virtual std::expected<std::size_t, Failure> AddWaitingJobs(const JournalQuery& query,
-                                                              std::vector<JournalEntry>& jobs) const = 0;
+                                                               std::vector<JournalEntry>& jobs) const = 0;
 
     // One finished row handed to the plant now, through `local` (data.mdb), when the plant
     // answered this command so far; whether the plant has it.

@@ -90,9 +90,7 @@ bool Transaction::Commit() {
     return true;
 }
 
-Failure StartUpFailure(std::string text) {
-    return Failure{std::move(text), "Tarnwick", MessageIcon::Critical};
-}
+Failure StartUpFailure(std::string text) { return Failure{std::move(text), "Tarnwick", MessageIcon::Critical}; }
 
 std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::path& file, bool readOnly) {
     std::error_code ec;
@@ -154,9 +152,9 @@ std::expected<sqlite3*, Failure> OpenExistingDatabase(const std::filesystem::pat
         if (rc != SQLITE_ERROR && rc != SQLITE_NOTADB && rc != SQLITE_CORRUPT)
             failure = DatabaseFailure(file, db, "be read");
         else if (rc == SQLITE_NOTADB || rc == SQLITE_CORRUPT)
-            failure = StartUpFailure("The settings database " + Quoted(file) +
-                                     " is damaged or not an SQLite database (" + sqlite3_errmsg(db) +
-                                     "). Replace it with a good copy of data.mdb, then try again.");
+            failure =
+                StartUpFailure("The settings database " + Quoted(file) + " is damaged or not an SQLite database (" +
+                               sqlite3_errmsg(db) + "). Replace it with a good copy of data.mdb, then try again.");
         else
             failure = StartUpFailure("The settings database " + Quoted(file) + " has no " + check[1] + " (" +
                                      sqlite3_errmsg(db) +
@@ -213,9 +211,9 @@ DatabaseProblem DiagnoseDatabase(const std::filesystem::path& file, sqlite3* db)
         if (leftOver && (extended == SQLITE_READONLY_ROLLBACK || !mayWrite))
             return {"a program stopped while changing it and left " + Quoted(journal) +
                         ", which must be rolled back first" +
-                        (mayWrite            ? std::string()
+                        (mayWrite           ? std::string()
                          : Writable(folder) ? ", and this user may not write to data.mdb"
-                                             : ", and this user may not write to its folder " + Quoted(folder)),
+                                            : ", and this user may not write to its folder " + Quoted(folder)),
                     "Run \"tarnwick-cli history --prune\" on that folder once as a user who may write to it (the "
                     "change is then rolled back)"};
         // Writing needs the file and a journal file beside it in the same folder.
@@ -246,8 +244,7 @@ Failure DatabaseFailure(const std::filesystem::path& file, sqlite3* db, std::str
     const std::string could = " could not " + std::string(doing);
     const DatabaseProblem problem = DiagnoseDatabase(file, db);
     if (IsLocked(db))
-        return StartUpFailure("The settings database " + Quoted(file) + " is locked by another program, so it" +
-                              could +
+        return StartUpFailure("The settings database " + Quoted(file) + " is locked by another program, so it" + could +
                               ". Try again in a moment; if it stays locked, close the other program that has "
                               "data.mdb open, then try again.");
     std::string text = "The settings database " + Quoted(file) + could + ": " + problem.cause + ".";

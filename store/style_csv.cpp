@@ -170,8 +170,7 @@ std::expected<std::vector<StyleCode>, Failure> ParseStyleCsv(std::string_view by
             continue;
         if (fields.size() != 2)
             return std::unexpected(Failure{"\"" + fileName + "\", line " + std::to_string(line.number) + " has " +
-                                           std::to_string(fields.size()) +
-                                           (fields.size() == 1 ? " field" : " fields") +
+                                           std::to_string(fields.size()) + (fields.size() == 1 ? " field" : " fields") +
                                            "; each line must be style,code. Correct the file; nothing was "
                                            "imported."});
         if (fields[0].empty())

@@ -151,9 +151,8 @@ std::string DriveList::DriveOf(const fs::path& path) const {
 }
 
 DirList::DirList(QWidget* parent) : QListWidget(parent), watcher_(FolderWatcher(this, [this] { Refresh(); })) {
-    connect(this, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-        SetPath(item->data(Qt::UserRole).toString().toStdString());
-    });
+    connect(this, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { SetPath(item->data(Qt::UserRole).toString().toStdString()); });
 }
 
 void DirList::SetPath(const std::string& path) {

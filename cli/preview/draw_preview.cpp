@@ -38,7 +38,8 @@ std::unique_ptr<QGuiApplication> StartGui() {
     static int argc = 1;
     static char name[] = "tarnwick-cli";
     static char* argv[] = {name, nullptr};
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     auto app = std::make_unique<QGuiApplication>(argc, argv);
     qInstallMessageHandler(previous);
     return app;

@@ -74,9 +74,9 @@ TEST(Numbers, RoundToInt16KeepsToNearestEvenUnderAnyRoundingMode) {
 
 TEST(Numbers, WholeNumberText) {
     const std::pair<const char*, bool> cases[] = {
-        {"0050", true},  {" 12 ", true},  {"\t-2.5", true}, {"&H1F", true}, {"1E3", true},   {"12.", true},
-        {"", false},     {"  ", false},   {"abc", false},   {"1 2", false}, {"12abc", false}, {".", false},
-        {"+", false},    {"1E", false},   {"1,5", false},   {"- 3", false},
+        {"0050", true}, {" 12 ", true}, {"\t-2.5", true}, {"&H1F", true}, {"1E3", true},    {"12.", true},
+        {"", false},    {"  ", false},  {"abc", false},   {"1 2", false}, {"12abc", false}, {".", false},
+        {"+", false},   {"1E", false},  {"1,5", false},   {"- 3", false},
     };
     for (const auto& [text, whole] : cases) EXPECT_EQ(IsWholeNumberText(text), whole) << '"' << text << '"';
 }

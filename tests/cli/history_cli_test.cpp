@@ -61,8 +61,25 @@ struct CliPlant {
     TempPlant plant;
 };
 
-enum Column { kId, kTime, kStation, kSource, kLayout, kWip, kStyle, kQty, kSheet, kRow, kRoute, kPrinter,
-              kOutcome, kMessage, kBytes, kReprintOf, kColumns };
+enum Column {
+    kId,
+    kTime,
+    kStation,
+    kSource,
+    kLayout,
+    kWip,
+    kStyle,
+    kQty,
+    kSheet,
+    kRow,
+    kRoute,
+    kPrinter,
+    kOutcome,
+    kMessage,
+    kBytes,
+    kReprintOf,
+    kColumns
+};
 
 int Labels(const std::string& device) {
     int count = 0;
@@ -82,12 +99,27 @@ TEST(HistoryCli, EveryLabelThatLeavesIsRecordedWithItsBytes) {
         std::vector<std::string> args;
         std::string source, layout, wip, sheet, row, qty;
     } cases[] = {
-        {{"print", "--wip", "004512", "--style", "1234", "--color", "5", "--qty", "12 boxes"}, "cli", "C1", "004512",
-         "", "", "12"},
-        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "3", "--old-format"}, "cli", "C1", "40124",
-         (p.plant.dir / "cuts.csv").string(), "3", "20"},
-        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "2"}, "cli", "A1", "40123",
-         (p.plant.dir / "cuts.csv").string(), "2", "26"},
+        {{"print", "--wip", "004512", "--style", "1234", "--color", "5", "--qty", "12 boxes"},
+         "cli",
+         "C1",
+         "004512",
+         "",
+         "",
+         "12"},
+        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "3", "--old-format"},
+         "cli",
+         "C1",
+         "40124",
+         (p.plant.dir / "cuts.csv").string(),
+         "3",
+         "20"},
+        {{"print", (p.plant.dir / "cuts.csv").string(), "--row", "2"},
+         "cli",
+         "A1",
+         "40123",
+         (p.plant.dir / "cuts.csv").string(),
+         "2",
+         "26"},
         {{"sample", "--route", "device"}, "sample", "sample", "", "", "", "1"},
     };
     for (const auto& c : cases) {
@@ -130,8 +162,9 @@ TEST(HistoryCli, ReprintSendsTheRecordedBytesWithOnlyTheQuantityChanged) {
                         {"3", "reprint", "24", "1"}, {"2", "reprint", "7", "1"}, {"1", "cli", "24", ""}}));
 
     const CliRun csv = p.Run({"history", "--format", "csv", "--limit", "1", "--wip", "004512", "--style", "1234"});
-    const std::string heading = "ID,Time (UTC),Station,Source,Layout,WIP,Style,Quantity,Cut sheet,Row,Route,Printer,"
-                                "Outcome,Message,Bytes,Reprint of\n";
+    const std::string heading =
+        "ID,Time (UTC),Station,Source,Layout,WIP,Style,Quantity,Cut sheet,Row,Route,Printer,"
+        "Outcome,Message,Bytes,Reprint of\n";
     ASSERT_EQ(csv.out.substr(0, heading.size()), heading);
     EXPECT_EQ(csv.out.substr(heading.size(), 2), "3,");
     EXPECT_NE(csv.out.find(",reprint,C1,004512,1234,24,,,device," + p.DevicePath() + ",sent,,"), std::string::npos)
@@ -252,22 +285,34 @@ TEST(HistoryCli, MessagesNameWhatStopsTheDatabase) {
         int status;
         std::string told;  // %F the folder, %D data.mdb, %P the device
     } cases[] = {
-        {"read-only folder", Setup::ReadOnlyFolder, {"print", "--wip", "1", "--style", "1234", "--qty", "1"}, 0,
+        {"read-only folder",
+         Setup::ReadOnlyFolder,
+         {"print", "--wip", "1", "--style", "1234", "--qty", "1"},
+         0,
          "The print journal in \"%D\" is not being kept: its folder \"%F\" cannot be written to (Permission "
          "denied), and the database needs to create its journal file there while it writes. Labels still print, "
          "but they are not recorded for History and Reprint until data.mdb can be written again. Let Tarnwick's "
          "user write to that folder.\n"},
-        {"journal left by a crash", Setup::HotJournal, {"history"}, 1,
+        {"journal left by a crash",
+         Setup::HotJournal,
+         {"history"},
+         1,
          "The settings database \"%D\" could not be read: a program stopped while changing it and left "
          "\"%D-journal\", which must be rolled back first, and this user may not write to its folder \"%F\". Run "
          "\"tarnwick-cli history --prune\" on that folder once as a user who may write to it (the change is then "
          "rolled back), then try again.\n"},
-        {"data.mdb of a group the user is not in", Setup::DatabaseOfLp, {"print", "--wip", "1", "--style", "1234", "--qty", "1"}, 0,
+        {"data.mdb of a group the user is not in",
+         Setup::DatabaseOfLp,
+         {"print", "--wip", "1", "--style", "1234", "--qty", "1"},
+         0,
          "The print journal in \"%D\" is not being kept: this user may not write to it (Permission denied): the "
          "group lp may write to it, and user root is not in that group. Labels still print, but they are not "
          "recorded for History and Reprint until data.mdb can be written again. Add root to the group: sudo "
          "adduser root lp, then log in again.\n"},
-        {"device of a group the user is not in", Setup::DeviceOfLp, {"print", "--wip", "1", "--style", "1234", "--qty", "1"}, 1,
+        {"device of a group the user is not in",
+         Setup::DeviceOfLp,
+         {"print", "--wip", "1", "--style", "1234", "--qty", "1"},
+         1,
          "The label could not be sent to the printer device %P: Permission denied; the group lp may write to it, "
          "and user root is not in that group. Add root to the group: sudo adduser root lp, then log in again, then "
          "print the label again.\n"},
@@ -290,8 +335,7 @@ TEST(HistoryCli, MessagesNameWhatStopsTheDatabase) {
         std::string told = c.told;
         for (const auto& [mark, value] :
              {std::pair{"%D", database.string()}, std::pair{"%F", p.Folder()}, std::pair{"%P", p.DevicePath()}})
-            for (auto at = told.find(mark); at != std::string::npos; at = told.find(mark))
-                told.replace(at, 2, value);
+            for (auto at = told.find(mark); at != std::string::npos; at = told.find(mark)) told.replace(at, 2, value);
         const CliRun run = p.Run(c.args, kWithoutOverride);
         ::chmod(p.Folder().c_str(), 0755);
         EXPECT_EQ(run.status, c.status);
@@ -329,24 +373,31 @@ TEST(HistoryCli, UsageErrorsNameTheOption) {
         std::string message;
     } cases[] = {
         {{"history", "--since", "12/01/2026"},
-         2, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 12/01/2026"},
+         2,
+         "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 12/01/2026"},
         {{"history", "--limit", "0"}, 2, "--limit takes a number of jobs from 1 up, not 0"},
         {{"history", "--format", "xml"}, 2, "--format must be tsv or csv, not xml"},
         {{"history", "--prune", "--wip", "1"}, 2, "--prune lists nothing; leave out --wip"},
         {{"history", "--keep-days", "-1"},
-         2, "--keep-days takes a number of days from 0 (every job) to 100000, not -1"},
+         2,
+         "--keep-days takes a number of days from 0 (every job) to 100000, not -1"},
         {{"reprint"}, 2, "reprint takes one job ID"},
         {{"reprint", "x1"}, 2, "the job ID is the number in the first column of tarnwick-cli history, not x1"},
         {{"history", "--since", "2026-02-30"},
-         2, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 2026-02-30"},
+         2,
+         "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 2026-02-30"},
         {{"history", "--since", "2026-12-01T24:00"},
-         2, "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 2026-12-01T24:00"},
+         2,
+         "--since takes a date such as 2026-12-01 or 2026-12-01T08:00, not 2026-12-01T24:00"},
         {{"history", "--wip", "1", "--wip=2"}, 2, "option --wip is given twice"},
         {{"reprint", "1", "--qty", "x"}, 2, "The quantity to reprint, \"x\", is not a whole number"},
-        {{"reprint", "1", "--qty", "0"}, 2,
+        {{"reprint", "1", "--qty", "0"},
+         2,
          "The quantity to reprint, \"0\", is not a whole number from 1 to 32767. Give the number of labels to print."},
-        {{"reprint", "9"}, 1, "There is no job 9 in the print journal of \"" + p.plant.plant->databaseFile().string() +
-                                  "\". The history lists the jobs it holds."},
+        {{"reprint", "9"},
+         1,
+         "There is no job 9 in the print journal of \"" + p.plant.plant->databaseFile().string() +
+             "\". The history lists the jobs it holds."},
     };
     for (const auto& c : cases) {
         const CliRun run = p.Run(c.args);
@@ -384,8 +435,7 @@ struct StalledDevice {
         EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
         fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
         const std::string block(4096, '.');
-        while (::write(fd, block.data(), block.size()) > 0) {
-        }
+        while (::write(fd, block.data(), block.size()) > 0) {}
     }
     ~StalledDevice() { ::close(fd); }
     // Takes what was written until the label's end has come through.
@@ -419,8 +469,8 @@ TEST(HistoryCli, StoppedWhileSendingLeavesARowThatTellsTheTruth) {
         CliPlant p;
         StalledDevice printer(p.plant.dir / "labels.prn");
         const std::string folder = "--folder=" + p.Folder();
-        const char* argv[] = {TARNWICK_CLI, "print", "--wip", "004512", "--style", "1234", "--qty", "1", folder.c_str(),
-                              nullptr};
+        const char* argv[] = {TARNWICK_CLI, "print", "--wip", "004512",       "--style",
+                              "1234",       "--qty", "1",     folder.c_str(), nullptr};
         posix_spawn_file_actions_t quiet;
         posix_spawn_file_actions_init(&quiet);
         posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);

@@ -19,8 +19,8 @@ using testing::TempPlant;
 using Lines = std::vector<std::vector<std::string>>;
 
 // BaseH quoted, so its text form is 0050; the device relative to the plant folder.
-const std::string kConfig = testing::ConfigText("2", "2", "\"0050\"", "12") +
-                            "ParallelPort,labels.prn\r\nDeviceTimeout,30\r\n";
+const std::string kConfig =
+    testing::ConfigText("2", "2", "\"0050\"", "12") + "ParallelPort,labels.prn\r\nDeviceTimeout,30\r\n";
 
 struct PrintersPlant {
     explicit PrintersPlant(const std::string& config = kConfig) : plant(config) {}
@@ -74,11 +74,13 @@ TEST(PrintersCli, AddSetListRemoveRoundTrip) {
         {{"printers", "add", "back", "--device", "dev/back.prn", "--base-x", "0050", "--base-y", "-3", "--base-h",
           "0020", "--base-v", "7", "--device-timeout", "5"},
          "Added printer back.\n",
-         {own, {"back", "device", p.Path("dev/back.prn"), "0050", "-3", "0020", "7", "5"},
+         {own,
+          {"back", "device", p.Path("dev/back.prn"), "0050", "-3", "0020", "7", "5"},
           {"Line2", "queue", "wb2", "", "", "", "", ""}}},
         {{"printers", "set", "line2", "--base-y", "9", "--device-timeout", "60"},
          "Changed printer line2.\n",
-         {own, {"back", "device", p.Path("dev/back.prn"), "0050", "-3", "0020", "7", "5"},
+         {own,
+          {"back", "device", p.Path("dev/back.prn"), "0050", "-3", "0020", "7", "5"},
           {"Line2", "queue", "wb2", "", "9", "", "", "60"}}},
         {{"printers", "set", "BACK", "--queue", "wb3", "--base-x", "", "--base-y=", "--device-timeout", ""},
          "Changed printer BACK.\n",
@@ -96,9 +98,12 @@ TEST(PrintersCli, AddSetListRemoveRoundTrip) {
     }
 
     const CliRun csv = p.Run({"printers", "list", "--format", "csv"});
-    EXPECT_EQ(csv.out, "Name,Route,Target,BaseX,BaseY,BaseH,BaseV,DeviceTimeout\n"
-                       "default,device," + p.Path("labels.prn") + ",007,5,0050,12,30\n"
-                       "back,queue,wb3,,,0020,7,\n");
+    EXPECT_EQ(csv.out,
+              "Name,Route,Target,BaseX,BaseY,BaseH,BaseV,DeviceTimeout\n"
+              "default,device," +
+                  p.Path("labels.prn") +
+                  ",007,5,0050,12,30\n"
+                  "back,queue,wb3,,,0020,7,\n");
 
     // What a label to each printer takes: its own values, the rest from default.
     p.Ok({"printers", "add", "side", "--device", p.Path("side.prn"), "--base-x", "12", "--base-v", "044"});
@@ -128,12 +133,14 @@ TEST(PrintersCli, RefusalsSayWhatToDoAndChangeNothing) {
     const std::string unknown =
         "There is no printer named \"nosuch\" in data.mdb (" + file +
         "). tarnwick-cli printers list shows the printers; add one with tarnwick-cli printers add nosuch --queue "
-        "QUEUE (or --device PATH)." + unchanged;
+        "QUEUE (or --device PATH)." +
+        unchanged;
     const auto isDefault = [&](const std::string& name) {
         return "The printer \"" + name +
                "\" is this station's own printer, the Settings row of data.mdb with config.txt: change it with "
                "tarnwick-cli settings set or in Setup, not with tarnwick-cli printers; any other printer needs a "
-               "name of its own." + unchanged;
+               "name of its own." +
+               unchanged;
     };
     const auto folder = [&](const std::string& name) {
         return "The device path \"" + p.Path("dev") + "\" of printer \"" + name +
@@ -143,12 +150,14 @@ TEST(PrintersCli, RefusalsSayWhatToDoAndChangeNothing) {
     const auto timeout = [&](const std::string& value) {
         return "The DeviceTimeout \"" + value +
                "\" of printer \"p\" is not a whole number of seconds from 1 to 3600. Give one, or an empty value "
-               "to take config.txt's." + unchanged;
+               "to take config.txt's." +
+               unchanged;
     };
     const auto baseY = [&](const std::string& value) {
         return "The BaseY \"" + value +
                "\" of printer \"p\" is not a whole number from -32768 to 32767. Give one, or an empty value to take "
-               "the Settings row's." + unchanged;
+               "the Settings row's." +
+               unchanged;
     };
     const struct {
         std::vector<std::string> args;
@@ -159,7 +168,8 @@ TEST(PrintersCli, RefusalsSayWhatToDoAndChangeNothing) {
         {{"add", "LINE2", "--queue", "other"},
          "There is already a printer named \"Line2\" in data.mdb (" + file +
              ") (names are compared ignoring case). Choose another name, or change that printer with tarnwick-cli "
-             "printers set Line2." + unchanged},
+             "printers set Line2." +
+             unchanged},
         {{"add", "default", "--queue", "wb9"}, isDefault("default")},
         {{"set", "Default", "--base-y", "1"}, isDefault("Default")},
         {{"remove", "DEFAULT"}, isDefault("DEFAULT")},
@@ -177,9 +187,12 @@ TEST(PrintersCli, RefusalsSayWhatToDoAndChangeNothing) {
              unchanged},
         {{"add", "p", "--queue", ""},
          "The printer \"p\" needs a queue name or device path; an empty one cannot be printed to." + unchanged},
-        {{"add", "p", "--queue", "q", "--base-x", "1\x1B" "A"},
+        {{"add", "p", "--queue", "q", "--base-x",
+          "1\x1B"
+          "A"},
          "The BaseX \"1\\x1BA\" of printer \"p\" holds a control character, which would reach the printer as a "
-         "command. Type it without." + unchanged},
+         "command. Type it without." +
+             unchanged},
     };
     const Lines before = p.List();
     for (const auto& c : cases) {
@@ -199,8 +212,10 @@ TEST(PrintersCli, RefusalsSayWhatToDoAndChangeNothing) {
     lpt.target = "/dev/lp1";
     const auto added = AddPrinter(p.plant.dir.path(), lpt);
     ASSERT_FALSE(added.has_value());
-    EXPECT_EQ(added.error().text + "\n", "The route \"lpt1\" of printer \"p\" is neither queue nor device. Give queue "
-                                         "(a print queue) or device (a raw device)." + unchanged);
+    EXPECT_EQ(added.error().text + "\n",
+              "The route \"lpt1\" of printer \"p\" is neither queue nor device. Give queue "
+              "(a print queue) or device (a raw device)." +
+                  unchanged);
     p.plant.Restart();
     const auto missing = ResolvePrinter(*p.plant.plant, "nosuch");
     ASSERT_FALSE(missing.has_value());

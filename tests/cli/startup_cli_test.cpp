@@ -142,12 +142,24 @@ TEST_F(StartUpCli, ComposeTakesTheBasePointAsSettingsSetStoresIt) {
     const struct {
         std::string x, y, printed;
     } bases[] = {
-        {"0050", "0", "\x1b" "A3H0050V0\x1b"},
-        {"50", "7", "\x1b" "A3H50V7\x1b"},
-        {"50.5", "-13.5", "\x1b" "A3H50.5V-14\x1b"},
-        {"-3", "0050", "\x1b" "A3H-3V50\x1b"},
-        {"text", "1", "\x1b" "A3HtextV1\x1b"},
-        {"\"0050\"", "2", "\x1b" "A3H\"0050\"V2\x1b"},
+        {"0050", "0",
+         "\x1b"
+         "A3H0050V0\x1b"},
+        {"50", "7",
+         "\x1b"
+         "A3H50V7\x1b"},
+        {"50.5", "-13.5",
+         "\x1b"
+         "A3H50.5V-14\x1b"},
+        {"-3", "0050",
+         "\x1b"
+         "A3H-3V50\x1b"},
+        {"text", "1",
+         "\x1b"
+         "A3HtextV1\x1b"},
+        {"\"0050\"", "2",
+         "\x1b"
+         "A3H\"0050\"V2\x1b"},
     };
     for (const auto& [x, y, printed] : bases) {
         auto given = label;

@@ -15,8 +15,8 @@
 namespace tarnwick {
 namespace {
 
-using testing::CutSheetFixture;
 using testing::CliRun;
+using testing::CutSheetFixture;
 using testing::ReadAll;
 using testing::RunProgram;
 using testing::TempDir;
@@ -126,7 +126,8 @@ TEST(CliCuts, CellsWritesTheSheetAsTarnwickReadsIt) {
     const std::string rows1To7 =
         "1\tWIP\tStyle\tColor\tWaist\tLength\tLength Desc\tLine 1\tLine 2\tLine 3\tBarcode\tMade In\tQty\tStock\n"
         "2\t40123\t5510\t7\t32\t30\tREG\tPOLY COTTON WOVEN\t65% POLYESTER\t35% COTTON\t40123551007323\tUSA\t24\tWB1\n"
-        "3\t004512\t5520\t12\t34\t32.5\tLONG\tPOLY WOOL WOVEN\t55% POLYESTER\t45% WOOL\t00451255201234\tMEXICO\t12\tWB2\n"
+        "3\t004512\t5520\t12\t34\t32.5\tLONG\tPOLY WOOL WOVEN\t55% POLYESTER\t45% "
+        "WOOL\t00451255201234\tMEXICO\t12\tWB2\n"
         "4\t40125\t5530\t123\t36\t29\tSHORT\tMICROFIBER\t100% POLYESTER\t\t40125553012336\tCAF\xC3\x89\t6\tWB3\n"
         "5\t\t\t\t\t\t\t\t\t\t\t\t\t\n"
         "6\t99999\t\t\t\t\t\t\t\t\t\t\t\t\n"
@@ -191,9 +192,10 @@ TEST(CliCuts, PrintRowTakesTheQuantityOption) {
 TEST(CliCuts, PrintAllStopsAtTheFirstRefusalNamingTheCut) {
     CliPlant p;
     const TempDir files;
-    files.Write("cuts.csv", "h\r\n1,5510,7,32,30,R,,,,BARX1,,4,\r\n2,NOSTYLE,7,32,30,R,,,,BARX2,,4,\r\n3,5510,7,32,30,R,,,,BARX3,,4,\r\n");
-    const CliRun run =
-        Cli({"print", (files / "cuts.csv").string(), "--all", "--old-format", "--folder", p.folder()});
+    files.Write(
+        "cuts.csv",
+        "h\r\n1,5510,7,32,30,R,,,,BARX1,,4,\r\n2,NOSTYLE,7,32,30,R,,,,BARX2,,4,\r\n3,5510,7,32,30,R,,,,BARX3,,4,\r\n");
+    const CliRun run = Cli({"print", (files / "cuts.csv").string(), "--all", "--old-format", "--folder", p.folder()});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("cut 3 (2 - NOSTYLE - 7 - 32 - 30 - R)"), std::string::npos) << run.err;
     EXPECT_EQ(Count(run.out, "Printed cut "), 1u);

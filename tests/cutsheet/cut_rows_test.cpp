@@ -17,12 +17,17 @@ std::string Row(const std::vector<std::string>& cells) {
     return line + "\r\n";
 }
 
-const std::string kHeadings = Row({"WIP", "Style", "Color", "Waist", "Length", "LDesc", "L1", "L2", "L3", "Bar",
-                                   "Made", "Qty", "Stock"});
+const std::string kHeadings =
+    Row({"WIP", "Style", "Color", "Waist", "Length", "LDesc", "L1", "L2", "L3", "Bar", "Made", "Qty", "Stock"});
 
 TEST(CutRules, ColorRule) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"7", "O07"}, {"12", "O12"}, {"123", "123"}, {"", ""}, {"A", "O0A"}, {"AB", "OAB"},
+        {"7", "O07"},
+        {"12", "O12"},
+        {"123", "123"},
+        {"", ""},
+        {"A", "O0A"},
+        {"AB", "OAB"},
         {"\xC3\x89", "O0\xC3\x89"},  // one character, two bytes
         {"1234", "1234"},
     };
@@ -39,8 +44,8 @@ TEST(CutRules, QuantityShownAddsExtraQty) {
         std::string qty, extra, shown;
     };
     const std::vector<Case> good = {
-        {"24", "2", "26"}, {"24", "", "24"}, {"24", "abc", "24"}, {"24", "2 spare", "26"},
-        {"24.5", "2", "26.5"}, {"-3", "2", "-1"}, {"0", "0", "0"}, {"1E2", "1", "101"},
+        {"24", "2", "26"},     {"24", "", "24"},  {"24", "abc", "24"}, {"24", "2 spare", "26"},
+        {"24.5", "2", "26.5"}, {"-3", "2", "-1"}, {"0", "0", "0"},     {"1E2", "1", "101"},
     };
     for (const auto& c : good) {
         auto shown = QuantityShown(c.qty, c.extra, 5, "cuts.csv");
@@ -59,7 +64,8 @@ TEST(CutRules, QuantityShownAddsExtraQty) {
 }
 
 TEST(CutRules, FirstCutRowFromStartRow) {
-    const std::vector<std::pair<std::string, int>> good = {{"2", 2}, {"2.5", 2}, {"3.5", 4}, {" 7 ", 7}, {"32767", 32767}};
+    const std::vector<std::pair<std::string, int>> good = {
+        {"2", 2}, {"2.5", 2}, {"3.5", 4}, {" 7 ", 7}, {"32767", 32767}};
     for (const auto& [text, row] : good) {
         auto first = FirstCutRow(text);
         ASSERT_TRUE(first.has_value()) << text;
@@ -83,7 +89,8 @@ TEST(CutListing, ListEndsAtFirstEmptyOrBlankColumnOne) {
         std::vector<int> rows;
     };
     const std::vector<Case> cases = {
-        {"three cuts then an empty row", kHeadings + cut("1", "7") + cut("2", "12") + cut("3", "123") + "\r\n" + cut("9", "1"),
+        {"three cuts then an empty row",
+         kHeadings + cut("1", "7") + cut("2", "12") + cut("3", "123") + "\r\n" + cut("9", "1"),
          {2, 3, 4}},
         {"a row of blanks in column 1 ends the list", kHeadings + cut("1", "7") + cut("   ", "7") + cut("3", "7"), {2}},
         {"blank-padded WIP is listed trimmed", kHeadings + cut("  1  ", "7"), {2}},
@@ -156,8 +163,8 @@ TEST(CutImport, RefusalsChangeNothingAndSayWhy) {
 
 TEST(CutImport, LengthAndDescriptionComeFromColumnsFiveAndSix) {
     TempFolder folder;
-    const auto file = folder.Write(
-        "cuts.csv", kHeadings + Row({" 40123 ", "5510", " 7", "32", "30", "REG", "A", "B", "C", "BAR", " USA ", " 24 ", "WB"}));
+    const auto file = folder.Write("cuts.csv", kHeadings + Row({" 40123 ", "5510", " 7", "32", "30", "REG", "A", "B",
+                                                                "C", "BAR", " USA ", " 24 ", "WB"}));
     auto imported = ImportCutSheet(file, "2", "2");
     ASSERT_TRUE(imported.has_value()) << imported.error().text;
     const CutRow& c = imported->first;

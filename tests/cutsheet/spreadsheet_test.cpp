@@ -21,8 +21,8 @@ const std::vector<std::vector<std::string>> kRows = {
      "USA", "24", "WB1"},
     {"004512", "5520", "12", "34", "32.5", "LONG", "POLY WOOL WOVEN", "55% POLYESTER", "45% WOOL", "00451255201234",
      "MEXICO", "12", "WB2"},
-    {"40125", "5530", "123", "36", "29", "SHORT", "MICROFIBER", "100% POLYESTER", "", "40125553012336",
-     "CAF\xC3\x89", "6", "WB3"},
+    {"40125", "5530", "123", "36", "29", "SHORT", "MICROFIBER", "100% POLYESTER", "", "40125553012336", "CAF\xC3\x89",
+     "6", "WB3"},
 };
 
 // The same sheet written by libxlsxwriter; constantMemory makes it stream inline strings.
@@ -86,9 +86,10 @@ void ExpectTheThreeCuts(const std::filesystem::path& file) {
         ASSERT_TRUE(cut->has_value());
         const auto& r = kRows[row - 2];
         const CutRow& c = **cut;
-        EXPECT_EQ((std::vector<std::string>{c.WIP, c.Style, c.Waist, c.Length, c.LengthDesc, c.Text1, c.Text2, c.Text3,
-                                            c.Barcode, c.MadeIn.value_or("?"), c.Qty, c.Stock}),
-                  (std::vector<std::string>{r[0], r[1], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12]}));
+        EXPECT_EQ(
+            (std::vector<std::string>{c.WIP, c.Style, c.Waist, c.Length, c.LengthDesc, c.Text1, c.Text2, c.Text3,
+                                      c.Barcode, c.MadeIn.value_or("?"), c.Qty, c.Stock}),
+            (std::vector<std::string>{r[0], r[1], r[3], r[4], r[5], r[6], r[7], r[8], r[9], r[10], r[11], r[12]}));
     }
     auto beyond = ReadCutAt(file, 5, "", RowTest::MustHoldCut);
     ASSERT_TRUE(beyond.has_value()) << beyond.error().text;
@@ -148,10 +149,11 @@ std::string Xlsx(const std::string& sheetData, const std::string& sharedItems = 
 
 // The least of an ods package: the first table's rows.
 std::string Ods(const std::string& tableRows) {
-    return StoredZip({{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
-                      {"content.xml", "<office:document-content><office:body><office:spreadsheet><table:table>" +
-                                          tableRows + "</table:table></office:spreadsheet></office:body>"
-                                                      "</office:document-content>"}});
+    return StoredZip(
+        {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet"},
+         {"content.xml", "<office:document-content><office:body><office:spreadsheet><table:table>" + tableRows +
+                             "</table:table></office:spreadsheet></office:body>"
+                             "</office:document-content>"}});
 }
 
 // What the cut rules read from one cell: its text, or the refusal.
@@ -207,17 +209,17 @@ TEST(Spreadsheets, XlsxCellKinds) {
     auto sheet = OpenCutSheet(CutSheetFixture("cuts_streamed.xlsx"));
     ASSERT_TRUE(sheet.has_value()) << sheet.error().text;
     auto& s = **sheet;
-    EXPECT_EQ(std::get<double>(*s.Cell(2, 1)), 40123);                     // number
-    EXPECT_EQ(std::get<double>(*s.Cell(2, 3)), 7);                         // cached formula result
+    EXPECT_EQ(std::get<double>(*s.Cell(2, 1)), 40123);  // number
+    EXPECT_EQ(std::get<double>(*s.Cell(2, 3)), 7);  // cached formula result
     EXPECT_EQ(std::get<std::string>(*s.Cell(2, 7)), "POLY COTTON WOVEN");  // rich text runs, no phonetic text
-    EXPECT_EQ(std::get<std::string>(*s.Cell(2, 10)), "40123551007323");    // formula giving a text
-    EXPECT_EQ(std::get<double>(*s.Cell(2, 12)), 24);                       // 2.4E1
-    EXPECT_EQ(std::get<std::string>(*s.Cell(3, 6)), "LONG");               // inline rich text
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(5, 1)));    // styled but empty
-    EXPECT_EQ(std::get<std::string>(*s.Cell(6, 2)), "TRUE");               // boolean
-    EXPECT_EQ(std::get<std::string>(*s.Cell(8, 2)), "a\rb");               // _x000D_ escape
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(7, 1)));    // row not written
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(2, 14)));   // past the last column
+    EXPECT_EQ(std::get<std::string>(*s.Cell(2, 10)), "40123551007323");  // formula giving a text
+    EXPECT_EQ(std::get<double>(*s.Cell(2, 12)), 24);  // 2.4E1
+    EXPECT_EQ(std::get<std::string>(*s.Cell(3, 6)), "LONG");  // inline rich text
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(5, 1)));  // styled but empty
+    EXPECT_EQ(std::get<std::string>(*s.Cell(6, 2)), "TRUE");  // boolean
+    EXPECT_EQ(std::get<std::string>(*s.Cell(8, 2)), "a\rb");  // _x000D_ escape
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(7, 1)));  // row not written
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(2, 14)));  // past the last column
     EXPECT_EQ(std::get<CellError>(*s.Cell(8, 1)).text, "#DIV/0!");
     auto error = CellText(s, 8, 1);
     ASSERT_FALSE(error.has_value());
@@ -231,8 +233,8 @@ TEST(Spreadsheets, OdsCellKinds) {
     auto sheet = OpenCutSheet(CutSheetFixture("cell_kinds.ods"));
     ASSERT_TRUE(sheet.has_value()) << sheet.error().text;
     auto& s = **sheet;
-    EXPECT_EQ(std::get<double>(*s.Cell(1, 1)), 7);            // saved formula result
-    EXPECT_EQ(std::get<std::string>(*s.Cell(1, 2)), "XY");    // saved text result
+    EXPECT_EQ(std::get<double>(*s.Cell(1, 1)), 7);  // saved formula result
+    EXPECT_EQ(std::get<std::string>(*s.Cell(1, 2)), "XY");  // saved text result
     EXPECT_EQ(std::get<std::string>(*s.Cell(1, 3)), "FALSE");
     EXPECT_EQ(std::get<double>(*s.Cell(1, 4)), 0.25);
     for (int row = 2; row <= 4; ++row) {
@@ -242,7 +244,7 @@ TEST(Spreadsheets, OdsCellKinds) {
     }
     EXPECT_EQ(std::get<std::string>(*s.Cell(5, 1)), "A   B");
     EXPECT_EQ(std::get<std::string>(*s.Cell(5, 2)), "line one\nline two");  // the note is not cell text
-    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(5, 3)));      // covered by a merge
+    EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(5, 3)));  // covered by a merge
     EXPECT_EQ(std::get<std::string>(*s.Cell(5, 4)), "x\ny");
     EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(6, 1)));
     EXPECT_TRUE(std::holds_alternative<std::monostate>(*s.Cell(500000, 1)));
@@ -263,7 +265,8 @@ TEST(Spreadsheets, UnreadableFilesAreRefusedNamingTheFile) {
         {"plain.zip", StoredZip({{"readme.txt", "hello"}}), "not a spreadsheet"},
         {"photo.xlsx", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16), "is not a cut sheet (CSV, xlsx, ods or xls)"},
         {"report.csv", std::string("%PDF-1.4\n\x01\x02stream", 17), "is not a cut sheet (CSV, xlsx, ods or xls)"},
-        {"unicode.txt", std::string("\xFF\xFEW\0I\0P\0", 8), "is UTF-16 text (Excel's \"Unicode Text\"), which Tarnwick does not read. Save it as CSV or xlsx"},
+        {"unicode.txt", std::string("\xFF\xFEW\0I\0P\0", 8),
+         "is UTF-16 text (Excel's \"Unicode Text\"), which Tarnwick does not read. Save it as CSV or xlsx"},
         {"damaged.xls", std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) + std::string(600, '\0'), "xls"},
     };
     for (const auto& c : cases) {
@@ -294,10 +297,10 @@ TEST(Spreadsheets, FormulaCellsGiveTheirSavedResultOrAreRefusedByCell) {
                            "<table:table-cell table:formula=\"of:=2\" office:value-type=\"float\"/>"
                            "<table:table-cell table:formula=\"of:=&quot;&quot;\" office:value-type=\"string\" "
                            "office:string-value=\"\"/></table:table-row>"));
-    const auto xlsx = folder.Write(
-        "kinds.xlsx", Xlsx("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c>"
-                           "<c r=\"B1\" t=\"b\"><f>1&gt;0</f></c><c r=\"C1\"><f>1+1</f><v/></c>"
-                           "<c r=\"D1\" t=\"str\"><f>A1</f></c><c r=\"E1\"><f>1+1</f><v>2</v></c></row>"));
+    const auto xlsx =
+        folder.Write("kinds.xlsx", Xlsx("<row r=\"1\"><c r=\"A1\" t=\"str\"><f>\"\"</f><v></v></c>"
+                                        "<c r=\"B1\" t=\"b\"><f>1&gt;0</f></c><c r=\"C1\"><f>1+1</f><v/></c>"
+                                        "<c r=\"D1\" t=\"str\"><f>A1</f></c><c r=\"E1\"><f>1+1</f><v>2</v></c></row>"));
     auto unsaved = [](const std::filesystem::path& file, const char* cell) {
         return "The cut sheet " + file.string() + " cannot be read: cell " + cell +
                " holds a formula whose result was never saved. Open the sheet in a spreadsheet program, save it, "
@@ -312,9 +315,9 @@ TEST(Spreadsheets, FormulaCellsGiveTheirSavedResultOrAreRefusedByCell) {
     const auto savedOds = CutSheetFixture("formulas_saved.ods");
     const auto openpyxl = CutSheetFixture("formulas_unsaved.xlsx");
     const std::vector<Case> cases = {
-        {savedXlsx, 2, 1, {"40123", ""}},            // a number
+        {savedXlsx, 2, 1, {"40123", ""}},  // a number
         {savedXlsx, 2, 10, {"40123551007323", ""}},  // t="str"
-        {savedXlsx, 8, 2, {"TRUE", ""}},             // t="b"
+        {savedXlsx, 8, 2, {"TRUE", ""}},  // t="b"
         {savedXlsx, 8, 3, {"", "cell C8 holds the error value #N/A"}},
         {savedOds, 2, 1, {"40123", ""}},
         {savedOds, 2, 10, {"40123551007323", ""}},
@@ -325,7 +328,7 @@ TEST(Spreadsheets, FormulaCellsGiveTheirSavedResultOrAreRefusedByCell) {
         {openpyxl, 3, 9, {"45% WOOL", ""}},  // the row's other cells still read
         {unsavedOds, 1, 1, {"", unsaved(unsavedOds, "A1")}},  // no value type
         {unsavedOds, 1, 2, {"", unsaved(unsavedOds, "B1")}},  // a number type without the number
-        {unsavedOds, 1, 3, {"", ""}},                          // a saved empty text
+        {unsavedOds, 1, 3, {"", ""}},  // a saved empty text
         {xlsx, 1, 1, {"", ""}},  // Excel's saved empty text: t="str" and an empty <v>
         {xlsx, 1, 2, {"", unsaved(xlsx, "B1")}},
         {xlsx, 1, 3, {"", unsaved(xlsx, "C1")}},
@@ -356,8 +359,8 @@ TEST(Spreadsheets, HostileSheetsAreRefusedNamingWhatIsWrong) {
     const std::string pastColumns = "past the last column a sheet can have (XFD)";
     auto inlineRow = [](int row, const std::string& text) {
         const std::string r = std::to_string(row);
-        return "<row r=\"" + r + "\"><c r=\"A" + r + "\"><v>1</v></c><c r=\"B" + r + "\" t=\"inlineStr\"><is><t>" + text +
-               "</t></is></c></row>";
+        return "<row r=\"" + r + "\"><c r=\"A" + r + "\"><v>1</v></c><c r=\"B" + r + "\" t=\"inlineStr\"><is><t>" +
+               text + "</t></is></c></row>";
     };
     auto odsCell = [](const std::string& attributes, const std::string& inside) {
         return "<table:table-cell " + attributes + ">" + inside + "</table:table-cell>";
@@ -377,31 +380,60 @@ TEST(Spreadsheets, HostileSheetsAreRefusedNamingWhatIsWrong) {
         {"column14.csv", "h\n1,,,,,,,,,,,,," + std::string(300000, 'y') + "\n", 2, 1, {"1", ""}},
         {"limit.xlsx", Xlsx(inlineRow(2, x32767)), 2, 2, {x32767, ""}},
         {"over.xlsx", Xlsx(inlineRow(2, x32768)), 2, 2, {"", tooLong}},
-        {"shared.xlsx", Xlsx("<row r=\"2\"><c r=\"B2\" t=\"s\"><v>1</v></c></row>", "<si><t>a</t></si><si><t>" + x32768 + "</t></si>"),
-         2, 2, {"", tooLong}},
-        {"row_overflow.xlsx", Xlsx("<row r=\"2147483647\"><c><v>1</v></c></row><row><c><v>2</v></c></row>"), 1, 1,
+        {"shared.xlsx",
+         Xlsx("<row r=\"2\"><c r=\"B2\" t=\"s\"><v>1</v></c></row>", "<si><t>a</t></si><si><t>" + x32768 + "</t></si>"),
+         2,
+         2,
+         {"", tooLong}},
+        {"row_overflow.xlsx",
+         Xlsx("<row r=\"2147483647\"><c><v>1</v></c></row><row><c><v>2</v></c></row>"),
+         1,
+         1,
          {"", "naming row 2147483647, " + pastRows}},
-        {"row_beyond.xlsx", Xlsx("<row r=\"1048577\"><c><v>1</v></c></row>"), 1, 1, {"", "naming row 1048577, " + pastRows}},
+        {"row_beyond.xlsx",
+         Xlsx("<row r=\"1048577\"><c><v>1</v></c></row>"),
+         1,
+         1,
+         {"", "naming row 1048577, " + pastRows}},
         {"last_row.xlsx", Xlsx("<row r=\"1048576\"><c r=\"A1048576\"><v>5</v></c></row>"), 1048576, 1, {"5", ""}},
-        {"column_beyond.xlsx", Xlsx("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"), 1, 1,
+        {"column_beyond.xlsx",
+         Xlsx("<row r=\"1\"><c r=\"XFE1\"><v>1</v></c></row>"),
+         1,
+         1,
          {"", "cells in row 1 " + pastColumns}},
-        {"xfd_every_row.xlsx", Xlsx(inlineRow(1, "a") + "<row r=\"2\"><c r=\"A2\"><v>7</v></c><c r=\"XFD2\"><v>1</v></c></row>"),
-         2, 1, {"7", ""}},
+        {"xfd_every_row.xlsx",
+         Xlsx(inlineRow(1, "a") + "<row r=\"2\"><c r=\"A2\"><v>7</v></c><c r=\"XFD2\"><v>1</v></c></row>"),
+         2,
+         1,
+         {"7", ""}},
         {"rows_backwards.xlsx", Xlsx(inlineRow(3, "a") + inlineRow(2, "b")), 3, 1, {"", "row 2 after row 3"}},
-        {"huge_tag.xlsx", Xlsx("<row r=\"1\"><c r=\"A1\" t=\"" + std::string(5 << 20, 't') + "\"><v>1</v></c></row>"), 1, 1,
+        {"huge_tag.xlsx",
+         Xlsx("<row r=\"1\"><c r=\"A1\" t=\"" + std::string(5 << 20, 't') + "\"><v>1</v></c></row>"),
+         1,
+         1,
          {"", "a piece of XML longer than 4 MB"}},
-        {"spaces.ods", Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"2000000000\"/></text:p>") +
-                           "</table:table-row>"),
-         1, 1, {"", "cell A1 holds more than 32,767 characters"}},
-        {"spaces_ok.ods", Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"3\"/>b</text:p>") +
-                              "</table:table-row>"),
-         1, 1, {"a   b", ""}},
-        {"rows_repeated.ods", Ods("<table:table-row table:number-rows-repeated=\"2147483647\">" +
-                                  odsCell("office:value-type=\"float\" office:value=\"1\"", "") + "</table:table-row>"),
-         1, 1, {"", "a repeat count running " + pastRows}},
-        {"columns_repeated.ods", Ods("<table:table-row>" + odsCell("table:number-columns-repeated=\"2147483647\"", "") +
-                                     "</table:table-row>"),
-         1, 1, {"", "cells in row 1 " + pastColumns}},
+        {"spaces.ods",
+         Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"2000000000\"/></text:p>") +
+             "</table:table-row>"),
+         1,
+         1,
+         {"", "cell A1 holds more than 32,767 characters"}},
+        {"spaces_ok.ods",
+         Ods("<table:table-row>" + odsCell("", "<text:p>a<text:s text:c=\"3\"/>b</text:p>") + "</table:table-row>"),
+         1,
+         1,
+         {"a   b", ""}},
+        {"rows_repeated.ods",
+         Ods("<table:table-row table:number-rows-repeated=\"2147483647\">" +
+             odsCell("office:value-type=\"float\" office:value=\"1\"", "") + "</table:table-row>"),
+         1,
+         1,
+         {"", "a repeat count running " + pastRows}},
+        {"columns_repeated.ods",
+         Ods("<table:table-row>" + odsCell("table:number-columns-repeated=\"2147483647\"", "") + "</table:table-row>"),
+         1,
+         1,
+         {"", "cells in row 1 " + pastColumns}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -25,8 +25,7 @@ inline std::string Esc(std::string_view readable) {
 inline std::string PictureBytes(std::size_t length, unsigned seed) {
     std::string bytes(length, '\0');
     std::mt19937 random(seed);
-    for (std::size_t i = 0; i < length; ++i)
-        bytes[i] = static_cast<char>(i < 256 ? i : random() & 0xFF);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(i < 256 ? i : random() & 0xFF);
     return bytes;
 }
 
@@ -61,9 +60,11 @@ protected:
     std::string Picture(const std::string& name) { return pictures_.at(name); }
     std::filesystem::path ImageFile(const std::string& name) const { return folder_ / "images" / name; }
 
-    static constexpr std::pair<const char*, std::size_t> kPictures[] = {
-        {"calh021.pcx", 2713}, {"calh026.pcx", 3280}, {"calh023.pcx", 3201},
-        {"calh024.pcx", 2852}, {"calh018.pcx", 1450}};
+    static constexpr std::pair<const char*, std::size_t> kPictures[] = {{"calh021.pcx", 2713},
+                                                                        {"calh026.pcx", 3280},
+                                                                        {"calh023.pcx", 3201},
+                                                                        {"calh024.pcx", 2852},
+                                                                        {"calh018.pcx", 1450}};
 
 private:
     std::filesystem::path previous_;

@@ -99,23 +99,24 @@ TEST_F(Layouts, EmptyFieldsKeepTheirItems) {
     const std::string bar(17, ' ');
     const std::pair<LayoutBuilder, std::string> cases[] = {
         {PrintLayoutA1, Esc("^A^A3HV^H0035^V0020^XM-^H0345^V0030^XSSIZE:^H0400^V0020^XM ^H0090^V0050^OB"
-                            "^H0090^V0080^OB^H0090^V0110^OB^H0050^V0140^S^H0055^V0160^BG02070>H" + bar +
-                            "^H0200^V0240^S" + bar + "^Q0^Z")},
+                            "^H0090^V0080^OB^H0090^V0110^OB^H0050^V0140^S^H0055^V0160^BG02070>H" +
+                            bar + "^H0200^V0240^S" + bar + "^Q0^Z")},
         {PrintLayoutA2, Esc("^A^A3HV^H0035^V0020^XM^H0345^V0030^XSSIZE:^H0400^V0020^XM ^H0090^V0050^OB"
-                            "^H0090^V0080^OB^H0090^V0110^OB^H0050^V0140^S^H0055^V0160^BG02070>H" + bar +
-                            "^H0200^V0240^S" + bar + "^Q0^Z")},
+                            "^H0090^V0080^OB^H0090^V0110^OB^H0050^V0140^S^H0055^V0160^BG02070>H" +
+                            bar + "^H0200^V0240^S" + bar + "^Q0^Z")},
         {PrintLayoutB3, Esc("^A^A3HV^H0150^V0040^OB-^H0405^V0040^OB^H0585^V0040^OB^H0260^V0070^OB"
-                            "^H0260^V0100^OB^H0260^V0130^OB^H0180^V0160^OB^H0205^V0190^BG02080>H" + bar +
-                            "^Q0^Z")},
+                            "^H0260^V0100^OB^H0260^V0130^OB^H0180^V0160^OB^H0205^V0190^BG02080>H" +
+                            bar + "^Q0^Z")},
         {PrintLayoutC2, Esc("^A^A3HV^H0195^V0040^OB-^H0500^V0040^OB^H0600^V0040^OB^H0260^V0070^OB"
-                            "^H0260^V0100^OB^H0260^V0130^OB^H0180^V0160^OB^H0205^V0190^BG02080>H" + bar +
-                            "^Q0^Z")},
+                            "^H0260^V0100^OB^H0260^V0130^OB^H0180^V0160^OB^H0205^V0190^BG02080>H" +
+                            bar + "^Q0^Z")},
         {PrintLayoutD2, Esc("^A^A3HV^H0170^V0030^XSSTYLE:^OB-^H0455^V0030^XSSIZE:^OB^H0585^V0030^XSL:^OB"
                             "^H0290^V0060^OB^H0290^V0090^OB^H0290^V0120^OB^H0160^V0120^OB"
-                            "^H0205^V0150^BG02080>H" + bar + "^Q0^Z")},
+                            "^H0205^V0150^BG02080>H" +
+                            bar + "^Q0^Z")},
         {PrintLayoutE, Esc("^A^A3HV^H0200^V0035^OB-^H0450^V0035^OB^H0585^V0035^OB^H0340^V0075^XS"
-                           "^H0340^V0095^XS^H0340^V0115^XS^H0230^V0135^XS^H0210^V0155^BG02060>H" + bar +
-                           "^Q0^Z")},
+                           "^H0340^V0095^XS^H0340^V0115^XS^H0230^V0135^XS^H0210^V0155^BG02060>H" +
+                           bar + "^Q0^Z")},
     };
     for (const auto& [build, expected] : cases) EXPECT_EQ(Compose(build, empty, {"", ""}), expected);
 }
@@ -187,7 +188,7 @@ TEST_F(Layouts, FieldsAreWindows1252AndCountedInCharacters) {
     auto job = test::Job004512();
     job.Style = "CAFÉ";
     job.Color = "€";
-    job.Text1 = "CRÈME";      // 5 characters, 6 bytes of UTF-8
+    job.Text1 = "CRÈME";  // 5 characters, 6 bytes of UTF-8
     job.Text2 = "ABCDEFG";
     job.Text3 = "ABCDEFG";
     job.Barcode = "ÀÀÀÀÀÀÀÀÀÀÀÀÀÀÀ";  // 15 characters, 30 bytes of UTF-8
@@ -204,11 +205,22 @@ TEST_F(Layouts, FieldsThePrinterCannotTakeAreRefusedByName) {
         const char* named;
     };
     const Case cases[] = {
-        {&LabelArgs::WIP, "40\x1B" "12", "WIP #"},     {&LabelArgs::Style, "12\t345", "Style"},
-        {&LabelArgs::Color, "\x7F", "Color"},           {&LabelArgs::Waist, "32\r\n", "Waist"},
-        {&LabelArgs::LengthDesc, "3\x01", "Length Desc"}, {&LabelArgs::Text1, "WOOL ✓", "Line 1"},
-        {&LabelArgs::Text2, "棉", "Line 2"},             {&LabelArgs::Text3, "\xFF\xFE", "Line 3"},
-        {&LabelArgs::Barcode, "12345\x1B" "Z", "bar-code"},    {&LabelArgs::Barcode, "12345>C00", "bar-code"},
+        {&LabelArgs::WIP,
+         "40\x1B"
+         "12",
+         "WIP #"},
+        {&LabelArgs::Style, "12\t345", "Style"},
+        {&LabelArgs::Color, "\x7F", "Color"},
+        {&LabelArgs::Waist, "32\r\n", "Waist"},
+        {&LabelArgs::LengthDesc, "3\x01", "Length Desc"},
+        {&LabelArgs::Text1, "WOOL ✓", "Line 1"},
+        {&LabelArgs::Text2, "棉", "Line 2"},
+        {&LabelArgs::Text3, "\xFF\xFE", "Line 3"},
+        {&LabelArgs::Barcode,
+         "12345\x1B"
+         "Z",
+         "bar-code"},
+        {&LabelArgs::Barcode, "12345>C00", "bar-code"},
     };
     for (const Named& layout : kAll) {
         for (const Case& c : cases) {
@@ -306,8 +318,8 @@ TEST(LayoutTable, CodesInTheirOrderExactAndCaseSensitive) {
         EXPECT_EQ(layout->build, build) << code;
         EXPECT_FALSE(layout->usesPrinterSettingsBase) << code;
     }
-    for (const char* other : {"NA", "", "CALH021", "Calh020", "calh021 ", " calh021", "calh019", "calh016",
-                              "calh017", "calh02", "A1", "B1"})
+    for (const char* other : {"NA", "", "CALH021", "Calh020", "calh021 ", " calh021", "calh019", "calh016", "calh017",
+                              "calh02", "A1", "B1"})
         EXPECT_FALSE(LayoutForCode(other).has_value()) << '"' << other << '"';
 }
 

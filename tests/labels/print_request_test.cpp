@@ -100,8 +100,7 @@ TEST(PrintRequest, DecisionTableRowByRow) {
         {"file, New Format, greyed brand", true, "", 1, 2, "", "A1", "", ""},
         {"file, no New Format, code in table", true, "", 0, 1, "calh025", "C2", "", ""},
         {"file, greyed New Format is unchecked", true, "", 2, 1, "calh020", "C1", "", ""},
-        {"file, no New Format, NA", true, "", 0, 0, "NA", "", kStyleNotFound, "Style Not Found",
-         MessageIcon::Critical},
+        {"file, no New Format, NA", true, "", 0, 0, "NA", "", kStyleNotFound, "Style Not Found", MessageIcon::Critical},
         {"file, greyed New Format, NA", true, "", 2, 1, "NA", "", kStyleNotFound, "Style Not Found",
          MessageIcon::Critical},
     };
@@ -167,8 +166,9 @@ TEST(PrintRequest, ManualModeCopiesTheBoxesAndBuildsFromTheRecord) {
     EXPECT_EQ(job.Barcode, "1234 O05 32  R   ");
     EXPECT_EQ(job.MadeIn, "MADE IN U.S.A.") << "manual mode leaves MadeIn alone";
 
-    LabelArgs expected{"004512", "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                       "1234 O05 32  R   ", "24", true, "", ""};
+    LabelArgs expected{
+        "004512", "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH", "1234 O05 32  R   ",
+        "24",     true,   "",  ""};
     ASSERT_EQ(outcome.streams.size(), 1u);
     EXPECT_EQ(outcome.streams.front(), Direct(PrintLayoutC1, expected, kBases.otherFamilies));
 }
@@ -206,8 +206,8 @@ TEST(PrintRequest, FileModePrintsTheImportedRecordWithTheQuantityOfTheBox) {
     EXPECT_EQ(job.Barcode, "12345O07 32 30") << "file mode does not compose the bar code";
     EXPECT_EQ(job.LengthDesc, "30");
 
-    LabelArgs expected{"4012", "12345", "O07", "32", "30", "30", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                       "12345O07 32 30", "12", false, "", ""};
+    LabelArgs expected{"4012",         "12345",          "O07", "32",  "30", "30", "65% POLYESTER", "35% COTTON",
+                       "MACHINE WASH", "12345O07 32 30", "12",  false, "",   ""};
     ASSERT_EQ(outcome.streams.size(), 1u);
     EXPECT_EQ(outcome.streams.front(), Direct(PrintLayoutC2, expected, kBases.otherFamilies));
 }
@@ -238,8 +238,20 @@ TEST(PrintRequest, NewFormatFillsBlankLengthDescriptionAndMadeInFromTheWindow) {
         ASSERT_TRUE(outcome.result.has_value()) << outcome.result.error().text;
         EXPECT_EQ(job.LengthDesc, c.expectLengthDesc) << "the fill stays in the record";
         EXPECT_EQ(job.MadeIn, c.expectMadeIn);
-        LabelArgs expected{"4012", "12345", "O07", "32", "30", c.expectLengthDesc, "65% POLYESTER",
-                           "35% COTTON", "MACHINE WASH", "12345O07 32 30", "12", true, c.expectMadeIn, "112806"};
+        LabelArgs expected{"4012",
+                           "12345",
+                           "O07",
+                           "32",
+                           "30",
+                           c.expectLengthDesc,
+                           "65% POLYESTER",
+                           "35% COTTON",
+                           "MACHINE WASH",
+                           "12345O07 32 30",
+                           "12",
+                           true,
+                           c.expectMadeIn,
+                           "112806"};
         ASSERT_EQ(outcome.streams.size(), 1u);
         EXPECT_EQ(outcome.streams.front(), Direct(PrintLayoutA1, expected, kBases.familyA));
     }
@@ -268,8 +280,16 @@ TEST(PrintRequest, EachFamilyGetsItsOwnBasePoint) {
     const auto c = Print(controls, "calh020", job);
     ASSERT_EQ(a.streams.size(), 1u);
     ASSERT_EQ(c.streams.size(), 1u);
-    EXPECT_EQ(a.streams[0].rfind("\x1b" "A\x1b" "A3H10V5\x1b", 0), 0u);
-    EXPECT_EQ(c.streams[0].rfind("\x1b" "A\x1b" "A3H7V003\x1b", 0), 0u);
+    EXPECT_EQ(a.streams[0].rfind("\x1b"
+                                 "A\x1b"
+                                 "A3H10V5\x1b",
+                                 0),
+              0u);
+    EXPECT_EQ(c.streams[0].rfind("\x1b"
+                                 "A\x1b"
+                                 "A3H7V003\x1b",
+                                 0),
+              0u);
 }
 
 // A printer that refuses the label, as an unknown printer or a stopped queue would.
@@ -294,7 +314,9 @@ TEST(PrintRequest, RefusalsOfTheBuilderAndOfTheOutputComeBack) {
     }
     {
         PrintControls controls = test::TypedLabel();
-        controls.txtStyle = "12\x1b" "34";
+        controls.txtStyle =
+            "12\x1b"
+            "34";
         LabelJob job;
         const auto outcome = Print(controls, "calh020", job);
         ASSERT_FALSE(outcome.result.has_value());

@@ -17,10 +17,26 @@ TEST(WithQuantity, OnlyTheFinalQuantityChanges) {
         int quantity;
         std::string expected;
     } cases[] = {
-        {"\x1B" "A\x1B" "A3H5V10\x1B" "OB4012\x1BQ24\x1BZ", 7, "\x1B" "A\x1B" "A3H5V10\x1B" "OB4012\x1BQ7\x1BZ"},
+        {"\x1B"
+         "A\x1B"
+         "A3H5V10\x1B"
+         "OB4012\x1BQ24\x1BZ",
+         7,
+         "\x1B"
+         "A\x1B"
+         "A3H5V10\x1B"
+         "OB4012\x1BQ7\x1BZ"},
         {"\x1BGP00008," + image + "\x1BQ1\x1BZ", 32767, "\x1BGP00008," + image + "\x1BQ32767\x1BZ"},
-        {"\x1B" "A\x1BQ-3\x1BZ", 2, "\x1B" "A\x1BQ2\x1BZ"},
-        {"\x1B" "A\x1BQ0\x1BZ", 10, "\x1B" "A\x1BQ10\x1BZ"},
+        {"\x1B"
+         "A\x1BQ-3\x1BZ",
+         2,
+         "\x1B"
+         "A\x1BQ2\x1BZ"},
+        {"\x1B"
+         "A\x1BQ0\x1BZ",
+         10,
+         "\x1B"
+         "A\x1BQ10\x1BZ"},
     };
     for (const auto& c : cases) {
         const auto changed = WithQuantity(c.stream, c.quantity);
@@ -33,7 +49,10 @@ TEST(WithQuantity, StreamWithoutAFinalQuantityIsRefused) {
     const std::string kRefusal =
         "The recorded label does not end with a quantity command (ESC Q n, ESC Z), so its quantity cannot be "
         "changed. Reprint it with its own quantity.";
-    for (const std::string& stream : {""s, "\x1B" "A\x1BQ5"s, "\x1BQ\x1BZ"s, "\x1BQ5\x1BH0010\x1BZ"s, "\x1BQ1x\x1BZ"s}) {
+    for (const std::string& stream : {""s,
+                                      "\x1B"
+                                      "A\x1BQ5"s,
+                                      "\x1BQ\x1BZ"s, "\x1BQ5\x1BH0010\x1BZ"s, "\x1BQ1x\x1BZ"s}) {
         const auto changed = WithQuantity(stream, 3);
         ASSERT_FALSE(changed.has_value()) << stream;
         EXPECT_EQ(changed.error().text, kRefusal);

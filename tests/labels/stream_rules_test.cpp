@@ -8,10 +8,10 @@ namespace {
 
 TEST(QuantityText, LeadingNumberRoundedHalfToEven) {
     const std::pair<const char*, const char*> cases[] = {
-        {"24", "24"},         {"", "0"},           {"abc", "0"},         {"2.5", "2"},
-        {"3.5", "4"},         {"-2.5", "-2"},      {"1 2", "12"},        {"12 boxes", "12"},
-        {"-3", "-3"},         {"0", "0"},          {"\t7\n", "7"},       {"1E3", "1000"},
-        {"&H10", "16"},       {"32767", "32767"},  {"-32768", "-32768"}, {"32767.4", "32767"},
+        {"24", "24"},           {"", "0"},          {"abc", "0"},         {"2.5", "2"},
+        {"3.5", "4"},           {"-2.5", "-2"},     {"1 2", "12"},        {"12 boxes", "12"},
+        {"-3", "-3"},           {"0", "0"},         {"\t7\n", "7"},       {"1E3", "1000"},
+        {"&H10", "16"},         {"32767", "32767"}, {"-32768", "-32768"}, {"32767.4", "32767"},
         {"-32768.5", "-32768"},
     };
     for (const auto& [qty, expected] : cases) {
@@ -43,18 +43,15 @@ TEST(CenterFabricLines, HalfTheDifferenceRoundedDownAtTheFront) {
         {{"  X", "X", "XY "}, {"  X", " X", "XY "}},  // blanks of the text count
     };
     for (const auto& [input, expected] : cases)
-        EXPECT_EQ(CenterFabricLines(input[0], input[1], input[2]), expected) << input[0] << '|' << input[1] << '|'
-                                                                             << input[2];
+        EXPECT_EQ(CenterFabricLines(input[0], input[1], input[2]), expected)
+            << input[0] << '|' << input[1] << '|' << input[2];
 }
 
 TEST(PadBarcode, BlanksUpToSeventeenNeverCut) {
     const std::pair<std::string, std::string> cases[] = {
-        {"12345O07 32 30", "12345O07 32 30   "},
-        {"", std::string(17, ' ')},
-        {"1234567890123456", "1234567890123456 "},
-        {"12345678901234567", "12345678901234567"},
-        {"12345678901234567890", "12345678901234567890"},
-        {"A  ", "A" + std::string(16, ' ')},
+        {"12345O07 32 30", "12345O07 32 30   "},          {"", std::string(17, ' ')},
+        {"1234567890123456", "1234567890123456 "},        {"12345678901234567", "12345678901234567"},
+        {"12345678901234567890", "12345678901234567890"}, {"A  ", "A" + std::string(16, ' ')},
     };
     for (const auto& [input, expected] : cases) EXPECT_EQ(PadBarcode(input), expected) << '"' << input << '"';
 }

@@ -31,17 +31,17 @@ std::string Cut(const std::string& wip, const std::string& color, const std::str
                 "BAR" + wip, madeIn, qty, "WB" + wip});
 }
 
-const std::string kHeadings = Row({"WIP", "Style", "Color", "Waist", "Length", "LDesc", "L1", "L2", "L3", "Bar", "Made",
-                                   "Qty", "Stock"});
+const std::string kHeadings =
+    Row({"WIP", "Style", "Color", "Waist", "Length", "LDesc", "L1", "L2", "L3", "Bar", "Made", "Qty", "Stock"});
 
 // Three cuts in rows 2 to 4, row 5 empty, a cut in row 6 the list never reaches.
-const std::string kThreeCuts =
-    kHeadings + Cut("1001", "7", "24", "USA") + Cut("1002", "12", "10", "MEXICO") + Cut("1003", "123", "5", "PERU") +
-    "\r\n" + Cut("1009", "1");
+const std::string kThreeCuts = kHeadings + Cut("1001", "7", "24", "USA") + Cut("1002", "12", "10", "MEXICO") +
+                               Cut("1003", "123", "5", "PERU") + "\r\n" + Cut("1009", "1");
 
 struct Window {
     explicit Window(const std::string& config = testing::ConfigText()) : plant(config) {
-        form = std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, output, {{"c:", files.path()}}, [] {}});
+        form =
+            std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, output, {{"c:", files.path()}}, [] {}});
     }
     std::string Sheet(const std::string& name, const std::string& bytes) {
         files.Write(name, bytes);
@@ -67,8 +67,8 @@ QStringList Items(const QComboBox* box) {
 // Everything a press may change, to check that a refused press changed nothing.
 std::vector<std::string> State(frmMainMenu& f) {
     std::vector<std::string> s;
-    for (const QLineEdit* box : {f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength, f.txtLDesc, f.txtQty,
-                                 f.txtStock, f.txtMadeIn})
+    for (const QLineEdit* box :
+         {f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength, f.txtLDesc, f.txtQty, f.txtStock, f.txtMadeIn})
         s.push_back(box->text().toStdString());
     for (const QComboBox* box : {f.cmbText1, f.cmbText2, f.cmbText3}) s.push_back(box->currentText().toStdString());
     s.push_back(Items(f.cmbCut).join("|").toStdString());
@@ -101,7 +101,8 @@ TEST(CutSheetImport, RefusesNoFileAndMissingFilesChangingNothing) {
     w->btnImport_Click();
     ExpectOneBox(w, "You must select a file.", MessageIcon::None, "No File Selected");
     EXPECT_EQ(State(*w), before);
-    for (const std::string& path : {w.files.path().string(), w.files.path().string() + "/", (w.files / "gone.csv").string()}) {
+    for (const std::string& path :
+         {w.files.path().string(), w.files.path().string() + "/", (w.files / "gone.csv").string()}) {
         SCOPED_TRACE(path);
         w.Select(path);
         w->btnImport_Click();
@@ -177,11 +178,13 @@ TEST(CutSheetImport, RefusedImportsChangeNothing) {
         MessageIcon icon;
     };
     const std::vector<Case> cases = {
-        {"no cut at StartRow", testing::ConfigText("3"), "cuts.csv", kHeadings + Cut("1001", "7") + "\r\n" + Cut("1", "1"),
-         "The cut sheet has no cuts from row 3.", false, MessageIcon::Information},
+        {"no cut at StartRow", testing::ConfigText("3"), "cuts.csv",
+         kHeadings + Cut("1001", "7") + "\r\n" + Cut("1", "1"), "The cut sheet has no cuts from row 3.", false,
+         MessageIcon::Information},
         {"quantity is no number", testing::ConfigText(), "cuts.csv", kHeadings + Cut("1001", "7", "two dozen"),
          "Row 2 of the cut sheet", true, MessageIcon::Information},
-        {"StartRow below 1", testing::ConfigText("0"), "cuts.csv", kThreeCuts, "config.txt", true, MessageIcon::Critical},
+        {"StartRow below 1", testing::ConfigText("0"), "cuts.csv", kThreeCuts, "config.txt", true,
+         MessageIcon::Critical},
         {"damaged xlsx", testing::ConfigText(), "cuts.xlsx", std::string("PK\x03\x04", 4) + "broken", "cuts.xlsx", true,
          MessageIcon::Critical},
         {"unterminated quote", testing::ConfigText(), "cuts.csv", kHeadings + "\"1001,S\r\n", "line 2", true,
@@ -262,9 +265,9 @@ TEST_F(Navigation, CutBoxesTakeNoTypingWhileTheCutIsLoaded) {
     const struct {
         QWidget* box;
         bool locked;
-    } boxes[] = {{w->txtWIP, true},  {w->txtStyle, true},  {w->txtColor, true},  {w->txtWaist, true},
-                 {w->txtLength, true}, {w->txtLDesc, true},  {w->txtMadeIn, true}, {w->cmbText1, true},
-                 {w->cmbText2, true}, {w->cmbText3, true},  {w->txtQty, false},   {w->txtRN, false}};
+    } boxes[] = {{w->txtWIP, true},    {w->txtStyle, true}, {w->txtColor, true},  {w->txtWaist, true},
+                 {w->txtLength, true}, {w->txtLDesc, true}, {w->txtMadeIn, true}, {w->cmbText1, true},
+                 {w->cmbText2, true},  {w->cmbText3, true}, {w->txtQty, false},   {w->txtRN, false}};
     const auto text = [](QWidget* box) {
         if (auto* combo = qobject_cast<QComboBox*>(box)) return combo->currentText();
         return static_cast<QLineEdit*>(box)->text();
@@ -285,8 +288,8 @@ TEST_F(Navigation, CutBoxesTakeNoTypingWhileTheCutIsLoaded) {
     EXPECT_TRUE(w.output.streams[0].ends_with("\x1BQ269\x1BZ"));
 
     // In New Format an empty Length Desc of the cut is taken from its box, so it may be typed.
-    w.Select(w.Sheet("blank.csv", kHeadings + Row({"2001", "S2001", "7", "32", "30", "", "A", "B", "C", "", "", "4",
-                                                   "WB"})));
+    w.Select(w.Sheet("blank.csv",
+                     kHeadings + Row({"2001", "S2001", "7", "32", "30", "", "A", "B", "C", "", "", "4", "WB"})));
     w->btnImport_Click();
     QTest::keyClicks(w->txtLDesc, "LONG");
     EXPECT_EQ(w->txtLDesc->text(), "LONG");

@@ -42,9 +42,13 @@ struct Window {
         : plant(testing::ConfigText() + "ParallelPort,lp0.out\r\n" + moreConfig) {
         plant.dir.Write("lp0.out", "");
         plant.SetStyle("1234", "calh020");
-        JoinPlant(*plant.plant, [this](const Failure& notice) {
-            QMetaObject::invokeMethod(qApp, [this, notice] { dialogs.Show(notice); }, Qt::QueuedConnection);
-        }, true);
+        JoinPlant(
+            *plant.plant,
+            [this](const Failure& notice) {
+                QMetaObject::invokeMethod(
+                    qApp, [this, notice] { dialogs.Show(notice); }, Qt::QueuedConnection);
+            },
+            true);
         form = std::make_unique<frmMainMenu>(MainMenuDeps{*plant.plant, dialogs, output, {}, [] {}});
     }
     std::string Device() const { return testing::ReadAll(plant.dir / "lp0.out"); }
@@ -296,7 +300,9 @@ TEST(HistoryWindow, ReplacedDatabaseIsTheOneWrittenAndAnUnreadableOneIsToldOnce)
 TEST(HistoryWindow, ControlCharactersInRecordedFieldsAreShownEscaped) {
     Window w;
     TypeLabel(*w.form);
-    w.form->txtWIP->setText("40\x1B[2J" "12\xC2\x9B");
+    w.form->txtWIP->setText(
+        "40\x1B[2J"
+        "12\xC2\x9B");
     w.Print();
     w.form->mnuHistory_Click();
     ASSERT_EQ(w.History()->lstJobs->rowCount(), 1);
@@ -421,7 +427,11 @@ TEST(HistoryWindow, PlantHistoryShowsEveryStationAndReprintsAnothersJob) {
     other.route = "device";
     other.printer = "/dev/usb/lp9";
     other.outcome = "sent";
-    other.stream = std::string("\x1B" "A label of Line9 \x1B" "Q3\x1B" "Z");
+    other.stream = std::string(
+        "\x1B"
+        "A label of Line9 \x1B"
+        "Q3\x1B"
+        "Z");
     ASSERT_TRUE(ForwardJobs(*db, "line9-id", "Line9", {other}, deadline()).has_value());
 
     Window w("PlantDatabase,\"" + plantDb.conninfo() + "\"\r\nStation,Line1\r\n");
@@ -429,8 +439,8 @@ TEST(HistoryWindow, PlantHistoryShowsEveryStationAndReprintsAnothersJob) {
     w.Print();
     ASSERT_TRUE(w.dialogs.shown.empty()) << w.dialogs.shown.front().text;
     const auto plantRows = [&] {
-        auto rows = db->Run("SELECT station || ' ' || wip || ' ' || outcome FROM print_journal ORDER BY time",
-                            deadline());
+        auto rows =
+            db->Run("SELECT station || ' ' || wip || ' ' || outcome FROM print_journal ORDER BY time", deadline());
         std::vector<std::string> texts;
         for (int r = 0; rows && r < rows->size(); ++r) texts.push_back(rows->Text(r, 0));
         return texts;

@@ -69,16 +69,20 @@ const Scenario kScenarios[] = {
      },
      "A2", 6},
     {"imported cut by its code", [](frmMainMenu& f) { ImportCut(f, "1234", 0); }, "C1", 6},
-    {"typed, no WIP", [](frmMainMenu& f) {
+    {"typed, no WIP",
+     [](frmMainMenu& f) {
          TypeLabel(f, "1234");
          f.txtWIP->setText("");
-     }, "", 0},
+     },
+     "", 0},
     {"typed, style not in the database", [](frmMainMenu& f) { TypeLabel(f, "9999"); }, "", 0},
     {"typed, style without a layout", [](frmMainMenu& f) { TypeLabel(f, "NOLAYOUT"); }, "", 0},
-    {"typed, quantity out of range", [](frmMainMenu& f) {
+    {"typed, quantity out of range",
+     [](frmMainMenu& f) {
          TypeLabel(f, "1234");
          f.txtQty->setText("40000");
-     }, "", 0},
+     },
+     "", 0},
 };
 
 // Run from a folder without pictures: they come from the plant folder.

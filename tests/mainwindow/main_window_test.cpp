@@ -22,10 +22,8 @@ struct Window {
         std::filesystem::create_directories(drives / "c" / "data");
         // The lists open on the current drive and directory.
         std::filesystem::current_path(drives / "c");
-        form = std::make_unique<frmMainMenu>(
-            MainMenuDeps{*plant.plant, dialogs, output,
-                         {{"a:", drives / "a"}, {"c:", drives / "c"}},
-                         [this] { ++setupPresses; }});
+        form = std::make_unique<frmMainMenu>(MainMenuDeps{
+            *plant.plant, dialogs, output, {{"a:", drives / "a"}, {"c:", drives / "c"}}, [this] { ++setupPresses; }});
     }
     TempPlant plant;
     TempDir drives;
@@ -52,18 +50,18 @@ TEST(MainWindow, StartsEmptyWithPrintDisabledAndDefaults) {
     EXPECT_EQ(CheckValue(f.chkQuenby), 0);
     EXPECT_EQ(CheckValue(f.chkPrintHeaders), 0);
     EXPECT_EQ(f.txtRN->text(), "30417");
-    for (const QLineEdit* box : {f.SelectedFile, f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength,
-                                 f.txtLDesc, f.txtQty, f.txtStock, f.txtMadeIn})
+    for (const QLineEdit* box : {f.SelectedFile, f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength, f.txtLDesc,
+                                 f.txtQty, f.txtStock, f.txtMadeIn})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
     EXPECT_FALSE(f.txtStock->isEnabled());
     EXPECT_EQ(f.cmbCut->count(), 0);
     EXPECT_EQ(f.cmbRow->count(), 0);
     EXPECT_EQ(Items(f.cmbText1), (QStringList{"POLY COTTON WOVEN", "POLY WOOL WOVEN", "TEXTURIZED WOVEN",
-                                               "WRINKLE RESISTANT", "MICROFIBER"}));
+                                              "WRINKLE RESISTANT", "MICROFIBER"}));
     EXPECT_EQ(Items(f.cmbText2), (QStringList{"55% POLYESTER", "65% POLYESTER", "70% POLYESTER", "100% POLYESTER",
-                                               "100% COTTON", "75% DACRON POLYESTER"}));
+                                              "100% COTTON", "75% DACRON POLYESTER"}));
     EXPECT_EQ(Items(f.cmbText3), (QStringList{"35% COTTON", "25% WOOL", "30% WOOL", "45% WOOL", "100% POLYESTER",
-                                               "A VISA FABRIC", "DURABLE PRESS"}));
+                                              "A VISA FABRIC", "DURABLE PRESS"}));
     for (const QComboBox* box : {f.cmbText1, f.cmbText2, f.cmbText3}) EXPECT_TRUE(box->currentText().isEmpty());
     EXPECT_TRUE(w.dialogs.shown.empty());
 }
@@ -76,11 +74,11 @@ TEST(MainWindow, ControlsSitWhereTheLayoutPutsThem) {
         int left, top, width, height;
     };
     const Case cases[] = {
-        {f.Drive1, 120, 120, 3255, 405},      {f.File1, 3600, 120, 3495, 1890},
+        {f.Drive1, 120, 120, 3255, 405},         {f.File1, 3600, 120, 3495, 1890},
         {f.SelectedFile, 1200, 2160, 4215, 285}, {f.cmbCut, 1080, 2760, 4335, 315},
-        {f.txtWIP, 1680, 3480, 1575, 285},    {f.txtQty, 4440, 4200, 1575, 285},
-        {f.cmbText3, 2040, 5760, 3975, 315},  {f.chkPrintHeaders, 9000, 5400, 2175, 255},
-        {f.chkQuenby, 5640, 6480, 1335, 255}, {f.btnExit, 5880, 6840, 1335, 375},
+        {f.txtWIP, 1680, 3480, 1575, 285},       {f.txtQty, 4440, 4200, 1575, 285},
+        {f.cmbText3, 2040, 5760, 3975, 315},     {f.chkPrintHeaders, 9000, 5400, 2175, 255},
+        {f.chkQuenby, 5640, 6480, 1335, 255},    {f.btnExit, 5880, 6840, 1335, 375},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.widget->geometry(), QRect(c.left / 15, c.top / 15, c.width / 15, c.height / 15));
@@ -100,14 +98,13 @@ TEST(MainWindow, TabKeyFollowsTheTabIndices) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
     EXPECT_EQ(QApplication::focusWidget(), f.Drive1);
     // txtStock is disabled and cmbRow hidden, so Tab passes over them.
-    const QWidget* expected[] = {f.Dir1,     f.File1,       f.SelectedFile,    f.btnImport,   f.txtWIP,
-                                 f.txtStyle, f.txtColor,    f.txtWaist,        f.txtLength,   f.txtLDesc,
-                                 f.txtQty,   f.cmbText1,    f.cmbText2,        f.cmbText3,    f.btnMoveBack,
-                                 f.btnMoveNext, f.btnPrint,    f.btnExit};
+    const QWidget* expected[] = {f.Dir1,     f.File1,    f.SelectedFile, f.btnImport,   f.txtWIP,   f.txtStyle,
+                                 f.txtColor, f.txtWaist, f.txtLength,    f.txtLDesc,    f.txtQty,   f.cmbText1,
+                                 f.cmbText2, f.cmbText3, f.btnMoveBack,  f.btnMoveNext, f.btnPrint, f.btnExit};
     for (const QWidget* next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(QApplication::focusWidget(), next) << "focus is on "
-                                                     << QApplication::focusWidget()->metaObject()->className();
+        EXPECT_EQ(QApplication::focusWidget(), next)
+            << "focus is on " << QApplication::focusWidget()->metaObject()->className();
     }
 }
 
@@ -226,16 +223,31 @@ TEST(FileChooser, ListsFollowTheShownFolderKeepingTheChoice) {
         QStringList files, folders;
         std::string choice;
     } steps[] = {
-        {"a sheet saved beside it", [&] { std::ofstream(c / "new.xlsx") << "x"; },
-         {"cuts.csv", "new.xlsx"}, {"data"}, "cuts.csv"},
-        {"a sheet saved before it, ü in its name", [&] { std::ofstream(c / "a\u00FC.csv") << "x"; },
-         {"a\u00FC.csv", "cuts.csv", "new.xlsx"}, {"data"}, "cuts.csv"},
-        {"a sheet removed", [&] { std::filesystem::remove(c / "new.xlsx"); },
-         {"a\u00FC.csv", "cuts.csv"}, {"data"}, "cuts.csv"},
-        {"a subfolder made", [&] { std::filesystem::create_directory(c / "later"); },
-         {"a\u00FC.csv", "cuts.csv"}, {"data", "later"}, "cuts.csv"},
-        {"the chosen sheet removed", [&] { std::filesystem::remove(c / "cuts.csv"); },
-         {"a\u00FC.csv"}, {"data", "later"}, ""},
+        {"a sheet saved beside it",
+         [&] { std::ofstream(c / "new.xlsx") << "x"; },
+         {"cuts.csv", "new.xlsx"},
+         {"data"},
+         "cuts.csv"},
+        {"a sheet saved before it, ü in its name",
+         [&] { std::ofstream(c / "a\u00FC.csv") << "x"; },
+         {"a\u00FC.csv", "cuts.csv", "new.xlsx"},
+         {"data"},
+         "cuts.csv"},
+        {"a sheet removed",
+         [&] { std::filesystem::remove(c / "new.xlsx"); },
+         {"a\u00FC.csv", "cuts.csv"},
+         {"data"},
+         "cuts.csv"},
+        {"a subfolder made",
+         [&] { std::filesystem::create_directory(c / "later"); },
+         {"a\u00FC.csv", "cuts.csv"},
+         {"data", "later"},
+         "cuts.csv"},
+        {"the chosen sheet removed",
+         [&] { std::filesystem::remove(c / "cuts.csv"); },
+         {"a\u00FC.csv"},
+         {"data", "later"},
+         ""},
     };
     for (const auto& step : steps) {
         step.make();

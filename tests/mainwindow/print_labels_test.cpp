@@ -64,16 +64,18 @@ struct Window {
 // The typed label as PrintLayoutC1 composes it with config.txt's base point.
 std::string TypedC1() {
     CapturingOutput out;
-    LabelArgs args{"004512", "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                   "1234 O05 32  R   ", "24", true, "", ""};
+    LabelArgs args{
+        "004512", "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH", "1234 O05 32  R   ",
+        "24",     true,   "",  ""};
     EXPECT_TRUE(PrintLayoutC1(args, {"7", "003"}, out).has_value());
     return out.streams.at(0);
 }
 
 std::string ImportedC2() {
     CapturingOutput out;
-    LabelArgs args{"4012", "5678", "O07", "32", "30", "30", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                   "5678 O07 32 30   ", "6", false, "", ""};
+    LabelArgs args{
+        "4012", "5678", "O07", "32", "30", "30", "65% POLYESTER", "35% COTTON", "MACHINE WASH", "5678 O07 32 30   ",
+        "6",    false,  "",    ""};
     EXPECT_TRUE(PrintLayoutC2(args, {"7", "003"}, out).has_value());
     return out.streams.at(0);
 }
@@ -81,8 +83,8 @@ std::string ImportedC2() {
 // Every control's text and value, to show that Print Labels changes none.
 std::vector<std::string> ControlState(const frmMainMenu& f) {
     std::vector<std::string> state;
-    for (const QLineEdit* box : {f.SelectedFile, f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength,
-                                 f.txtLDesc, f.txtQty, f.txtStock, f.txtMadeIn, f.txtRN})
+    for (const QLineEdit* box : {f.SelectedFile, f.txtWIP, f.txtStyle, f.txtColor, f.txtWaist, f.txtLength, f.txtLDesc,
+                                 f.txtQty, f.txtStock, f.txtMadeIn, f.txtRN})
         state.push_back(box->text().toStdString());
     for (const QComboBox* box : {static_cast<QComboBox*>(f.cmbText1), static_cast<QComboBox*>(f.cmbText2),
                                  static_cast<QComboBox*>(f.cmbText3), f.cmbCut})
@@ -189,8 +191,7 @@ TEST(PrintLabelsWindow, DeviceThatStopsTakingTheLabelIsReportedAtItsDeadline) {
     const int filler = ::open(port.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     const std::string chunk(4096, 'x');
-    while (::write(filler, chunk.data(), chunk.size()) > 0) {
-    }
+    while (::write(filler, chunk.data(), chunk.size()) > 0) {}
     ::close(filler);
     CursorWatchingOutput watching(w.output);
     w.form = std::make_unique<frmMainMenu>(MainMenuDeps{w.settings(), w.dialogs, watching, {}, [] {}});
@@ -314,8 +315,20 @@ TEST(PrintLabelsWindow, DecisionTableThroughTheWindow) {
         } else if (row.layout == "C1") {
             EXPECT_NE(stream.find("1234 O07 32 30   "), std::string::npos);
         } else {
-            LabelArgs args{"4012", row.style, "O07", "32", "30", "30", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                           row.style + " O07 32 30   ", "6", false, "MADE IN U.S.A.", "30417"};
+            LabelArgs args{"4012",
+                           row.style,
+                           "O07",
+                           "32",
+                           "30",
+                           "30",
+                           "65% POLYESTER",
+                           "35% COTTON",
+                           "MACHINE WASH",
+                           row.style + " O07 32 30   ",
+                           "6",
+                           false,
+                           "MADE IN U.S.A.",
+                           "30417"};
             CapturingOutput direct;
             ASSERT_TRUE(LayoutByName(row.layout)->build(args, {"10", "5"}, direct).has_value());
             EXPECT_EQ(stream, direct.streams.at(0));

@@ -57,8 +57,8 @@ protected:
     static void SetUpTestSuite() {
         folder_.emplace();
         port_ = FreePort();
-        const CliRun started = testing::RunProgram(TARNWICK_PRIVATE_POSTGRES, {"start", "--tcp", port_,
-                                                                             (folder_->path() / "pg").string()});
+        const CliRun started = testing::RunProgram(TARNWICK_PRIVATE_POSTGRES,
+                                                   {"start", "--tcp", port_, (folder_->path() / "pg").string()});
         if (started.status != 0) {
             why_ = "the private PostgreSQL did not start: " + started.err;
             return;
@@ -111,8 +111,10 @@ TEST_F(PlantConnect, LaterHostsAreReachedWithinTheBound) {
         {"host=127.0.0.1,127.0.0.2,127.0.0.1 port=" + refused + "," + silent.port + "," + port_, "127.0.0.1"},
         {"host=127.0.0.2 port=" + silent.port, "", "no answer within the time allowed"},
         {"host=127.0.0.2,127.0.0.3 port=" + silent.port + "," + silentToo.port, "",
-         "connection to server at \"127.0.0.2\", port " + silent.port + ": no answer within the time allowed. "
-         "Connection to server at \"127.0.0.3\", port " + silentToo.port + ": no answer within the time allowed"},
+         "connection to server at \"127.0.0.2\", port " + silent.port +
+             ": no answer within the time allowed. "
+             "Connection to server at \"127.0.0.3\", port " +
+             silentToo.port + ": no answer within the time allowed"},
     };
     for (const auto& c : cases) {
         const auto start = std::chrono::steady_clock::now();
@@ -168,16 +170,18 @@ TEST_F(PlantConnect, FailuresReadAsSentences) {
     const struct {
         std::string conninfo, message;
     } cases[] = {
-        {"host=127.0.0.1 port=" + refused,
-         "connection to server at \"127.0.0.1\", port " + refused + " failed: Connection refused. Is the server "
-         "running on that host and accepting TCP/IP connections?"},
+        {"host=127.0.0.1 port=" + refused, "connection to server at \"127.0.0.1\", port " + refused +
+                                               " failed: Connection refused. Is the server "
+                                               "running on that host and accepting TCP/IP connections?"},
         {"host=127.0.0.1 port=" + closing.port + " sslmode=disable",
-         "connection to server at \"127.0.0.1\", port " + closing.port + " failed: server closed the connection "
-         "unexpectedly. This probably means the server terminated abnormally before or while processing the "
-         "request."},
+         "connection to server at \"127.0.0.1\", port " + closing.port +
+             " failed: server closed the connection "
+             "unexpectedly. This probably means the server terminated abnormally before or while processing the "
+             "request."},
         {"host=127.0.0.1 port=" + port_ + " user=tarnwick_no_such_login",
-         "connection to server at \"127.0.0.1\", port " + port_ + " failed: FATAL: role \"tarnwick_no_such_login\" "
-         "does not exist"},
+         "connection to server at \"127.0.0.1\", port " + port_ +
+             " failed: FATAL: role \"tarnwick_no_such_login\" "
+             "does not exist"},
     };
     for (const auto& c : cases) {
         const auto db = PgConnection::Open(Tcp() + c.conninfo, PgClock::now() + kBound);
@@ -193,8 +197,8 @@ TEST_F(PlantConnect, MissingServiceSaysWhereItsDefinitionGoes) {
     const std::string service = "tarnwick_line9";
     const Env noUserFile("PGSERVICEFILE", std::nullopt), noService("PGSERVICE", std::nullopt),
         homeIs("HOME", home.path().string());
-    const std::string head = "definition of service \"" + service + "\" not found. Define it as a section [" +
-                             service + "] in ~/.pg_service.conf of the station's user, or for every user of the "
+    const std::string head = "definition of service \"" + service + "\" not found. Define it as a section [" + service +
+                             "] in ~/.pg_service.conf of the station's user, or for every user of the "
                              "station in ";
     const struct {
         std::optional<std::string> sysconfdir;
@@ -218,8 +222,8 @@ TEST_F(PlantConnect, MissingServiceSaysWhereItsDefinitionGoes) {
     }
 }
 
-const std::vector<std::string> kPrint = {"print", "--wip", "004512", "--style", "1234", "--color", "5",
-                                         "--waist", "32", "--length-desc", "R", "--qty", "1"};
+const std::vector<std::string> kPrint = {"print",   "--wip", "004512",        "--style", "1234",  "--color", "5",
+                                         "--waist", "32",    "--length-desc", "R",       "--qty", "1"};
 
 struct Station {
     explicit Station(const std::string& conninfo) {
@@ -291,8 +295,8 @@ TEST_F(PlantConnectOutage, SecondHostTakesTheLabelsRow) {
     EXPECT_EQ(printed.err, "") << "the plant answered on the second host";
     auto db = PgConnection::Open(plantDb.conninfo(), PgClock::now() + 10s);
     ASSERT_TRUE(db.has_value()) << db.error().message;
-    const auto journal = db->Run("SELECT station || ' ' || layout || ' ' || outcome FROM print_journal",
-                                 PgClock::now() + 10s);
+    const auto journal =
+        db->Run("SELECT station || ' ' || layout || ' ' || outcome FROM print_journal", PgClock::now() + 10s);
     ASSERT_TRUE(journal.has_value()) << journal.error().message;
     ASSERT_EQ(journal->size(), 1);
     EXPECT_EQ(journal->Text(0, 0), "NAMED C1 sent");
@@ -307,11 +311,13 @@ TEST_F(PlantConnectOutage, CertificateIsCheckedAgainstTheName) {
     const testing::TempDir tls;
     const std::string data = (folder_->path() / "pg" / "data").string(), in = tls.path().string();
     const std::string make =
-        "cd " + in + " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 -subj "
+        "cd " + in +
+        " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 -subj "
         "'/CN=tarnwick test ca' && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr -subj "
         "/CN=plantdb.test && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out "
-        "server.crt -days 1 && cp server.crt server.key " + data + " && chown --reference=" + data + " " + data +
-        "/server.crt " + data + "/server.key && chmod 600 " + data + "/server.key";
+        "server.crt -days 1 && cp server.crt server.key " +
+        data + " && chown --reference=" + data + " " + data + "/server.crt " + data + "/server.key && chmod 600 " +
+        data + "/server.key";
     ASSERT_EQ(std::system(("(" + make + ") >/dev/null 2>&1").c_str()), 0) << make;
     std::ofstream(data + "/postgresql.conf", std::ios::app)
         << "ssl = on\nssl_cert_file = 'server.crt'\nssl_key_file = 'server.key'\n";
@@ -319,8 +325,8 @@ TEST_F(PlantConnectOutage, CertificateIsCheckedAgainstTheName) {
     ASSERT_EQ(testing::RunProgram(TARNWICK_PRIVATE_POSTGRES, {"stop", pg}).status, 0);
     ASSERT_EQ(testing::RunProgram(TARNWICK_PRIVATE_POSTGRES, {"start-again", pg}).status, 0);
     tls.Write("hosts", testing::ReadAll("/etc/hosts") + "\n127.0.0.1 plantdb.test wrongname.test\n");
-    const std::string around = "unshare -m sh -c 'mount --bind " + (tls / "hosts").string() +
-                               " /etc/hosts && exec \"$0\" \"$@\"'";
+    const std::string around =
+        "unshare -m sh -c 'mount --bind " + (tls / "hosts").string() + " /etc/hosts && exec \"$0\" \"$@\"'";
     const testing::ScratchPlantDatabase plantDb(Socket());
     const Station s(plantDb.conninfo());
     ASSERT_EQ(s.Run({"plant", "init"}).status, 0);

@@ -94,15 +94,16 @@ struct Station {
 void InitPlant(const Station& by) {
     const CliRun init = by.Run({"plant", "init"});
     ASSERT_EQ(init.status, 0) << init.err;
-    EXPECT_TRUE(init.out.starts_with("Made the plant's tables (version " + std::to_string(kPlantSchemaVersion) +
-                                     ") in "))
+    EXPECT_TRUE(
+        init.out.starts_with("Made the plant's tables (version " + std::to_string(kPlantSchemaVersion) + ") in "))
         << init.out;
 }
 
 std::string CatalogueOf(const std::string& conninfo) {
-    const auto rows = PlantRows(conninfo, "SELECT c.version || ' ' || coalesce((SELECT string_agg(style || '=' || "
-                                          "coalesce(code, ''), ',' ORDER BY style_key) FROM print_style), '')"
-                                          " FROM tarnwick_catalogue c");
+    const auto rows = PlantRows(conninfo,
+                                "SELECT c.version || ' ' || coalesce((SELECT string_agg(style || '=' || "
+                                "coalesce(code, ''), ',' ORDER BY style_key) FROM print_style), '')"
+                                " FROM tarnwick_catalogue c");
     return rows.empty() ? "" : rows.front();
 }
 
@@ -143,8 +144,9 @@ TEST(PlantStations, StylesAndHistoryAreSharedBetweenStations) {
     ASSERT_EQ(mine.size(), 1u);
     EXPECT_EQ((std::vector<std::string>{mine[0][kSource], mine[0][kReprintOf]}),
               (std::vector<std::string>{"reprint", "B:" + bJob}));
-    EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT station || ' ' || reprint_of || ' ' || reprint_of_station || ' ' "
-                                            "|| outcome FROM print_journal WHERE reprint_of IS NOT NULL"),
+    EXPECT_EQ(PlantRows(plantDb.conninfo(),
+                        "SELECT station || ' ' || reprint_of || ' ' || reprint_of_station || ' ' "
+                        "|| outcome FROM print_journal WHERE reprint_of IS NOT NULL"),
               std::vector<std::string>{"A " + bJob + " B sent"});
     EXPECT_EQ(a.Local("SELECT ReprintOfStation || ' ' || ReprintOf FROM PrintJournal"), "text:B " + bJob);
 }
@@ -152,8 +154,9 @@ TEST(PlantStations, StylesAndHistoryAreSharedBetweenStations) {
 // A login role of the whole server, so named per process and dropped however the test ends.
 struct OperatorRole {
     explicit OperatorRole(std::string server) : server(std::move(server)) {
-        const auto made = testing::RunOnPlantServer(this->server, "CREATE ROLE " + name + " LOGIN IN ROLE "
-                                                                  "tarnwick_operator");
+        const auto made = testing::RunOnPlantServer(this->server, "CREATE ROLE " + name +
+                                                                      " LOGIN IN ROLE "
+                                                                      "tarnwick_operator");
         EXPECT_TRUE(made.ok) << made.message;
     }
     ~OperatorRole() { (void)testing::RunOnPlantServer(server, "DROP ROLE IF EXISTS " + name); }
@@ -178,11 +181,13 @@ TEST(PlantStations, OperatorLoginPrintsButMayNotChangeStyles) {
         const CliRun refused = line3.Run(change);
         EXPECT_EQ(refused.status, 1) << change[1];
         EXPECT_EQ(refused.out, "");
-        EXPECT_TRUE(refused.err.starts_with("The plant database \"" + conninfo + "\" cannot be used: this station's "
+        EXPECT_TRUE(refused.err.starts_with("The plant database \"" + conninfo +
+                                            "\" cannot be used: this station's "
                                             "login may not do that ("))
             << refused.err;
-        EXPECT_TRUE(refused.err.ends_with("); changing styles needs a login in the role tarnwick_admin. No print "
-                                          "style was changed.\n"))
+        EXPECT_TRUE(
+            refused.err.ends_with("); changing styles needs a login in the role tarnwick_admin. No print "
+                                  "style was changed.\n"))
             << refused.err;
         EXPECT_EQ(CatalogueOf(plantDb.conninfo()), before) << change[1];
     }
@@ -206,19 +211,23 @@ TEST(PlantStations, OperatorLoginPrintsButMayNotChangeStyles) {
     PlantRows(plantDb.conninfo(), "REVOKE INSERT ON print_journal FROM tarnwick_operator; SELECT 1");
     const CliRun withheld = line3.Print("1234");
     ASSERT_EQ(withheld.status, 0) << withheld.err;
-    EXPECT_EQ(withheld.err, "The plant database \"" + conninfo + "\" does not take this station's rows: this "
-                            "station's login may not do that (permission denied for table print_journal); the login " +
-                                role.name + " is in the role tarnwick_operator but lacks INSERT on print_journal; the "
-                                "database's owner grants the role's rights again with tarnwick-cli plant init. "
-                                "Labels still print; their rows wait in data.mdb and are sent on once it takes "
-                                "them.\n");
+    EXPECT_EQ(withheld.err,
+              "The plant database \"" + conninfo +
+                  "\" does not take this station's rows: this "
+                  "station's login may not do that (permission denied for table print_journal); the login " +
+                  role.name +
+                  " is in the role tarnwick_operator but lacks INSERT on print_journal; the "
+                  "database's owner grants the role's rights again with tarnwick-cli plant init. "
+                  "Labels still print; their rows wait in data.mdb and are sent on once it takes "
+                  "them.\n");
     // A style this login may not read is refused for that, not as a style that does not exist.
     PlantRows(plantDb.conninfo(), "REVOKE SELECT ON print_style FROM tarnwick_operator; SELECT 1");
     ASSERT_EQ(admin.Run({"styles", "set", "4321", "calh020"}).status, 0);
     const CliRun unread = line3.Print("4321");
     EXPECT_EQ(unread.status, 1);
-    EXPECT_TRUE(unread.err.ends_with("\" cannot be used: this station's login may not do that (permission denied "
-                                     "for table print_style).\n"))
+    EXPECT_TRUE(
+        unread.err.ends_with("\" cannot be used: this station's login may not do that (permission denied "
+                             "for table print_style).\n"))
         << unread.err;
     EXPECT_EQ(unread.err.find("does not exist"), std::string::npos) << unread.err;
     ASSERT_EQ(admin.Run({"plant", "init"}).status, 0);
@@ -240,7 +249,9 @@ JournalEntry Job(std::int64_t id, const std::string& outcome) {
     job.quantity = "1";
     job.outcome = outcome;
     job.message = outcome == "failed" ? "paper out" : "";
-    job.stream = "\x1B" "A label\x1BZ";
+    job.stream =
+        "\x1B"
+        "A label\x1BZ";
     return job;
 }
 
@@ -263,13 +274,14 @@ TEST(PlantStations, RowsSentAgainAreKeptOnce) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         for (const std::string& outcome : cases[i].forwarded) {
-            const auto forwarded =
-                ForwardJobs(*db, "station-id-1", "DIRECT", {Job(static_cast<std::int64_t>(i) + 1, outcome)},
-                            PgClock::now() + 10s);
+            const auto forwarded = ForwardJobs(*db, "station-id-1", "DIRECT",
+                                               {Job(static_cast<std::int64_t>(i) + 1, outcome)}, PgClock::now() + 10s);
             ASSERT_TRUE(forwarded.has_value()) << forwarded.error().message;
         }
-        EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT trim(outcome || ' ' || message) FROM print_journal "
-                                                "WHERE station_job = " + std::to_string(i + 1)),
+        EXPECT_EQ(PlantRows(plantDb.conninfo(),
+                            "SELECT trim(outcome || ' ' || message) FROM print_journal "
+                            "WHERE station_job = " +
+                                std::to_string(i + 1)),
                   std::vector<std::string>{cases[i].kept})
             << cases[i].forwarded.front() << " then " << cases[i].forwarded.back();
     }
@@ -300,10 +312,12 @@ TEST(PlantStations, RowsSentAgainAreKeptOnce) {
     const std::string journal = "Journal: 2 jobs sent to the plant's history (a job it held already is kept once).\n";
     const std::string pushed[] = {
         "Styles: 1 added to the plant's catalogue, 1 there already.\n"
-        "  1234: the plant's code calh022 stays; this station had calh020\n" + journal,
+        "  1234: the plant's code calh022 stays; this station had calh020\n" +
+            journal,
         // The station's own styles are kept from before the plant's first copy replaced them.
         "Styles: 0 added to the plant's catalogue, 2 there already.\n"
-        "  1234: the plant's code calh022 stays; this station had calh020\n" + journal,
+        "  1234: the plant's code calh022 stays; this station had calh020\n" +
+            journal,
         "",  // the queue as a kill before the station's mark leaves it, then plant sync
     };
     for (const std::string& out : pushed) {
@@ -317,8 +331,9 @@ TEST(PlantStations, RowsSentAgainAreKeptOnce) {
             EXPECT_EQ(run.out, out);
         }
         ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT string_agg(style || ' ' || layout || ' ' || outcome, ', ' "
-                                                "ORDER BY station_job) FROM print_journal WHERE station = 'S'"),
+        EXPECT_EQ(PlantRows(plantDb.conninfo(),
+                            "SELECT string_agg(style || ' ' || layout || ' ' || outcome, ', ' "
+                            "ORDER BY station_job) FROM print_journal WHERE station = 'S'"),
                   std::vector<std::string>{"1234 C1 sent, 5555 E sent"});
         EXPECT_TRUE(CatalogueOf(plantDb.conninfo()).ends_with(" 1234=calh022,5555=calh015"));
         EXPECT_EQ(s.Local("SELECT COUNT(*) FROM PlantOutbox"), "integer:0");
@@ -365,16 +380,18 @@ TEST(PlantStations, CopiedDataMdbIsToldAndNewIdSendsItsRows) {
     // The plant answers, so its history lists B's waiting rows from data.mdb, with a note.
     const CliRun listed = b.Run({"history", "--wip", "004512"});
     EXPECT_EQ(listed.status, 0);
-    EXPECT_EQ(listed.err, "2 jobs of this station listed here wait in data.mdb to be sent on to the plant database "
-                          "(tarnwick-cli plant sync sends them now).\n");
+    EXPECT_EQ(listed.err,
+              "2 jobs of this station listed here wait in data.mdb to be sent on to the plant database "
+              "(tarnwick-cli plant sync sends them now).\n");
     const auto rows = testing::TabFields(listed.out);
     EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto& row) { return row.at(kStation) == "B"; }), 2)
         << listed.out;
 
     const CliRun status = b.Run({"plant", "status"});
     EXPECT_EQ(status.status, 1);
-    EXPECT_TRUE(status.out.ends_with(": the plant does not take this station's rows. Run tarnwick-cli plant new-id "
-                                     "here.\n"))
+    EXPECT_TRUE(
+        status.out.ends_with(": the plant does not take this station's rows. Run tarnwick-cli plant new-id "
+                             "here.\n"))
         << status.out;
     const CliRun sync = b.Run({"plant", "sync"});
     EXPECT_EQ(sync.status, 1);
@@ -389,8 +406,9 @@ TEST(PlantStations, CopiedDataMdbIsToldAndNewIdSendsItsRows) {
     EXPECT_EQ(after.err, "");
     EXPECT_EQ(b.Local("SELECT COUNT(*) FROM PlantOutbox"), "integer:0");
     // A's first label is in B's journal too, copied with the file, and was sent by A alone.
-    EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT station || ' ' || count(*) || ' ' || count(DISTINCT station_id) "
-                                            "FROM print_journal GROUP BY station ORDER BY station"),
+    EXPECT_EQ(PlantRows(plantDb.conninfo(),
+                        "SELECT station || ' ' || count(*) || ' ' || count(DISTINCT station_id) "
+                        "FROM print_journal GROUP BY station ORDER BY station"),
               (std::vector<std::string>{"A 2 1", "B 3 1"}));
     EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT count(DISTINCT station_id) FROM print_journal"),
               std::vector<std::string>{"2"});
@@ -604,8 +622,9 @@ TEST(PlantStations, LargeCatalogueOnASlowLinkArrivesInPages) {
     const Station b("B", relay.conninfo(plantDb.name()), "PlantTimeout,1\r\n");
     ASSERT_EQ(b.Print("1234").status, 0);
     ASSERT_EQ(b.Local("SELECT COUNT(*) FROM PrintStyle"), "integer:1");
-    PlantRows(plantDb.conninfo(), "INSERT INTO print_style SELECT 's' || g, 'S' || g, 'calh025' FROM "
-                                  "generate_series(1, 20000) g; SELECT 1");
+    PlantRows(plantDb.conninfo(),
+              "INSERT INTO print_style SELECT 's' || g, 'S' || g, 'calh025' FROM "
+              "generate_series(1, 20000) g; SELECT 1");
 
     const CliRun printed = b.Print("S777");
     ASSERT_EQ(printed.status, 0) << printed.err;
@@ -652,7 +671,8 @@ TEST(PlantStations, LookupsFromManyThreadsAtOnceEachGetTheirOwnAnswer) {
     const auto config = ReadConfigFile(a.dir.path());
     ASSERT_TRUE(config) << config.error().text;
     std::atomic<int> notices{0};
-    PlantStation station(*config, a.dir / "data.mdb", [&](const Failure&) { ++notices; }, false);
+    PlantStation station(
+        *config, a.dir / "data.mdb", [&](const Failure&) { ++notices; }, false);
     constexpr int kThreads = 8, kRounds = 3;
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
@@ -677,14 +697,16 @@ TEST(PlantStations, LookupsFromManyThreadsAtOnceEachGetTheirOwnAnswer) {
 }
 
 TEST(PlantStations, PasswordInConfigIsRefusedBeforeAnythingConnects) {
-    for (const std::string conninfo : {"host=x password=secret", "\"host=x, password='se cret'\"",
-                                        "host=x password = secret"}) {
+    for (const std::string conninfo :
+         {"host=x password=secret", "\"host=x, password='se cret'\"", "host=x password = secret"}) {
         const Station s("S", "");
-        s.dir.Write("config.txt", testing::ConfigText() + "ParallelPort,labels.prn\r\nPlantDatabase," + conninfo +
-                                      "\r\n");
+        s.dir.Write("config.txt",
+                    testing::ConfigText() + "ParallelPort,labels.prn\r\nPlantDatabase," + conninfo + "\r\n");
         for (const std::vector<std::string>& command :
              {std::vector<std::string>{"print", "--wip", "1", "--style", "1234", "--qty", "1"},
-              {"styles", "list"}, {"history"}, {"plant", "status"}}) {
+              {"styles", "list"},
+              {"history"},
+              {"plant", "status"}}) {
             const CliRun run = s.Run(command);
             EXPECT_EQ(run.status, 1) << conninfo << ' ' << command[0];
             EXPECT_EQ(run.err, "The settings file \"" + (s.dir / "config.txt").string() +
@@ -748,16 +770,15 @@ TEST(PlantOutage, LabelsPrintFromTheCopyAndTheirRowsArriveOnce) {
         const CliRun printed = s.Print("1234");
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << name;
         EXPECT_EQ(printed.status, 0) << printed.err;
-        EXPECT_EQ(s.Local("SELECT Layout || ' ' || Outcome FROM PrintJournal"),
-                  stop ? "text:E sent" : "text:C1 sent");
+        EXPECT_EQ(s.Local("SELECT Layout || ' ' || Outcome FROM PrintJournal"), stop ? "text:E sent" : "text:C1 sent");
         EXPECT_TRUE(printed.err.starts_with(told)) << printed.err;
         EXPECT_NE(printed.err.find(" This station prints from its own copy of the style catalogue, taken "),
                   std::string::npos)
             << printed.err;
         // On the station's clock, as History shows times.
-        EXPECT_TRUE(std::regex_search(printed.err,
-                                      std::regex(" taken \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, and keeps its labels' "
-                                                 "rows in data.mdb until the plant database answers again.\n$")))
+        EXPECT_TRUE(std::regex_search(
+            printed.err, std::regex(" taken \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d, and keeps its labels' "
+                                    "rows in data.mdb until the plant database answers again.\n$")))
             << printed.err;
         EXPECT_EQ(std::count(printed.err.begin(), printed.err.end(), '\n'), 1) << "told once: " << printed.err;
 
@@ -769,8 +790,8 @@ TEST(PlantOutage, LabelsPrintFromTheCopyAndTheirRowsArriveOnce) {
             EXPECT_EQ(sync.status, 0) << sync.err;
             EXPECT_TRUE(sync.out.starts_with(sent)) << sync.out;
         }
-        EXPECT_EQ(PlantRows(plantDb.conninfo(), "SELECT layout || ' ' || outcome FROM print_journal WHERE station = '" +
-                                                    name + "'"),
+        EXPECT_EQ(PlantRows(plantDb.conninfo(),
+                            "SELECT layout || ' ' || outcome FROM print_journal WHERE station = '" + name + "'"),
                   std::vector<std::string>{stop ? "E sent" : "C1 sent"});
     }
 }

@@ -72,13 +72,13 @@ TEST(PreviewCli, UsageErrors) {
         int status;
         std::string message;
     };
-    for (const Case& c : {Case{{"preview", file}, 2, "needs -o LABEL.png"},
-                          Case{{"preview", file, "-o", png, "--scale", "0"}, 2, "--scale must be a whole number"},
-                          Case{{"preview", file, "-o", png, "--scale", "2x"}, 2, "--scale must be a whole number"},
-                          Case{{"preview", file, file, "-o", png}, 2, "takes one stream"},
-                          Case{{"preview", (io / "missing.sbpl").string(), "-o", png}, 1, "Cannot read the label stream"},
-                          Case{{"preview", file, "-o", (io / "no such folder" / "a.png").string()}, 1,
-                               "Cannot write the picture"}}) {
+    for (const Case& c :
+         {Case{{"preview", file}, 2, "needs -o LABEL.png"},
+          Case{{"preview", file, "-o", png, "--scale", "0"}, 2, "--scale must be a whole number"},
+          Case{{"preview", file, "-o", png, "--scale", "2x"}, 2, "--scale must be a whole number"},
+          Case{{"preview", file, file, "-o", png}, 2, "takes one stream"},
+          Case{{"preview", (io / "missing.sbpl").string(), "-o", png}, 1, "Cannot read the label stream"},
+          Case{{"preview", file, "-o", (io / "no such folder" / "a.png").string()}, 1, "Cannot write the picture"}}) {
         const CliRun run = Cli(io, c.args);
         EXPECT_EQ(run.status, c.status) << c.message;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;

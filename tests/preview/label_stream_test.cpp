@@ -28,10 +28,10 @@ std::string PictureItem(std::string_view position) { return GraphicItem(position
 
 struct Placement {
     const char* name;
-    const char* base;      // the base point command, or ""
+    const char* base;  // the base point command, or ""
     const char* rotation;  // the rotation command, or ""
-    QRect area;            // where the picture's ink must be
-    QPoint corner;         // where its top left pixel must land
+    QRect area;  // where the picture's ink must be
+    QPoint corner;  // where its top left pixel must land
     friend void PrintTo(const Placement& p, std::ostream* os) { *os << p.name; }
 };
 
@@ -39,8 +39,7 @@ class PicturePlacement : public ::testing::TestWithParam<Placement> {};
 
 TEST_P(PicturePlacement, InkLandsWhereThePositionSays) {
     const Placement& p = GetParam();
-    const std::string stream =
-        Esc("^A") + Esc(p.base) + Esc(p.rotation) + PictureItem("^H0100^V0080") + Esc("^Q1^Z");
+    const std::string stream = Esc("^A") + Esc(p.base) + Esc(p.rotation) + PictureItem("^H0100^V0080") + Esc("^Q1^Z");
     const auto rendering = RenderLabel(stream);
     ASSERT_TRUE(rendering) << rendering.error().text;
     EXPECT_EQ(InkBox(rendering->image), p.area);
@@ -57,17 +56,17 @@ TEST_P(PicturePlacement, InkLandsWhereThePositionSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Stream, PicturePlacement,
-    ::testing::Values(
-        Placement{"Upright", "", "", QRect(100, 80, 6, 4), QPoint(100, 80)},
-        Placement{"UprightSaysSo", "", "^%0", QRect(100, 80, 6, 4), QPoint(100, 80)},
-        Placement{"QuarterTurnCounterClockwise", "", "^%1", QRect(100, 74, 4, 6), QPoint(100, 79)},
-        Placement{"HalfTurn", "", "^%2", QRect(94, 76, 6, 4), QPoint(99, 79)},
-        Placement{"QuarterTurnClockwise", "", "^%3", QRect(96, 80, 4, 6), QPoint(99, 80)},
-        Placement{"BasePoint", "^A3H25V40", "", QRect(125, 120, 6, 4), QPoint(125, 120)},
-        Placement{"BasePointPadded", "^A3H0025V0040", "", QRect(125, 120, 6, 4), QPoint(125, 120)},
-        Placement{"BasePointSigned", "^A3H-20V+30", "", QRect(80, 110, 6, 4), QPoint(80, 110)},
-        Placement{"BasePointAndClockwise", "^A3H-20V30", "^%3", QRect(76, 110, 4, 6), QPoint(79, 110)},
-        Placement{"BasePointAndCounterClockwise", "^A3H7V-9", "^%1", QRect(107, 65, 4, 6), QPoint(107, 70)}),
+    ::testing::Values(Placement{"Upright", "", "", QRect(100, 80, 6, 4), QPoint(100, 80)},
+                      Placement{"UprightSaysSo", "", "^%0", QRect(100, 80, 6, 4), QPoint(100, 80)},
+                      Placement{"QuarterTurnCounterClockwise", "", "^%1", QRect(100, 74, 4, 6), QPoint(100, 79)},
+                      Placement{"HalfTurn", "", "^%2", QRect(94, 76, 6, 4), QPoint(99, 79)},
+                      Placement{"QuarterTurnClockwise", "", "^%3", QRect(96, 80, 4, 6), QPoint(99, 80)},
+                      Placement{"BasePoint", "^A3H25V40", "", QRect(125, 120, 6, 4), QPoint(125, 120)},
+                      Placement{"BasePointPadded", "^A3H0025V0040", "", QRect(125, 120, 6, 4), QPoint(125, 120)},
+                      Placement{"BasePointSigned", "^A3H-20V+30", "", QRect(80, 110, 6, 4), QPoint(80, 110)},
+                      Placement{"BasePointAndClockwise", "^A3H-20V30", "^%3", QRect(76, 110, 4, 6), QPoint(79, 110)},
+                      Placement{"BasePointAndCounterClockwise", "^A3H7V-9", "^%1", QRect(107, 65, 4, 6),
+                                QPoint(107, 70)}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Stream, InkBeyondTheLabelsEdgeIsLost) {
@@ -81,8 +80,8 @@ TEST(Stream, InkBeyondTheLabelsEdgeIsLost) {
 struct Clipped {
     const char* name;
     std::string item;  // rotation, position and the item's command
-    QPoint base;       // where its part off the label is lost
-    QPoint shift;      // moved by this, the same item lies elsewhere on the label
+    QPoint base;  // where its part off the label is lost
+    QPoint shift;  // moved by this, the same item lies elsewhere on the label
     friend void PrintTo(const Clipped& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -119,7 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
         Clipped{"TextHalfTurnOffLeft", Esc("^%2^H0040^V0100^XSHELLO"), {0, 0}, {100, 0}},
         // Module width 99 runs the bar code far past the metre where the picture stops.
         Clipped{"WideBarCodePastTheFarEdge", Esc("^H0010^V0010^BG99100>H0123456789ABCDEFGHIJ"), {0, 0}, {-5000, 0}},
-        Clipped{"WideBarCodeClockwisePastTheFarEdge", Esc("^%3^H0200^V0010^BG99100>H0123456789ABCDEFGHIJ"), {0, 0},
+        Clipped{"WideBarCodeClockwisePastTheFarEdge",
+                Esc("^%3^H0200^V0010^BG99100>H0123456789ABCDEFGHIJ"),
+                {0, 0},
                 {0, -5000}},
         Clipped{"WideBarCodeHalfTurnOffLeft", Esc("^%2^H3000^V0200^BG99100>H0123456789ABCDEFGHIJ"), {0, 0}, {5000, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -134,14 +135,14 @@ TEST(Stream, BarCodeStandsAtItsPositionWithItsModuleAndHeight) {
     // "AB" in code set B: start, two characters, check character (11 modules each) and
     // the 13-module stop, 57 modules of 3 dots, starting and ending with a bar. No data
     // draws nothing, and the commands after it are not taken for bar-code data.
-    for (const BarCase& c : {BarCase{"", "AB", QRect(260, 270, 171, 45), QRect(260, 270, 171, 45)},
-                             BarCase{"^%1", "AB", QRect(260, 99, 45, 171), QRect(260, 99, 45, 171)},
-                             BarCase{"^%2", "AB", QRect(89, 225, 171, 45), QRect(89, 225, 171, 45)},
-                             BarCase{"^%3", "AB", QRect(215, 270, 45, 171), QRect(215, 270, 45, 171)},
-                             BarCase{"", "", QRect(260, 270, 0, 45), QRect()},
-                             BarCase{"^%3", "", QRect(215, 270, 45, 0), QRect()}}) {
-        const auto rendering = RenderLabel(Esc("^A^A3H10V20") + Esc(c.rotation) + Esc("^H0250^V0250^BG03045>H") +
-                                           c.data + Esc("^Q1^Z"));
+    for (const BarCase& c :
+         {BarCase{"", "AB", QRect(260, 270, 171, 45), QRect(260, 270, 171, 45)},
+          BarCase{"^%1", "AB", QRect(260, 99, 45, 171), QRect(260, 99, 45, 171)},
+          BarCase{"^%2", "AB", QRect(89, 225, 171, 45), QRect(89, 225, 171, 45)},
+          BarCase{"^%3", "AB", QRect(215, 270, 45, 171), QRect(215, 270, 45, 171)},
+          BarCase{"", "", QRect(260, 270, 0, 45), QRect()}, BarCase{"^%3", "", QRect(215, 270, 45, 0), QRect()}}) {
+        const auto rendering =
+            RenderLabel(Esc("^A^A3H10V20") + Esc(c.rotation) + Esc("^H0250^V0250^BG03045>H") + c.data + Esc("^Q1^Z"));
         ASSERT_TRUE(rendering) << rendering.error().text;
         ASSERT_EQ(rendering->items.size(), 1u);
         EXPECT_EQ(rendering->items[0].area, c.area) << c.rotation << c.data;
@@ -175,8 +176,8 @@ TEST(Stream, EachFontHasItsCell) {
         const char* command;
         QSize cell;
     };
-    for (const FontCase& f : {FontCase{"XS", {17, 17}}, FontCase{"XM", {24, 24}}, FontCase{"S", {8, 15}},
-                              FontCase{"OB", {20, 24}}}) {
+    for (const FontCase& f :
+         {FontCase{"XS", {17, 17}}, FontCase{"XM", {24, 24}}, FontCase{"S", {8, 15}}, FontCase{"OB", {20, 24}}}) {
         const auto rendering = RenderLabel(Esc("^A^H0010^V0010^") + f.command + "M0M" + Esc("^Q1^Z"));
         ASSERT_TRUE(rendering) << rendering.error().text;
         ASSERT_EQ(rendering->items.size(), 1u);
@@ -198,7 +199,8 @@ TEST(Stream, AFontChangeWithoutAPositionContinuesAfterTheText) {
 }
 
 TEST(Stream, RotationHoldsForTheItemsThatFollow) {
-    const auto rendering = RenderLabel(Esc("^A^H0100^V0100^XSA^%3^H0300^V0100^XSB^H0400^V0100^XSC^%0^H0500^V0100^XSD^Q1^Z"));
+    const auto rendering =
+        RenderLabel(Esc("^A^H0100^V0100^XSA^%3^H0300^V0100^XSB^H0400^V0100^XSC^%0^H0500^V0100^XSD^Q1^Z"));
     ASSERT_TRUE(rendering) << rendering.error().text;
     ASSERT_EQ(rendering->items.size(), 4u);
     const int rotations[] = {0, 3, 3, 0};
@@ -206,8 +208,8 @@ TEST(Stream, RotationHoldsForTheItemsThatFollow) {
 }
 
 TEST(Stream, QuantityIsToldNotDrawn) {
-    for (const auto& [q, quantity] : {std::pair{"Q24", 24}, std::pair{"Q0", 0}, std::pair{"Q-3", -3},
-                                      std::pair{"Q32767", 32767}}) {
+    for (const auto& [q, quantity] :
+         {std::pair{"Q24", 24}, std::pair{"Q0", 0}, std::pair{"Q-3", -3}, std::pair{"Q32767", 32767}}) {
         const auto rendering = RenderLabel(Esc("^A^H0010^V0010^XSX^") + q + Esc("^Z"));
         ASSERT_TRUE(rendering) << q << ": " << rendering.error().text;
         EXPECT_EQ(rendering->quantity, quantity) << q;

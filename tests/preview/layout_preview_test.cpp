@@ -30,7 +30,8 @@ struct LayoutCase {
 std::vector<LayoutCase> AllLayouts(const std::string& barcode, bool headers) {
     std::vector<LayoutCase> cases;
     for (const char* name : {"A1", "A2"}) cases.push_back({name, WithHeaders(Job4012()), {"10", "5"}, 2, 70});
-    for (const char* name : {"B1", "B2", "B3", "B4"}) cases.push_back({name, WithHeaders(Job4012()), {"10", "5"}, 2, 80});
+    for (const char* name : {"B1", "B2", "B3", "B4"})
+        cases.push_back({name, WithHeaders(Job4012()), {"10", "5"}, 2, 80});
     for (const char* name : {"C1", "C2", "D1", "D2"}) cases.push_back({name, Job004512(), {"5", "10"}, 2, 80});
     cases.push_back({"E", Job004512(), {"5", "10"}, 2, 60});
     for (LayoutCase& c : cases) {

@@ -14,22 +14,14 @@ namespace {
 
 // Wide enough that a line takes several bytes and long runs of 0xFF.
 const Pattern kFrame = {
-    "####################",
-    "#..................#",
-    "#..####......####..#",
-    "#..................#",
-    "#..................#",
-    "####################",
+    "####################", "#..................#", "#..####......####..#",
+    "#..................#", "#..................#", "####################",
 };
 
 // A shape whose lines repeat, so runs of equal bytes span line ends.
 const Pattern kStripes = {
-    "................................",
-    "................................",
-    "................................",
-    "########################........",
-    "########################........",
-    "................................",
+    "................................", "................................", "................................",
+    "########################........", "########################........", "................................",
 };
 
 struct Case {
@@ -54,10 +46,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"RunsPerLine", kStripes, PcxWith([](PcxOptions& o) { o.runsCrossLines = false; })},
                       Case{"WidthNotAMultipleOfEight", kFrame, {}},
                       Case{"PaddedLines", kFrame, PcxWith([](PcxOptions& o) { o.bytesPerLine = 6; })},
-                      Case{"PaddedLinesRunsPerLine", kFrame, PcxWith([](PcxOptions& o) { o.bytesPerLine = 6; o.runsCrossLines = false; })},
+                      Case{"PaddedLinesRunsPerLine", kFrame, PcxWith([](PcxOptions& o) {
+                               o.bytesPerLine = 6;
+                               o.runsCrossLines = false;
+                           })},
                       Case{"StoredPlain", kFrame, PcxWith([](PcxOptions& o) { o.runLength = false; })},
                       Case{"PaletteWithInkOnSetBits", kFrame, PcxWith([](PcxOptions& o) { o.inkIsSetBit = true; })},
-                      Case{"TrailingBytesIgnored", kStripes, PcxWith([](PcxOptions& o) { o.trailer = std::string(40, '\x1B'); })},
+                      Case{"TrailingBytesIgnored", kStripes,
+                           PcxWith([](PcxOptions& o) { o.trailer = std::string(40, '\x1B'); })},
                       Case{"SinglePixel", Pattern{"#"}, {}},
                       // Three bytes of data, a run of 63 and a literal, fill exactly the 64 bytes of lines.
                       Case{"LongestRunsFillTheLines", Pattern(64, "########"), {}}),
@@ -132,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Broken{"DataEndsEarly", kGood.substr(0, 131), "ends early", 131},
                       Broken{"EndsInsideARun", MakePcx(kStripes).substr(0, 131), "ends inside a run", 131},
                       Broken{"HeaderAsksForMoreThanItsData", kHuge.substr(0, 129),
-                             "data is too short for its 16000 x 16000-dot window (1 bytes of data for 32000000 bytes", 129},
+                             "data is too short for its 16000 x 16000-dot window (1 bytes of data for 32000000 bytes",
+                             129},
                       Broken{"RunsCannotFillTheLines", MakePcx(Pattern(65, "########")).substr(0, 131),
                              "(3 bytes of data for 65 bytes of lines)", 131},
                       Broken{"PlainDataOneByteShort", kPlain.substr(0, kPlain.size() - 1),

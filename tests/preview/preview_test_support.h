@@ -28,11 +28,11 @@ inline bool Inked(const QImage& image, int x, int y) {
 }
 
 struct PcxOptions {
-    int bytesPerLine = 0;          // 0: the fewest that hold a line
-    bool runLength = true;         // encoding 1, else stored plain
-    bool runsCrossLines = true;    // encode the picture as one sequence, not line by line
-    bool inkIsSetBit = false;      // palette entry 1 dark, entry 0 light
-    std::string trailer;           // bytes after the picture data
+    int bytesPerLine = 0;  // 0: the fewest that hold a line
+    bool runLength = true;  // encoding 1, else stored plain
+    bool runsCrossLines = true;  // encode the picture as one sequence, not line by line
+    bool inkIsSetBit = false;  // palette entry 1 dark, entry 0 light
+    std::string trailer;  // bytes after the picture data
 };
 
 inline PcxOptions PcxWith(void (*set)(PcxOptions&)) {

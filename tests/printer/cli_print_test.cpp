@@ -35,14 +35,30 @@ struct CliPlant {
         ASSERT_TRUE(plant.plant->db.SavePrinterSettings(plant.plant->printer).value_or(false));
     }
     std::vector<std::string> Args(const std::string& wip, const std::string& style) const {
-        return {"print",         "--folder",    plant.dir.path().string(),
-                "--wip",         wip,           "--style",
-                style,           "--color",     "5",
-                "--waist",       "32",          "--length",
-                "30",            "--length-desc", "R",
-                "--text1",       "65% POLYESTER", "--text2",
-                "35% COTTON",    "--text3",     "MACHINE WASH",
-                "--qty",         "24",          "--headers"};
+        return {"print",
+                "--folder",
+                plant.dir.path().string(),
+                "--wip",
+                wip,
+                "--style",
+                style,
+                "--color",
+                "5",
+                "--waist",
+                "32",
+                "--length",
+                "30",
+                "--length-desc",
+                "R",
+                "--text1",
+                "65% POLYESTER",
+                "--text2",
+                "35% COTTON",
+                "--text3",
+                "MACHINE WASH",
+                "--qty",
+                "24",
+                "--headers"};
     }
     std::string Device() const { return ReadAll(plant.dir / "labels.prn"); }
     TempPlant plant;
@@ -50,8 +66,9 @@ struct CliPlant {
 
 std::string ExpectedC1(const std::string& wip) {
     CapturingOutput out;
-    const LabelArgs args{wip, "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH",
-                         "1234 O05 32  R   ", "24", true, "", ""};
+    const LabelArgs args{
+        wip,  "1234", "5", "32", "30", "R", "65% POLYESTER", "35% COTTON", "MACHINE WASH", "1234 O05 32  R   ",
+        "24", true,   "",  ""};
     EXPECT_TRUE(PrintLayoutC1(args, {"7", "003"}, out).has_value());
     return out.streams.at(0);
 }

@@ -37,8 +37,9 @@ std::optional<PrintServer> PrintServerFromEnv(std::string& why) {
     PrintServer server{Env("TARNWICK_CUPS_JOBS"), Env("TARNWICK_CUPS_QUEUE"), Env("TARNWICK_CUPS_REJECTING"),
                        Env("TARNWICK_CUPS_PAUSED")};
     if (Env("CUPS_SERVER").empty() || server.jobs.empty() || server.queue.empty()) {
-        why = "no private print server: run eval \"$(scripts/private-cupsd start DIR)\" first (CUPS_SERVER and "
-              "TARNWICK_CUPS_JOBS are unset)";
+        why =
+            "no private print server: run eval \"$(scripts/private-cupsd start DIR)\" first (CUPS_SERVER and "
+            "TARNWICK_CUPS_JOBS are unset)";
         return std::nullopt;
     }
     return server;
@@ -88,7 +89,8 @@ std::optional<JobAttributes> GetJobAttributes(int jobId) {
             result->name = ippGetString(name, 0, nullptr);
         if (auto* documents = ippFindAttribute(response, "number-of-documents", IPP_TAG_INTEGER))
             result->documents = ippGetInteger(documents, 0);
-        if (auto* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM)) result->state = ippGetInteger(state, 0);
+        if (auto* state = ippFindAttribute(response, "job-state", IPP_TAG_ENUM))
+            result->state = ippGetInteger(state, 0);
     }
     ippDelete(response);
     return result;
@@ -115,7 +117,9 @@ std::string UniqueStream(const std::string& tag) {
     static std::atomic<int> serial{0};
     std::random_device rd;
     std::ostringstream text;
-    text << "\x1b" "A\x1bH0001\x1bV0001\x1bXS" << tag << ' ' << rd() << '-' << ++serial << "\x1bGP00256,";
+    text << "\x1b"
+            "A\x1bH0001\x1bV0001\x1bXS"
+         << tag << ' ' << rd() << '-' << ++serial << "\x1bGP00256,";
     std::string stream = text.str();
     for (int value = 0; value < 256; ++value) stream.push_back(static_cast<char>(value));
     stream += "\x1bQ1\x1bZ";

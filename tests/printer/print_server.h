@@ -13,9 +13,9 @@ namespace tarnwick::testing {
 // The private print server that scripts/private-cupsd started, as its environment names it.
 struct PrintServer {
     std::filesystem::path jobs;  // one folder per queue, one file per job
-    std::string queue;           // accepts and prints
-    std::string rejecting;       // rejects every job
-    std::string paused;          // accepts jobs and holds them
+    std::string queue;  // accepts and prints
+    std::string rejecting;  // rejects every job
+    std::string paused;  // accepts jobs and holds them
 };
 
 // Nullopt when no private server runs; `why` then says what is missing.
@@ -53,11 +53,11 @@ std::string UniqueStream(const std::string& tag);
 }  // namespace tarnwick::testing
 
 // Declares `name` as the private print server, or skips (fails when it is required).
-#define TARNWICK_PRINT_SERVER(name)                                                        \
-    std::string name##Why;                                                                 \
-    const auto name##Found = ::tarnwick::testing::PrintServerFromEnv(name##Why);           \
-    if (!name##Found) {                                                                    \
-        if (::tarnwick::testing::PrintServerRequired()) FAIL() << name##Why;               \
-        GTEST_SKIP() << name##Why;                                                         \
-    }                                                                                      \
+#define TARNWICK_PRINT_SERVER(name)                                              \
+    std::string name##Why;                                                       \
+    const auto name##Found = ::tarnwick::testing::PrintServerFromEnv(name##Why); \
+    if (!name##Found) {                                                          \
+        if (::tarnwick::testing::PrintServerRequired()) FAIL() << name##Why;     \
+        GTEST_SKIP() << name##Why;                                               \
+    }                                                                            \
     const ::tarnwick::testing::PrintServer& name = *name##Found

@@ -20,7 +20,9 @@ TEST(ServerText, ControlCharactersBecomeBlanksAndLongTextIsCut) {
     } cases[] = {
         {"Out of labels", "Out of labels"},
         {"line one\r\nline two\t\x1B[2Jcleared\x7F", "line one line two [2Jcleared\\x7F"},
-        {"C1 \xC2\x9B" "2J, no UTF-8 \xFF", "C1 \\u009B2J, no UTF-8 \\xFF"},
+        {"C1 \xC2\x9B"
+         "2J, no UTF-8 \xFF",
+         "C1 \\u009B2J, no UTF-8 \\xFF"},
         {"  \n padded \n ", "padded"},
         {e200, e200},
         {e200 + "f", e200 + "\u2026"},

@@ -83,7 +83,18 @@ private:
 class ScriptedServer {
 public:
     enum class Reply {
-        Password, Drop, Refuse, Garbled, Status, Chunked, Closing, UntilClose, TrailerFlood, ContinueFlood, Slow, Stale
+        Password,
+        Drop,
+        Refuse,
+        Garbled,
+        Status,
+        Chunked,
+        Closing,
+        UntilClose,
+        TrailerFlood,
+        ContinueFlood,
+        Slow,
+        Stale
     };
     ScriptedServer(Reply reply, ipp_status_t status, std::string message, int jobState = 0, int slowMs = 0)
         : reply_(reply), status_(status), message_(std::move(message)), jobState_(jobState), slowMs_(slowMs) {
@@ -139,8 +150,9 @@ private:
                 head += byte;
             }
             if (reply_ == Reply::Password) {
-                Write(fd, "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"CUPS\"\r\n"
-                          "Content-Length: 0\r\n\r\n");
+                Write(fd,
+                      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"CUPS\"\r\n"
+                      "Content-Length: 0\r\n\r\n");
                 return;
             }
             if (head.find("Expect: 100-continue") != std::string::npos) Write(fd, "HTTP/1.1 100 Continue\r\n\r\n");
@@ -149,13 +161,16 @@ private:
             const std::string bytes = Read(fd, std::stoul(head.substr(at + 16)));
             std::string_view body = bytes;
             Ipp request(ippNew());
-            ippReadIO(&body, [](void* context, ipp_uchar_t* buffer, size_t wanted) -> ssize_t {
-                auto& rest = *static_cast<std::string_view*>(context);
-                const std::size_t n = std::min(wanted, rest.size());
-                std::memcpy(buffer, rest.data(), n);
-                rest.remove_prefix(n);
-                return static_cast<ssize_t>(n);
-            }, 1, nullptr, request.get());
+            ippReadIO(
+                &body,
+                [](void* context, ipp_uchar_t* buffer, size_t wanted) -> ssize_t {
+                    auto& rest = *static_cast<std::string_view*>(context);
+                    const std::size_t n = std::min(wanted, rest.size());
+                    std::memcpy(buffer, rest.data(), n);
+                    rest.remove_prefix(n);
+                    return static_cast<ssize_t>(n);
+                },
+                1, nullptr, request.get());
             const ipp_op_t operation = ippGetOperation(request.get());
             {
                 const std::lock_guard lock(mutex_);
@@ -211,7 +226,8 @@ private:
                 continue;
             }
             if (reply_ == Reply::UntilClose) {
-                Write(fd, "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\n\r\n" + out);
+                Write(fd,
+                      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\n\r\n" + out);
                 return;
             }
             if (reply_ == Reply::Chunked) {
@@ -221,18 +237,21 @@ private:
                               out.substr(half) + "\r\n0\r\nX-Checked: 1\r\n\r\n");
                 continue;
             }
-            Write(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: " +
-                          std::to_string(out.size()) + (reply_ == Reply::Closing ? "\r\nConnection: close" : "") +
-                          "\r\n\r\n" + out);
+            Write(fd,
+                  "HTTP/1.1 200 OK\r\nContent-Type: application/ipp\r\nContent-Length: " + std::to_string(out.size()) +
+                      (reply_ == Reply::Closing ? "\r\nConnection: close" : "") + "\r\n\r\n" + out);
             if (reply_ == Reply::Closing) return;
         }
     }
     static std::string Encoded(ipp_t* message) {
         std::string out;
-        ippWriteIO(&out, [](void* context, ipp_uchar_t* buffer, size_t n) -> ssize_t {
-            static_cast<std::string*>(context)->append(reinterpret_cast<char*>(buffer), n);
-            return static_cast<ssize_t>(n);
-        }, 1, nullptr, message);
+        ippWriteIO(
+            &out,
+            [](void* context, ipp_uchar_t* buffer, size_t n) -> ssize_t {
+                static_cast<std::string*>(context)->append(reinterpret_cast<char*>(buffer), n);
+                return static_cast<ssize_t>(n);
+            },
+            1, nullptr, message);
         return out;
     }
     static std::string Hex(std::size_t n) {
@@ -317,7 +336,8 @@ TEST(SendRawQueue, PausedQueueHoldsTheJobAndThatIsSuccess) {
 
 TEST(SendRawQueue, UnknownOrEmptyNameIsRefusedWithTheOperatorsMessage) {
     TARNWICK_PRINT_SERVER(server);
-    for (const std::string& name : std::vector<std::string>{"", "no-such-printer", "tarnwick raw", server.queue + "/x"}) {
+    for (const std::string& name :
+         std::vector<std::string>{"", "no-such-printer", "tarnwick raw", server.queue + "/x"}) {
         SCOPED_TRACE("printer name '" + name + "'");
         const auto sent = SendRaw(Queue(name), UniqueStream("unknown"));
         ASSERT_FALSE(sent.has_value());
@@ -362,9 +382,10 @@ TEST(SendRawQueue, ServerThatCannotBeReachedIsNotAnUnknownPrinter) {
          "directory)."},
         // It took the connection, so the label went out: only the operator can tell.
         {quiet, 600,
-         "The print server " + quiet + " did not confirm the label sent to printer \"tarnwick-raw\" "
-         "(no answer within 2 s). The label may have been printed: check the printer and its queue before "
-         "printing it again."},
+         "The print server " + quiet +
+             " did not confirm the label sent to printer \"tarnwick-raw\" "
+             "(no answer within 2 s). The label may have been printed: check the printer and its queue before "
+             "printing it again."},
         // More than the connection holds: the server never had all of it, so no job.
         {quiet, 64 << 20,
          "The printer \"tarnwick-raw\" did not take the label: sending the label failed: no answer within 2 s. The "
@@ -398,8 +419,9 @@ TEST(SendRawQueue, EncryptionTheServerCannotGiveIsReportedAndNothingIsQueued) {
     ASSERT_FALSE(sent.has_value());
     const std::string& text = sent.error().text;
     EXPECT_TRUE(text.starts_with("The print server " + ServerFromEnvironment() + " could not be reached (")) << text;
-    EXPECT_TRUE(text.ends_with("). The label was not printed. Check that the print service is running, then print "
-                               "the label again."))
+    EXPECT_TRUE(
+        text.ends_with("). The label was not printed. Check that the print service is running, then print "
+                       "the label again."))
         << text;
     EXPECT_EQ(sent.error().icon, MessageIcon::Critical);
     EXPECT_FALSE(testing::WaitForJob(server, server.queue, stream, std::chrono::seconds(2)).has_value());
@@ -411,13 +433,17 @@ TEST(SendRawQueue, EncryptionTheServerCannotGiveIsReportedAndNothingIsQueued) {
 // no server, however it talks, holds the label past its deadline.
 TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted) {
     using Reply = ScriptedServer::Reply;
-    const std::string notPrinted = ". The label was not printed. Check the printer's queue, then print the label again.";
-    const std::string mayHave = "). The label may have been printed: check the printer and its queue before printing "
-                                "it again.";
-    const std::string unconfirmed = "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (";
-    const std::string ended = "The print server %s the job of the label for printer \"tarnwick-raw\" (job 41): Cancelled "
-                              "by the operator. The label was not printed. Check the printer and its queue, then "
-                              "print the label again.";
+    const std::string notPrinted =
+        ". The label was not printed. Check the printer's queue, then print the label again.";
+    const std::string mayHave =
+        "). The label may have been printed: check the printer and its queue before printing "
+        "it again.";
+    const std::string unconfirmed =
+        "The print server SERVER did not confirm the label sent to printer \"tarnwick-raw\" (";
+    const std::string ended =
+        "The print server %s the job of the label for printer \"tarnwick-raw\" (job 41): Cancelled "
+        "by the operator. The label was not printed. Check the printer and its queue, then "
+        "print the label again.";
     struct Case {
         const char* what;
         Reply reply;
@@ -430,10 +456,10 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
     const Case cases[] = {
         {"drops the connection", Reply::Drop, IPP_STATUS_OK, "", 0, unconfirmed + "the connection was closed" + mayHave,
          true},
-        {"fails the job", Reply::Status, IPP_STATUS_ERROR_INTERNAL, "Disk\nfull",
-         0, "The printer \"tarnwick-raw\" did not take the label: Disk full" + notPrinted, false},
-        {"does not know the printer", Reply::Status, IPP_STATUS_ERROR_NOT_FOUND, "No such printer", 0,
-         kUnknownPrinter, false},
+        {"fails the job", Reply::Status, IPP_STATUS_ERROR_INTERNAL, "Disk\nfull", 0,
+         "The printer \"tarnwick-raw\" did not take the label: Disk full" + notPrinted, false},
+        {"does not know the printer", Reply::Status, IPP_STATUS_ERROR_NOT_FOUND, "No such printer", 0, kUnknownPrinter,
+         false},
         {"has no such resource", Reply::Refuse, IPP_STATUS_OK, "404 Not Found", 0, kUnknownPrinter, false},
         {"refuses the request", Reply::Refuse, IPP_STATUS_OK, "413 Request Entity Too Large", 0,
          "The printer \"tarnwick-raw\" did not take the label: Request Entity Too Large" + notPrinted, false},
@@ -445,7 +471,8 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
         // Never a prompt on the terminal, and the label is not sent to a server that refused it.
         {"wants a password", Reply::Password, IPP_STATUS_OK, "", 0,
          "The printer \"tarnwick-raw\" did not take the label: Unauthorized" + notPrinted, false},
-        {"takes the job but has cancelled it", Reply::Status, IPP_STATUS_OK, "", IPP_JSTATE_CANCELED, "cancelled", false},
+        {"takes the job but has cancelled it", Reply::Status, IPP_STATUS_OK, "", IPP_JSTATE_CANCELED, "cancelled",
+         false},
         {"takes the job but has aborted it", Reply::Status, IPP_STATUS_OK, "", IPP_JSTATE_ABORTED, "aborted", false},
         {"takes the job but has stopped it", Reply::Status, IPP_STATUS_OK, "", IPP_JSTATE_STOPPED, "stopped", false},
         {"sends 100 Continue without end", Reply::ContinueFlood, IPP_STATUS_OK, "", 0,
@@ -478,14 +505,15 @@ TEST(SendRawQueue, ServerThatDoesNotTakeTheJobSaysWhetherTheLabelMayHavePrinted)
 // a queue's state that comes too late, or an answer nobody asked for, says nothing.
 TEST(SendRawQueue, AnswersInChunksOrUpToTheCloseAreReadWhole) {
     using Reply = ScriptedServer::Reply;
-    const std::string paused = "The queue of printer \"tarnwick-raw\" is paused (Out of labels): it holds the label "
-                               "until the queue is resumed. Resume the queue (for example with cupsenable "
-                               "tarnwick-raw) to print it.";
+    const std::string paused =
+        "The queue of printer \"tarnwick-raw\" is paused (Out of labels): it holds the label "
+        "until the queue is resumed. Resume the queue (for example with cupsenable "
+        "tarnwick-raw) to print it.";
     const struct {
         Reply reply;
         std::string note;
     } cases[] = {{Reply::Chunked, paused}, {Reply::Closing, paused}, {Reply::UntilClose, paused},
-                 {Reply::Slow, ""},    {Reply::Stale, ""},    {Reply::TrailerFlood, ""}};
+                 {Reply::Slow, ""},        {Reply::Stale, ""},       {Reply::TrailerFlood, ""}};
     for (const auto& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.reply));
         // Slow: the label's answer at 1.2 s of a 2 s deadline, the queue's state 1.2 s later.
@@ -551,7 +579,7 @@ TEST(SendRawDevice, DeviceThatCannotTakeTheLabelIsNamedWithTheSystemsReason) {
         {dir / "missing" / "lp0", "No such file or directory"},
         {dir.path(), "Is a directory"},
         {dir / "unread", "No such device or address"},  // a port nobody listens on
-        {"/dev/full", "No space left on device"},       // the write itself fails
+        {"/dev/full", "No space left on device"},  // the write itself fails
     };
     if (::geteuid() != 0) {  // root may write anything
         dir.Write("readonly", "");

@@ -91,7 +91,7 @@ TEST_F(SetupWindow, ControlsCaptionsAndPlaces) {
 
     // Tab order from Exit Settings, which has the focus when the window opens.
     EXPECT_EQ(w->focusWidget(), w->btnExitSettings);
-    const QWidget* order[] = {w->btnExitSettings, w->txtBaseX, w->txtBaseY,     w->optParallel,
+    const QWidget* order[] = {w->btnExitSettings, w->txtBaseX,       w->txtBaseY, w->optParallel,
                               w->optUSB,          w->txtPrinterName, w->btnPrint, w->btnSavePostion};
     for (std::size_t i = 1; i < std::size(order); ++i)
         EXPECT_EQ(NextTabStop(order[i - 1]), order[i]) << "after tab stop " << i;

@@ -23,8 +23,8 @@ protected:
                                plant->config.DeviceTimeout};
         });
         setup = std::make_unique<SetupLauncher>(SetupDeps{*plant, dialogs, SendRaw});
-        mainMenu = std::make_unique<frmMainMenu>(
-            MainMenuDeps{*plant, dialogs, *printer, {}, [this] { setup->Show(); }});
+        mainMenu =
+            std::make_unique<frmMainMenu>(MainMenuDeps{*plant, dialogs, *printer, {}, [this] { setup->Show(); }});
     }
     void TearDown() override {
         mainMenu.reset();

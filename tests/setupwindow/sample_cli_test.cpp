@@ -45,9 +45,12 @@ TEST_F(SampleCli, WritesTheSampleToAFileFromOptionsOrSavedSettings) {
         std::string stream;
     } cases[] = {
         {Settings(std::string("1"), 1, true, false, ""), {"--base-x", "50", "--base-y", "7"}, kSample50x7},
-        {Settings(std::string("12345"), 0, true, false, ""), {}, Esc("^A^A3H12345V0000^H0000^V0000^OBSAMPLE TEXT^Q1^Z")},
+        {Settings(std::string("12345"), 0, true, false, ""),
+         {},
+         Esc("^A^A3H12345V0000^H0000^V0000^OBSAMPLE TEXT^Q1^Z")},
         {Settings(50.0, 7, true, false, ""), {}, kSample50x7},
-        {Settings(std::string("left"), -5, true, false, ""), {"--base-y", "12.5"},
+        {Settings(std::string("left"), -5, true, false, ""),
+         {"--base-y", "12.5"},
          Esc("^A^A3HleftV0012^H0000^V0000^OBSAMPLE TEXT^Q1^Z")},
     };
     for (const auto& c : cases) {

@@ -123,12 +123,11 @@ inline std::string Describe(const PrinterSettings& s) {
     if (const auto* number = std::get_if<double>(&s.BaseX)) x = "number " + std::to_string(*number);
     if (const auto* text = std::get_if<std::string>(&s.BaseX)) x = "text \"" + *text + "\"";
     const std::string parallel = s.ParallelPrinter ? (*s.ParallelPrinter ? "1" : "0") : "unset";
-    return "BaseX " + x + ", BaseY " + std::to_string(s.BaseY) + ", ParallelPrinter " + parallel +
-           ", USBPrinter " + (s.USBPrinter ? "1" : "0") + ", USBPrinterName \"" + s.USBPrinterName + "\"";
+    return "BaseX " + x + ", BaseY " + std::to_string(s.BaseY) + ", ParallelPrinter " + parallel + ", USBPrinter " +
+           (s.USBPrinter ? "1" : "0") + ", USBPrinterName \"" + s.USBPrinterName + "\"";
 }
 
-inline PrinterSettings Settings(BaseValue x, std::int16_t y, std::optional<bool> parallel, bool usb,
-                                std::string name) {
+inline PrinterSettings Settings(BaseValue x, std::int16_t y, std::optional<bool> parallel, bool usb, std::string name) {
     PrinterSettings s;
     s.BaseX = std::move(x);
     s.BaseY = y;

@@ -88,15 +88,15 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {"config.txt", "is a folder"}},
         FailureCase{"MissingDatabase", [](const TempFolder& f) { GoodConfig(f); }, {"data.mdb", "missing"}},
-        FailureCase{"AccessDatabase",
-                    [](const TempFolder& f) {
-                        GoodConfig(f);
-                        f.Write("data.mdb", std::string("\x00\x01\x00\x00Standard Jet DB\x00\x01\x00\x00\x00", 24) +
-                                                std::string(2000, '\x55'));
-                    },
-                    {"data.mdb", "Access", "\"mdb-export data.mdb PrintStyle > styles.csv\"",
-                     "\"tarnwick-cli db init\"", "\"tarnwick-cli styles import styles.csv\"",
-                     "re-enter the five settings in Setup."}},
+        FailureCase{
+            "AccessDatabase",
+            [](const TempFolder& f) {
+                GoodConfig(f);
+                f.Write("data.mdb", std::string("\x00\x01\x00\x00Standard Jet DB\x00\x01\x00\x00\x00", 24) +
+                                        std::string(2000, '\x55'));
+            },
+            {"data.mdb", "Access", "\"mdb-export data.mdb PrintStyle > styles.csv\"", "\"tarnwick-cli db init\"",
+             "\"tarnwick-cli styles import styles.csv\"", "re-enter the five settings in Setup."}},
         FailureCase{"TextFile",
                     [](const TempFolder& f) {
                         GoodConfig(f);

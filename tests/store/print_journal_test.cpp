@@ -63,7 +63,9 @@ JournalEntry Job(std::string wip, std::string style, std::string time = "") {
     e.quantity = "5";
     e.time = std::move(time);
     e.outcome = "sent";
-    e.stream = "\x1B" "A\x1BQ5\x1BZ";
+    e.stream =
+        "\x1B"
+        "A\x1BQ5\x1BZ";
     return e;
 }
 
@@ -95,7 +97,10 @@ TEST(PrintJournal, EveryValueComesBackAsWritten) {
     TempPlant plant;
     const auto file = plant.plant->databaseFile();
     PrintJournal journal(file);
-    JournalEntry full = Job("40\xC2\x80" "12", "ST\xC2\x9FYLE", "2026-12-08T09:15:02.123Z");
+    JournalEntry full =
+        Job("40\xC2\x80"
+            "12",
+            "ST\xC2\x9FYLE", "2026-12-08T09:15:02.123Z");
     full.station = "LINE3";
     full.source = "reprint";
     full.layout = "B3";
@@ -156,7 +161,9 @@ TEST(PrintJournal, OlderJournalIsReadAndGainsTheNewerColumn) {
     const auto old = ReadJournalJob(file, 1);
     ASSERT_TRUE(old.has_value()) << old.error().text;
     EXPECT_EQ(std::tuple(old->wip, old->reprintOf, old->reprintOfStation, old->stream),
-              std::tuple("4012"s, std::optional<std::int64_t>(7), ""s, std::optional("\x1B" "AZ"s)));
+              std::tuple("4012"s, std::optional<std::int64_t>(7), ""s,
+                         std::optional("\x1B"
+                                       "AZ"s)));
     const auto listed = ReadJournal(file, {});
     ASSERT_TRUE(listed.has_value()) << listed.error().text;
     EXPECT_EQ(Wips(*listed), std::vector<std::string>{"4012"});
@@ -417,8 +424,8 @@ TEST(PrintAndRecord, RowIsWrittenAheadOfTheBytesAndGivenTheirOutcome) {
          true},
         {"1234", "12", std::unexpected(Failure{"No answer.", "Tarnwick", MessageIcon::Critical, true}), "unconfirmed",
          "No answer.", "12", true},
-        {"9999", "12 boxes", SendReceipt{}, "refused", "The selected style does not exist in the database.",
-         "12 boxes", false},
+        {"9999", "12 boxes", SendReceipt{}, "refused", "The selected style does not exist in the database.", "12 boxes",
+         false},
         // The printer would take ESC Q0 and print nothing.
         {"1234", "", SendReceipt{}, "refused",
          "The quantity \"\" in the Qty box asks the printer for 0 labels, so nothing was sent. Type the number of "

@@ -25,19 +25,10 @@ protected:
 
 TEST_F(PrintStyles, Lookup) {
     const std::pair<std::string, std::string> cases[] = {
-        {"12345", "calh021"},
-        {"ABC", "CalH020"},  // case ignored in the match, kept in the code; first row decides
-        {"abc", "CalH020"},
-        {"empty", "NA"},
-        {"null", "NA"},
-        {"missing", ""},
-        {"", ""},
-        {"O'Brien", "calh022"},
-        {"o'brien", "calh022"},
-        {"x' OR '1'='1", ""},
-        {"trail", ""},  // nothing trimmed
-        {"trail ", "calh018"},
-        {"12345 ", ""},
+        {"12345", "calh021"},   {"ABC", "CalH020"},  // case ignored in the match, kept in the code; first row decides
+        {"abc", "CalH020"},     {"empty", "NA"},        {"null", "NA"},       {"missing", ""}, {"", ""},
+        {"O'Brien", "calh022"}, {"o'brien", "calh022"}, {"x' OR '1'='1", ""}, {"trail", ""},  // nothing trimmed
+        {"trail ", "calh018"},  {"12345 ", ""},
     };
     for (const auto& [style, code] : cases) {
         const auto found = LookupPrintStyle(file, style);

@@ -7,8 +7,8 @@ namespace {
 
 TEST(SettingsFromEntries, BaseYRoundsHalfToEvenWithinSixteenBits) {
     const std::pair<std::string, std::int16_t> accepted[] = {
-        {"7", 7},     {"12.5", 12},         {"13.5", 14},    {"-2.5", -2},   {" 8 ", 8},
-        {"0050", 50}, {"-32768", -32768},   {"32767.4", 32767}, {"&H10", 16}, {"1E3", 1000},
+        {"7", 7},     {"12.5", 12},       {"13.5", 14},       {"-2.5", -2}, {" 8 ", 8},
+        {"0050", 50}, {"-32768", -32768}, {"32767.4", 32767}, {"&H10", 16}, {"1E3", 1000},
     };
     for (const auto& [text, value] : accepted) {
         const auto settings = SettingsFromEntries("50", text, true, false, "Zebra");

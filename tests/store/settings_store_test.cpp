@@ -223,8 +223,7 @@ TEST_F(SettingsStore, FailedSaveKeepsTheOldRowAndTheHandleUsable) {
     ASSERT_FALSE(saved.has_value());
     EXPECT_NE(saved.error().text.find("refused by test"), std::string::npos) << saved.error().text;
     EXPECT_NE(saved.error().text.find(file.string()), std::string::npos);
-    EXPECT_EQ(QueryTyped(file, "SELECT BaseX || '/' || BaseY || '/' || USBPrinterName FROM Settings"),
-              "text:0/0/");
+    EXPECT_EQ(QueryTyped(file, "SELECT BaseX || '/' || BaseY || '/' || USBPrinterName FROM Settings"), "text:0/0/");
 
     // The failed transaction was rolled back, so the next save goes through.
     settings.USBPrinterName = "fine";
@@ -247,8 +246,9 @@ TEST_F(SettingsStore, DatabaseLockedByAnotherProgramIsSaidToBeLocked) {
     };
     auto locked = [&](const std::string& doing) {
         return "The settings database \"" + file.string() + "\" is locked by another program, so it could not " +
-               doing + ". Try again in a moment; if it stays locked, close the other program that has data.mdb open, "
-                       "then try again.";
+               doing +
+               ". Try again in a moment; if it stays locked, close the other program that has data.mdb open, "
+               "then try again.";
     };
     PrinterSettings settings;
     const Case cases[] = {
@@ -257,7 +257,10 @@ TEST_F(SettingsStore, DatabaseLockedByAnotherProgramIsSaidToBeLocked) {
         {"lookup", "EXCLUSIVE", [&] { return done(LookupPrintStyle(file, "12345")); }, locked("be read")},
         {"save", "IMMEDIATE", [&] { return done(window->SavePrinterSettings(settings)); },
          locked("be written") + " The saved settings are unchanged."},
-        {"import", "IMMEDIATE", [&] { return done(ImportPrintStyles(file, {{"12345", "calh021"}})); },
+        {"import", "IMMEDIATE",
+         [&] {
+             return done(ImportPrintStyles(file, {{"12345", "calh021"}}));
+         },
          locked("be written") + " No print style was changed."},
         {"remove", "IMMEDIATE", [&] { return done(RemovePrintStyle(file, "12345")); }, locked("be written")},
     };
@@ -322,8 +325,9 @@ TEST_F(SettingsStore, ReadOnlyFolderIsNamedAsTheCauseOfAFailedWrite) {
     if (!readOnly.made()) GTEST_SKIP() << "cannot make a folder unwritable here (root without CAP_LINUX_IMMUTABLE)";
     const std::string cause = "The settings database \"" + file.string() + "\" could not be written: its folder \"" +
                               folder.path().string() + "\" cannot be written to (";
-    const std::string remedy = "), and the database needs to create its journal file there while it writes. Let "
-                               "Tarnwick's user write to that folder, then try again.";
+    const std::string remedy =
+        "), and the database needs to create its journal file there while it writes. Let "
+        "Tarnwick's user write to that folder, then try again.";
     PrinterSettings settings;
     const std::pair<const char*, std::expected<void, Failure>> cases[] = {
         {"save", done(window->SavePrinterSettings(settings))},

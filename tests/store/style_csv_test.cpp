@@ -19,7 +19,9 @@ TEST(StyleCsv, Rows) {
         {"12345,calh021\n", "[12345|calh021]"},
         {"Style,PrintStyle\n12345,calh021", "[12345|calh021]"},
         {"style,code\r\n12345,calh021\r\n", "[12345|calh021]"},
-        {"\xEF\xBB\xBF" "A,calh015\n\n  \nB , calh018 ,,\n", "[A|calh015][B|calh018]"},
+        {"\xEF\xBB\xBF"
+         "A,calh015\n\n  \nB , calh018 ,,\n",
+         "[A|calh015][B|calh018]"},
         {"\"O'Neil, Jr\",calh020\n\" pad \" ,\"NA\"\n\"x\"\"y\",calh026\n",
          "[O'Neil, Jr|calh020][ pad |NA][x\"y|calh026]"},
         {"\"two\nlines\",calh022\n", "[two\nlines|calh022]"},
@@ -44,7 +46,8 @@ TEST(StyleCsv, RefusalsNameFileAndLine) {
         {"A,calh015\n\nB,calh018,extra\n", "line 3 has 3 fields"},
         {",calh015\n", "line 1 has no style"},
         {"A,calh015\n\"open,calh018\n", "line 2: a double quote is never closed"},
-        {"ID,Style,PrintStyle\n1,\"A\",\"calh015\"\n2,\"B\"\n", "line 3 has 2 fields; the heading line names 3 columns"},
+        {"ID,Style,PrintStyle\n1,\"A\",\"calh015\"\n2,\"B\"\n",
+         "line 3 has 2 fields; the heading line names 3 columns"},
         // Codes as LayoutForCode compares them: exact, case kept; a heading that is not first is a row.
         {"A,calh015\nB,calh099\n",
          "\"/plant/styles.csv\", line 2: \"calh099\" is not a layout code; use one of calh015, calh018, calh020, "

@@ -108,10 +108,10 @@ private:
 }  // namespace tarnwick::testing
 
 // Declares `name` as the private PostgreSQL's conninfo, or skips (fails when it is required).
-#define TARNWICK_PLANT_SERVER(name)                                                                     \
-    const auto name##Found = ::tarnwick::testing::PrivatePlantServer();                                 \
-    if (!name##Found) {                                                                                 \
-        if (::tarnwick::testing::PlantServerRequired()) FAIL() << ::tarnwick::testing::kNoPlantServer;  \
-        GTEST_SKIP() << ::tarnwick::testing::kNoPlantServer;                                            \
-    }                                                                                                   \
+#define TARNWICK_PLANT_SERVER(name)                                                                    \
+    const auto name##Found = ::tarnwick::testing::PrivatePlantServer();                                \
+    if (!name##Found) {                                                                                \
+        if (::tarnwick::testing::PlantServerRequired()) FAIL() << ::tarnwick::testing::kNoPlantServer; \
+        GTEST_SKIP() << ::tarnwick::testing::kNoPlantServer;                                           \
+    }                                                                                                  \
     const std::string& name = *name##Found

@@ -17,7 +17,8 @@ class TempDir {
 public:
     TempDir() {
         std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("tarnwick-test-" + std::to_string(rd()) + std::to_string(rd()));
+        path_ =
+            std::filesystem::temp_directory_path() / ("tarnwick-test-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(path_);
     }
     ~TempDir() {
@@ -40,8 +41,8 @@ private:
 
 inline std::string ConfigText(const std::string& startRow = "2", const std::string& extraQty = "2",
                               const std::string& baseH = "5", const std::string& baseV = "10") {
-    return "Tarnwick settings\r\nStartRow," + startRow + "\r\nExtraQty," + extraQty + "\r\nSpare,0\r\nBaseH," +
-           baseH + "\r\nBaseV," + baseV + "\r\n";
+    return "Tarnwick settings\r\nStartRow," + startRow + "\r\nExtraQty," + extraQty + "\r\nSpare,0\r\nBaseH," + baseH +
+           "\r\nBaseV," + baseV + "\r\n";
 }
 
 // A plant folder with config.txt and a fresh data.mdb, started up as the program would.
