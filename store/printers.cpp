@@ -215,6 +215,21 @@ PrinterEntry EntryOf(const StoredPrinter& row, const std::filesystem::path& plan
             row.deviceTimeout};
 }
 
+// Opens data.mdb in the plant folder and runs `work` in one write transaction, committed
+// when it succeeds.
+template <class Work>
+std::expected<void, Failure> InPrinterTransaction(const std::filesystem::path& plantFolder, Work work) {
+    const std::filesystem::path file = DatabaseOf(plantFolder);
+    auto opened = OpenExistingDatabase(file, false);
+    if (!opened) return std::unexpected(opened.error());
+    Connection db(*opened);
+    Transaction transaction(db.get());
+    if (!transaction.ok()) return std::unexpected(WriteFailure(file, db.get()));
+    if (auto done = work(db.get(), file); !done) return done;
+    if (!transaction.Commit()) return std::unexpected(WriteFailure(file, db.get()));
+    return {};
+}
+
 }  // namespace
 
 bool IsDefaultPrinter(std::string_view name) { return AsciiLower(std::string(name)) == kDefaultPrinter; }
@@ -247,121 +262,114 @@ std::expected<void, Failure> AddPrinter(const std::filesystem::path& plantFolder
     if (*change.route == "device")
         if (auto refused = CheckDevice(plantFolder, change, *change.target)) return std::unexpected(*refused);
 
-    const std::filesystem::path file = DatabaseOf(plantFolder);
-    auto opened = OpenExistingDatabase(file, false);
-    if (!opened) return std::unexpected(opened.error());
-    Connection db(*opened);
-    Transaction transaction(db.get());
-    if (!transaction.ok() || !Exec(db.get(), kCreateTable)) return std::unexpected(WriteFailure(file, db.get()));
-    {
-        Statement existing(db.get(), "SELECT Name FROM Printers WHERE Name = ?1 COLLATE NOCASE");
-        if (!existing.ok()) return std::unexpected(WriteFailure(file, db.get()));
-        BindText(existing.get(), 1, change.name);
-        const int rc = sqlite3_step(existing.get());
-        if (rc == SQLITE_ROW) {
-            const std::string other = ColumnText(existing.get(), 0);
-            return std::unexpected(
-                Refusal("There is already a printer named " + Shown(other) + " " + InDatabase(file) +
-                        (other == change.name ? "" : " (names are compared ignoring case)") +
-                        ". Choose another name, or change that printer with tarnwick-cli printers set " +
-                        PrintableText(other) + "."));
-        }
-        if (rc != SQLITE_DONE) return std::unexpected(WriteFailure(file, db.get()));
-    }
-    Statement insert(db.get(),
-                     std::string("INSERT INTO Printers (") + kColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-    if (!insert.ok()) return std::unexpected(WriteFailure(file, db.get()));
-    sqlite3_stmt* stmt = insert.get();
-    BindText(stmt, 1, change.name);
-    BindText(stmt, 2, *change.route);
-    BindText(stmt, 3, *change.target);
-    BindInherited(stmt, 4, change.baseX.value_or(""));
-    BindNumber(stmt, 5, BaseYOf(change.baseY.value_or("")));
-    BindInherited(stmt, 6, change.baseH.value_or(""));
-    BindInherited(stmt, 7, change.baseV.value_or(""));
-    BindNumber(stmt, 8, TimeoutValue(change.deviceTimeout.value_or("")));
-    if (sqlite3_step(stmt) != SQLITE_DONE || !transaction.Commit())
-        return std::unexpected(WriteFailure(file, db.get()));
-    return {};
+    return InPrinterTransaction(
+        plantFolder, [&](sqlite3* db, const std::filesystem::path& file) -> std::expected<void, Failure> {
+            if (!Exec(db, kCreateTable)) return std::unexpected(WriteFailure(file, db));
+            {
+                Statement existing(db, "SELECT Name FROM Printers WHERE Name = ?1 COLLATE NOCASE");
+                if (!existing.ok()) return std::unexpected(WriteFailure(file, db));
+                BindText(existing.get(), 1, change.name);
+                const int rc = sqlite3_step(existing.get());
+                if (rc == SQLITE_ROW) {
+                    const std::string other = ColumnText(existing.get(), 0);
+                    return std::unexpected(
+                        Refusal("There is already a printer named " + Shown(other) + " " + InDatabase(file) +
+                                (other == change.name ? "" : " (names are compared ignoring case)") +
+                                ". Choose another name, or change that printer with tarnwick-cli printers set " +
+                                PrintableText(other) + "."));
+                }
+                if (rc != SQLITE_DONE) return std::unexpected(WriteFailure(file, db));
+            }
+            Statement insert(
+                db, std::string("INSERT INTO Printers (") + kColumns + ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+            if (!insert.ok()) return std::unexpected(WriteFailure(file, db));
+            sqlite3_stmt* stmt = insert.get();
+            BindText(stmt, 1, change.name);
+            BindText(stmt, 2, *change.route);
+            BindText(stmt, 3, *change.target);
+            BindInherited(stmt, 4, change.baseX.value_or(""));
+            BindNumber(stmt, 5, BaseYOf(change.baseY.value_or("")));
+            BindInherited(stmt, 6, change.baseH.value_or(""));
+            BindInherited(stmt, 7, change.baseV.value_or(""));
+            BindNumber(stmt, 8, TimeoutValue(change.deviceTimeout.value_or("")));
+            if (sqlite3_step(stmt) != SQLITE_DONE) return std::unexpected(WriteFailure(file, db));
+            return {};
+        });
 }
 
 std::expected<void, Failure> SetPrinter(const std::filesystem::path& plantFolder, const PrinterChange& change) {
     if (auto refused = CheckChange(change, false)) return std::unexpected(*refused);
-    const std::filesystem::path file = DatabaseOf(plantFolder);
-    auto opened = OpenExistingDatabase(file, false);
-    if (!opened) return std::unexpected(opened.error());
-    Connection db(*opened);
-    Transaction transaction(db.get());
-    if (!transaction.ok()) return std::unexpected(WriteFailure(file, db.get()));
-    const auto unknown = [&] {
-        return std::unexpected(NoSuchPrinterIn(change.name, file, "." + std::string(kUnchanged)));
-    };
-    if (!HasTable(db.get(), "Printers")) return unknown();
-    std::string route;
-    {
-        Statement current(db.get(), "SELECT Route FROM Printers WHERE Name = ?1 COLLATE NOCASE");
-        if (!current.ok()) return std::unexpected(WriteFailure(file, db.get()));
-        BindText(current.get(), 1, change.name);
-        const int rc = sqlite3_step(current.get());
-        if (rc == SQLITE_DONE) return unknown();
-        if (rc != SQLITE_ROW) return std::unexpected(WriteFailure(file, db.get()));
-        route = change.route.value_or(ColumnText(current.get(), 0));
-    }
-    if (change.target) {
-        if (route != "queue" && route != "device")
-            return std::unexpected(Refusal("The printer " + Shown(change.name) + " has the route " + Shown(route) +
-                                           ", neither queue nor device. Give its route with its queue name or "
-                                           "device path."));
-        if (route == "device")
-            if (auto refused = CheckDevice(plantFolder, change, *change.target)) return std::unexpected(*refused);
-    }
+    return InPrinterTransaction(
+        plantFolder, [&](sqlite3* db, const std::filesystem::path& file) -> std::expected<void, Failure> {
+            const auto unknown = [&] {
+                return std::unexpected(NoSuchPrinterIn(change.name, file, "." + std::string(kUnchanged)));
+            };
+            if (!HasTable(db, "Printers")) return unknown();
+            std::string route;
+            {
+                Statement current(db, "SELECT Route FROM Printers WHERE Name = ?1 COLLATE NOCASE");
+                if (!current.ok()) return std::unexpected(WriteFailure(file, db));
+                BindText(current.get(), 1, change.name);
+                const int rc = sqlite3_step(current.get());
+                if (rc == SQLITE_DONE) return unknown();
+                if (rc != SQLITE_ROW) return std::unexpected(WriteFailure(file, db));
+                route = change.route.value_or(ColumnText(current.get(), 0));
+            }
+            if (change.target) {
+                if (route != "queue" && route != "device")
+                    return std::unexpected(Refusal("The printer " + Shown(change.name) + " has the route " +
+                                                   Shown(route) +
+                                                   ", neither queue nor device. Give its route with its queue name or "
+                                                   "device path."));
+                if (route == "device")
+                    if (auto refused = CheckDevice(plantFolder, change, *change.target))
+                        return std::unexpected(*refused);
+            }
 
-    // Only the columns given are named; their names are ours, every value a parameter.
-    std::string sql = "UPDATE Printers SET Name = Name";
-    const auto column = [&](const char* name, int index) {
-        sql += std::string(", ") + name + " = ?" + std::to_string(index);
-    };
-    if (change.route) column("Route", 2);
-    if (change.target) column("Target", 3);
-    if (change.baseX) column("BaseX", 4);
-    if (change.baseY) column("BaseY", 5);
-    if (change.baseH) column("BaseH", 6);
-    if (change.baseV) column("BaseV", 7);
-    if (change.deviceTimeout) column("DeviceTimeout", 8);
-    sql += " WHERE Name = ?1 COLLATE NOCASE";
-    Statement update(db.get(), sql);
-    if (!update.ok()) return std::unexpected(WriteFailure(file, db.get()));
-    sqlite3_stmt* stmt = update.get();
-    BindText(stmt, 1, change.name);
-    if (change.route) BindText(stmt, 2, *change.route);
-    if (change.target) BindText(stmt, 3, *change.target);
-    if (change.baseX) BindInherited(stmt, 4, *change.baseX);
-    if (change.baseY) BindNumber(stmt, 5, BaseYOf(*change.baseY));
-    if (change.baseH) BindInherited(stmt, 6, *change.baseH);
-    if (change.baseV) BindInherited(stmt, 7, *change.baseV);
-    if (change.deviceTimeout) BindNumber(stmt, 8, TimeoutValue(*change.deviceTimeout));
-    if (sqlite3_step(stmt) != SQLITE_DONE || !transaction.Commit())
-        return std::unexpected(WriteFailure(file, db.get()));
-    return {};
+            // Only the columns given are named; their names are ours, every value a parameter.
+            std::string sql = "UPDATE Printers SET Name = Name";
+            const auto column = [&](const char* name, int index) {
+                sql += std::string(", ") + name + " = ?" + std::to_string(index);
+            };
+            if (change.route) column("Route", 2);
+            if (change.target) column("Target", 3);
+            if (change.baseX) column("BaseX", 4);
+            if (change.baseY) column("BaseY", 5);
+            if (change.baseH) column("BaseH", 6);
+            if (change.baseV) column("BaseV", 7);
+            if (change.deviceTimeout) column("DeviceTimeout", 8);
+            sql += " WHERE Name = ?1 COLLATE NOCASE";
+            Statement update(db, sql);
+            if (!update.ok()) return std::unexpected(WriteFailure(file, db));
+            sqlite3_stmt* stmt = update.get();
+            BindText(stmt, 1, change.name);
+            if (change.route) BindText(stmt, 2, *change.route);
+            if (change.target) BindText(stmt, 3, *change.target);
+            if (change.baseX) BindInherited(stmt, 4, *change.baseX);
+            if (change.baseY) BindNumber(stmt, 5, BaseYOf(*change.baseY));
+            if (change.baseH) BindInherited(stmt, 6, *change.baseH);
+            if (change.baseV) BindInherited(stmt, 7, *change.baseV);
+            if (change.deviceTimeout) BindNumber(stmt, 8, TimeoutValue(*change.deviceTimeout));
+            if (sqlite3_step(stmt) != SQLITE_DONE) return std::unexpected(WriteFailure(file, db));
+            return {};
+        });
 }
 
 std::expected<void, Failure> RemovePrinter(const std::filesystem::path& plantFolder, std::string_view name) {
     if (IsDefaultPrinter(name)) return std::unexpected(DefaultRefusal(name));
-    const std::filesystem::path file = DatabaseOf(plantFolder);
-    auto opened = OpenExistingDatabase(file, false);
-    if (!opened) return std::unexpected(opened.error());
-    Connection db(*opened);
-    Transaction transaction(db.get());
-    if (!transaction.ok()) return std::unexpected(WriteFailure(file, db.get()));
-    const auto unknown = [&] { return std::unexpected(NoSuchPrinterIn(name, file, "." + std::string(kUnchanged))); };
-    if (!HasTable(db.get(), "Printers")) return unknown();
-    Statement remove(db.get(), "DELETE FROM Printers WHERE Name = ?1 COLLATE NOCASE");
-    if (!remove.ok()) return std::unexpected(WriteFailure(file, db.get()));
-    BindText(remove.get(), 1, name);
-    if (sqlite3_step(remove.get()) != SQLITE_DONE) return std::unexpected(WriteFailure(file, db.get()));
-    if (sqlite3_changes(db.get()) == 0) return unknown();
-    if (!transaction.Commit()) return std::unexpected(WriteFailure(file, db.get()));
-    return {};
+    return InPrinterTransaction(
+        plantFolder, [&](sqlite3* db, const std::filesystem::path& file) -> std::expected<void, Failure> {
+            const auto unknown = [&] {
+                return std::unexpected(NoSuchPrinterIn(name, file, "." + std::string(kUnchanged)));
+            };
+            if (!HasTable(db, "Printers")) return unknown();
+            Statement remove(db, "DELETE FROM Printers WHERE Name = ?1 COLLATE NOCASE");
+            if (!remove.ok()) return std::unexpected(WriteFailure(file, db));
+            BindText(remove.get(), 1, name);
+            if (sqlite3_step(remove.get()) != SQLITE_DONE) return std::unexpected(WriteFailure(file, db));
+            if (sqlite3_changes(db) == 0) return unknown();
+            return {};
+        });
 }
 
 std::expected<std::optional<PrinterEntry>, Failure> FindPrinter(const std::filesystem::path& plantFolder,
