@@ -38,12 +38,17 @@ int Usage(CliContext& ctx, const std::string& problem) { return UsageError(ctx, 
 
 LabelRequest TypedRequest(const CliArgs& args) {
     LabelRequest request;
-    request.fields = {args.GetOr("--wip", ""),    args.GetOr("--style", ""),
-                      args.GetOr("--color", ""),  args.GetOr("--waist", ""),
-                      args.GetOr("--length", ""), args.GetOr("--length-desc", ""),
-                      args.GetOr("--text1", ""),  args.GetOr("--text2", ""),
-                      args.GetOr("--text3", ""),  {},
-                      args.GetOr("--qty", "")};
+    request.fields = {args.GetOr("--wip", ""),
+                      args.GetOr("--style", ""),
+                      args.GetOr("--color", ""),
+                      args.GetOr("--waist", ""),
+                      args.GetOr("--length", ""),
+                      args.GetOr("--length-desc", ""),
+                      args.GetOr("--text1", ""),
+                      args.GetOr("--text2", ""),
+                      args.GetOr("--text3", ""),
+                      {},
+                      {}};
     request.quantity = args.GetOr("--qty", "");
     request.madeIn = args.GetOr("--made-in", "");
     request.rn = args.GetOr("--rn", "");

@@ -25,7 +25,7 @@ LabelRequest RequestFromControls(const PrintControls& c, const LabelJob& job, st
     r.requester = std::move(requester);
     if (c.SelectedFile.empty()) {
         r.fields = {c.txtWIP,   c.txtStyle, c.txtColor, c.txtWaist, c.txtLength, c.txtLDesc,
-                    c.cmbText1, c.cmbText2, c.cmbText3, {},         c.txtQty};
+                    c.cmbText1, c.cmbText2, c.cmbText3, {},         {}};
         r.madeIn = c.txtMadeIn;
         return r;
     }

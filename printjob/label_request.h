@@ -32,7 +32,7 @@ struct LabelRequest {
     bool newFormat = true;
     bool brand = false;
     bool printHeaders = false;
-    // As typed; the stream carries the number it reads.
+    // As typed (the fields' Qty is not read); the stream carries the number it reads.
     std::string quantity;
     // In New Format a cut's blank Length Desc and Made In are taken from these boxes.
     std::string typedLengthDesc, typedMadeIn;
