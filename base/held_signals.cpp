@@ -78,6 +78,12 @@ void TakeStopSignals(std::function<void(int)> onStop) {
     }).detach();
 }
 
+bool StopRequested() {
+    StopState& state = State();
+    const std::lock_guard lock(state.mutex);
+    return state.pending != 0;
+}
+
 HeldSignals::HeldSignals() {
     StopState& state = State();
     const std::lock_guard lock(state.mutex);

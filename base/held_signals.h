@@ -11,6 +11,10 @@ namespace tarnwick {
 // calls it instead of ending the process of the signal.
 void TakeStopSignals(std::function<void(int signal)> onStop = {});
 
+// Whether a stop request waits for the labels in hand: a run of labels stops taking new
+// ones and lets go of what it holds.
+bool StopRequested();
+
 // A label in hand, whose row is written ahead: the label and its row finish before a
 // stop request takes effect. Without TakeStopSignals (a test, a library caller), the
 // three signals are held back on this thread for the scope, as before.

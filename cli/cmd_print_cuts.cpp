@@ -1,6 +1,7 @@
 #include <charconv>
 #include <vector>
 
+#include "base/held_signals.h"
 #include "cli/cli.h"
 #include "cutsheet/cut_rows.h"
 #include "cutsheet/cut_sheet.h"
@@ -46,6 +47,8 @@ struct CutPrinter {
     PrintJournal journal = CommandJournal(plant, ctx);
 
     std::expected<LabelResult, Failure> Print(const CutRow& cut) {
+        // Asked to stop, the last label's row is finished now and the stop takes effect.
+        if (StopRequested()) journal.FlushOutcome();
         return PrintAndRecord(plant, CutRequest(args, file, cut), journal);
     }
 
@@ -103,16 +106,19 @@ int PrintCutSheet(const CliArgs& args, CliContext& ctx) {
     if (!listing) return Refuse(ctx, listing.error());
     if (listing->cuts.empty()) return Refuse(ctx, NoCutsFailure(*firstRow));
     if (listing->notice) ctx.err << listing->notice->text << '\n';
+    printer.journal.ShareOutcomeCommits();
     for (const CutEntry& entry : listing->cuts) {
         auto cut = ReadCutRow(**sheet, entry.row, extraQty, CutColumns::All, file);
         std::expected<LabelResult, Failure> printed =
             cut ? printer.Print(*cut) : std::expected<LabelResult, Failure>(std::unexpected(cut.error()));
         if (!printed) {
+            printer.journal.FlushOutcome();
             ctx.err << "Stopped at cut " << entry.row << " (" << entry.text << "), which was not printed:\n";
             return Refuse(ctx, printed.error());
         }
         printer.Report(*cut, *printed);
     }
+    printer.journal.FlushOutcome();
     after.Printed();
     return kOk;
 }

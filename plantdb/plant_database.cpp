@@ -62,25 +62,7 @@ CREATE OR REPLACE TRIGGER print_style_emptied AFTER TRUNCATE ON print_style
     FOR EACH STATEMENT EXECUTE FUNCTION tarnwick_catalogue_changed();
 ALTER TABLE print_style ENABLE TRIGGER print_style_changed, ENABLE TRIGGER print_style_emptied;
 
-CREATE TABLE IF NOT EXISTS print_journal (
-    id bigserial PRIMARY KEY,
-    station_id text NOT NULL, station text NOT NULL, station_job bigint NOT NULL,
-    time text COLLATE "C" NOT NULL, source text, layout text,
-    wip text, wip_key text COLLATE "C", style text, style_key text COLLATE "C", quantity text,
-    cut_sheet text, cut_row integer, route text, printer text, outcome text, message text,
-    byte_count bigint, reprint_of bigint, reprint_of_station text, stream bytea,
-    UNIQUE (station_id, station_job, time));
-ALTER TABLE print_journal ADD COLUMN IF NOT EXISTS id bigserial, ADD COLUMN IF NOT EXISTS station_id text,
-    ADD COLUMN IF NOT EXISTS station text, ADD COLUMN IF NOT EXISTS station_job bigint,
-    ADD COLUMN IF NOT EXISTS time text COLLATE "C", ADD COLUMN IF NOT EXISTS source text,
-    ADD COLUMN IF NOT EXISTS layout text, ADD COLUMN IF NOT EXISTS wip text,
-    ADD COLUMN IF NOT EXISTS wip_key text COLLATE "C", ADD COLUMN IF NOT EXISTS style text,
-    ADD COLUMN IF NOT EXISTS style_key text COLLATE "C", ADD COLUMN IF NOT EXISTS quantity text,
-    ADD COLUMN IF NOT EXISTS cut_sheet text, ADD COLUMN IF NOT EXISTS cut_row integer,
-    ADD COLUMN IF NOT EXISTS route text, ADD COLUMN IF NOT EXISTS printer text,
-    ADD COLUMN IF NOT EXISTS outcome text, ADD COLUMN IF NOT EXISTS message text,
-    ADD COLUMN IF NOT EXISTS byte_count bigint, ADD COLUMN IF NOT EXISTS reprint_of bigint,
-    ADD COLUMN IF NOT EXISTS reprint_of_station text, ADD COLUMN IF NOT EXISTS stream bytea;
+%JOURNAL%
 CREATE UNIQUE INDEX IF NOT EXISTS print_journal_station_id_station_job_time_key
     ON print_journal (station_id, station_job, time);
 CREATE INDEX IF NOT EXISTS print_journal_by_time ON print_journal (time);
@@ -100,15 +82,10 @@ CREATE UNIQUE INDEX IF NOT EXISTS tarnwick_station_pkey ON tarnwick_station (sta
 
 // What a station checks once a connection: every column it reads or writes, and every
 // unique key its upserts name (table(columns in name order, joined by colons)).
-constexpr const char* kUsedColumns =
-    "{tarnwick_schema.version,tarnwick_catalogue.id,tarnwick_catalogue.version,tarnwick_catalogue.changed,"
+constexpr const char* kUsedColumnsBesideJournal =
+    "tarnwick_schema.version,tarnwick_catalogue.id,tarnwick_catalogue.version,tarnwick_catalogue.changed,"
     "print_style.style_key,print_style.style,print_style.code,tarnwick_station.station_id,tarnwick_station.host,"
-    "tarnwick_station.folder,tarnwick_station.first_used,print_journal.id,print_journal.station_id,"
-    "print_journal.station,print_journal.station_job,print_journal.time,print_journal.source,print_journal.layout,"
-    "print_journal.wip,print_journal.wip_key,print_journal.style,print_journal.style_key,print_journal.quantity,"
-    "print_journal.cut_sheet,print_journal.cut_row,print_journal.route,print_journal.printer,print_journal.outcome,"
-    "print_journal.message,print_journal.byte_count,print_journal.reprint_of,print_journal.reprint_of_station,"
-    "print_journal.stream}";
+    "tarnwick_station.folder,tarnwick_station.first_used";
 constexpr const char* kUsedKeys =
     "{tarnwick_catalogue(id),print_style(style_key),tarnwick_station(station_id),"
     "print_journal(station_id:station_job:time)}";
@@ -154,31 +131,159 @@ constexpr const char* kDigest =
     "(SELECT md5(coalesce(string_agg(format('%L,%L,%L', style_key, style, code), chr(10)"
     " ORDER BY style_key COLLATE \"C\"), '')) FROM print_style)";
 
-constexpr const char* kJobColumns =
-    "station_job, time, station, source, layout, wip, style, quantity, cut_sheet, cut_row, route, printer, outcome,"
-    " message, byte_count, reprint_of, reprint_of_station, station_id";
+// Who sends a row: the plant keys it by the station's id, and lists it by its name.
+struct Sender {
+    const std::string& stationId;
+    const std::string& station;
+};
+
+using Put = PgParam (*)(const JournalEntry&, const Sender&);
+using Get = void (*)(const PgRows&, int row, int column, JournalEntry&);
+
+// One column of print_journal and the JournalEntry field it keeps.
+struct PlantColumn {
+    const char* name;
+    const char* type;
+    const char* constraint;  // in a table made new; a column added later goes without
+    Put put;  // none: the server gives the value
+    Get get;  // none: not listed (keys, and the stream, which only one job's read takes)
+};
+
+// The plant keeps text; bytes that are not (a cut sheet's stray byte) go as escapes.
+PgParam PlantText(const std::string& text) { return PgParam::Text(PrintableText(text)); }
+PgParam PlantNumber(std::optional<std::int64_t> n) { return n ? PgParam::Text(std::to_string(*n)) : PgParam::Null(); }
+
+template <std::string JournalEntry::*field>
+constexpr PlantColumn Text(const char* name, const char* type = "text", const char* constraint = "") {
+    return {name, type, constraint, [](const JournalEntry& e, const Sender&) { return PlantText(e.*field); },
+            [](const PgRows& rows, int r, int c, JournalEntry& e) { e.*field = rows.Text(r, c); }};
+}
+
+template <std::string JournalEntry::*field>
+constexpr PlantColumn Key(const char* name) {
+    return {name, "text COLLATE \"C\"", "",
+            [](const JournalEntry& e, const Sender&) { return PlantText(StyleKey(PrintableText(e.*field))); },
+            nullptr};
+}
+
+// In the table's order, which is the INSERT's.
+constexpr PlantColumn kJournalColumns[] = {
+    {"id", "bigserial", "PRIMARY KEY", nullptr, nullptr},
+    {"station_id", "text", "NOT NULL", [](const JournalEntry&, const Sender& s) { return PgParam::Text(s.stationId); },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) { e.stationId = rows.Text(r, c); }},
+    {"station", "text", "NOT NULL", [](const JournalEntry&, const Sender& s) { return PlantText(s.station); },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) { e.station = rows.Text(r, c); }},
+    {"station_job", "bigint", "NOT NULL", [](const JournalEntry& e, const Sender&) { return PlantNumber(e.id); },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) { e.id = rows.Number(r, c); }},
+    Text<&JournalEntry::time>("time", "text COLLATE \"C\"", "NOT NULL"),
+    Text<&JournalEntry::source>("source"),
+    Text<&JournalEntry::layout>("layout"),
+    Text<&JournalEntry::wip>("wip"),
+    Key<&JournalEntry::wip>("wip_key"),
+    Text<&JournalEntry::style>("style"),
+    Key<&JournalEntry::style>("style_key"),
+    Text<&JournalEntry::quantity>("quantity"),
+    Text<&JournalEntry::cutSheet>("cut_sheet"),
+    {"cut_row", "integer", "",
+     [](const JournalEntry& e, const Sender&) {
+         return e.cutRow ? PlantNumber(*e.cutRow) : PgParam::Null();
+     },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) {
+         if (!rows.IsNull(r, c)) e.cutRow = static_cast<int>(rows.Number(r, c));
+     }},
+    Text<&JournalEntry::route>("route"),
+    Text<&JournalEntry::printer>("printer"),
+    Text<&JournalEntry::outcome>("outcome"),
+    Text<&JournalEntry::message>("message"),
+    {"byte_count", "bigint", "", [](const JournalEntry& e, const Sender&) { return PlantNumber(e.byteCount); },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) { e.byteCount = rows.Number(r, c); }},
+    {"reprint_of", "bigint", "", [](const JournalEntry& e, const Sender&) { return PlantNumber(e.reprintOf); },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) {
+         if (!rows.IsNull(r, c)) e.reprintOf = rows.Number(r, c);
+     }},
+    {"reprint_of_station", "text", "",
+     [](const JournalEntry& e, const Sender&) {
+         return e.reprintOfStation.empty() ? PgParam::Null() : PlantText(e.reprintOfStation);
+     },
+     [](const PgRows& rows, int r, int c, JournalEntry& e) { e.reprintOfStation = rows.Text(r, c); }},
+    {"stream", "bytea", "",
+     [](const JournalEntry& e, const Sender&) { return e.stream ? PgParam::Bytes(*e.stream) : PgParam::Null(); },
+     nullptr},
+};
+
+// Made new, or given the columns an older one lacks.
+std::string JournalTableSql() {
+    std::string made = "CREATE TABLE IF NOT EXISTS print_journal (";
+    std::string added = "ALTER TABLE print_journal";
+    for (const PlantColumn& column : kJournalColumns) {
+        const bool first = &column == kJournalColumns;
+        made += std::string(first ? "" : ", ") + column.name + " " + column.type;
+        if (*column.constraint != '\0') made += std::string(" ") + column.constraint;
+        added += std::string(first ? " " : ", ") + "ADD COLUMN IF NOT EXISTS " + column.name + " " + column.type;
+    }
+    return made + ", UNIQUE (station_id, station_job, time));\n" + added + ";";
+}
+
+const std::string& SchemaSql() {
+    static const std::string sql = [] {
+        std::string text = kSchema;
+        text.replace(text.find("%JOURNAL%"), 9, JournalTableSql());
+        return text;
+    }();
+    return sql;
+}
+
+const std::string& UsedColumns() {
+    static const std::string list = [] {
+        std::string text = std::string("{") + kUsedColumnsBesideJournal;
+        for (const PlantColumn& column : kJournalColumns) text += std::string(",print_journal.") + column.name;
+        return text + "}";
+    }();
+    return list;
+}
+
+// The listed columns, in the order JobOf reads them.
+const std::string& JobColumns() {
+    static const std::string list = [] {
+        std::string text;
+        for (const PlantColumn& column : kJournalColumns)
+            if (column.get != nullptr) text += std::string(text.empty() ? "" : ", ") + column.name;
+        return text;
+    }();
+    return list;
+}
+
+constexpr int kListedColumns = [] {
+    int n = 0;
+    for (const PlantColumn& column : kJournalColumns) n += column.get != nullptr ? 1 : 0;
+    return n;
+}();
 
 JournalEntry JobOf(const PgRows& rows, int r) {
     JournalEntry e;
-    e.id = rows.Number(r, 0);
-    e.time = rows.Text(r, 1);
-    e.station = rows.Text(r, 2);
-    e.source = rows.Text(r, 3);
-    e.layout = rows.Text(r, 4);
-    e.wip = rows.Text(r, 5);
-    e.style = rows.Text(r, 6);
-    e.quantity = rows.Text(r, 7);
-    e.cutSheet = rows.Text(r, 8);
-    if (!rows.IsNull(r, 9)) e.cutRow = static_cast<int>(rows.Number(r, 9));
-    e.route = rows.Text(r, 10);
-    e.printer = rows.Text(r, 11);
-    e.outcome = rows.Text(r, 12);
-    e.message = rows.Text(r, 13);
-    e.byteCount = rows.Number(r, 14);
-    if (!rows.IsNull(r, 15)) e.reprintOf = rows.Number(r, 15);
-    e.reprintOfStation = rows.Text(r, 16);
-    e.stationId = rows.Text(r, 17);
+    int at = 0;
+    for (const PlantColumn& column : kJournalColumns)
+        if (column.get != nullptr) column.get(rows, r, at++, e);
     return e;
+}
+
+// A row sent again after its outcome changed gives the plant the outcome; a final one
+// there stays.
+const std::string& InsertJobSql() {
+    static const std::string sql = [] {
+        std::string names, values;
+        int at = 0;
+        for (const PlantColumn& column : kJournalColumns) {
+            if (column.put == nullptr) continue;
+            const char* comma = at++ == 0 ? "" : ", ";
+            names += std::string(comma) + column.name;
+            values += std::string(comma) + "$" + std::to_string(at);
+        }
+        return "INSERT INTO print_journal (" + names + ") VALUES (" + values +
+               ") ON CONFLICT (station_id, station_job, time) DO UPDATE SET outcome = EXCLUDED.outcome, message ="
+               " EXCLUDED.message WHERE print_journal.outcome = 'sending' RETURNING true";
+    }();
+    return sql;
 }
 
 // A transaction on the server, rolled back unless committed; a connection lost on the
@@ -230,7 +335,7 @@ std::expected<int, PgError> InitPlantSchema(PgConnection& db, PgClock::time_poin
                                            ", made by a newer Tarnwick than this one (version " +
                                            std::to_string(kPlantSchemaVersion) + ")",
                                        "TW001"});
-    if (auto made = db.Run(kSchema, deadline); !made) return std::unexpected(made.error());
+    if (auto made = db.Run(SchemaSql(), deadline); !made) return std::unexpected(made.error());
     if (auto roles = db.Run(kRoles, deadline); !roles) return std::unexpected(roles.error());
     if (auto set = db.Run("DELETE FROM tarnwick_schema; INSERT INTO tarnwick_schema VALUES (" +
                               std::to_string(kPlantSchemaVersion) + ")",
@@ -314,41 +419,12 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
     if (jobs.size() > 1) transaction.emplace(db, deadline);
     if (transaction)
         if (auto ok = transaction->ok(); !ok) return std::unexpected(ok.error());
-    // The plant keeps text; bytes that are not (a cut sheet's stray byte) go as escapes.
-    const auto text = [](const std::string& t) { return PgParam::Text(PrintableText(t)); };
-    const auto number = [](std::optional<std::int64_t> n) {
-        return n ? PgParam::Text(std::to_string(*n)) : PgParam::Null();
-    };
     for (const JournalEntry& job : jobs) {
-        auto put = db.Run(
-            "INSERT INTO print_journal (station_id, station, station_job, time, source, layout, wip, wip_key, style,"
-            " style_key, quantity, cut_sheet, cut_row, route, printer, outcome, message, byte_count, reprint_of,"
-            " reprint_of_station, stream) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15,"
-            " $16, $17, $18, $19, $20, $21) ON CONFLICT (station_id, station_job, time) DO UPDATE SET"
-            " outcome = EXCLUDED.outcome, message = EXCLUDED.message WHERE print_journal.outcome = 'sending'"
-            " RETURNING true",
-            {PgParam::Text(stationId),
-             text(station),
-             number(job.id),
-             text(job.time),
-             text(job.source),
-             text(job.layout),
-             text(job.wip),
-             text(StyleKey(PrintableText(job.wip))),
-             text(job.style),
-             text(StyleKey(PrintableText(job.style))),
-             text(job.quantity),
-             text(job.cutSheet),
-             job.cutRow ? number(*job.cutRow) : PgParam::Null(),
-             text(job.route),
-             text(job.printer),
-             text(job.outcome),
-             text(job.message),
-             number(job.byteCount),
-             number(job.reprintOf),
-             job.reprintOfStation.empty() ? PgParam::Null() : text(job.reprintOfStation),
-             job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null()},
-            deadline);
+        std::vector<PgParam> params;
+        const Sender sender{stationId, station};
+        for (const PlantColumn& column : kJournalColumns)
+            if (column.put != nullptr) params.push_back(column.put(job, sender));
+        auto put = db.Run(InsertJobSql(), params, deadline);
         if (!put) return std::unexpected(put.error());
         if (put->size() == 1) continue;
         // The plant has a final row under this key: this job's, sent before, or another
@@ -357,8 +433,8 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
             "SELECT (stream IS NOT DISTINCT FROM $4 AND layout IS NOT DISTINCT FROM $5 AND"
             " wip IS NOT DISTINCT FROM $6) FROM print_journal"
             " WHERE station_id = $1 AND station_job = $2 AND time = $3",
-            {PgParam::Text(stationId), number(job.id), text(job.time),
-             job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null(), text(job.layout), text(job.wip)},
+            {PgParam::Text(stationId), PlantNumber(job.id), PlantText(job.time),
+             job.stream ? PgParam::Bytes(*job.stream) : PgParam::Null(), PlantText(job.layout), PlantText(job.wip)},
             deadline);
         if (!same) return std::unexpected(same.error());
         if (same->size() != 1 || same->Text(0, 0) != "t")
@@ -373,7 +449,7 @@ std::expected<void, PgError> ForwardJobs(PgConnection& db, const std::string& st
 
 std::expected<std::vector<JournalEntry>, PgError> ReadPlantJournal(PgConnection& db, const JournalQuery& query,
                                                                    PgClock::time_point deadline) {
-    std::string sql = std::string("SELECT ") + kJobColumns + " FROM print_journal WHERE true";
+    std::string sql = "SELECT " + JobColumns() + " FROM print_journal WHERE true";
     std::vector<PgParam> params;
     const auto bind = [&](std::string value) {
         params.push_back(PgParam::Text(std::move(value)));
@@ -404,14 +480,14 @@ std::expected<std::vector<JournalEntry>, PgError> ReadPlantJournal(PgConnection&
 
 std::expected<std::vector<JournalEntry>, PgError> ReadPlantJob(PgConnection& db, const std::string& station,
                                                                std::int64_t id, PgClock::time_point deadline) {
-    auto rows = db.Run(std::string("SELECT ") + kJobColumns +
+    auto rows = db.Run("SELECT " + JobColumns() +
                            ", stream IS NULL, stream FROM print_journal WHERE station = $1 AND station_job = $2",
                        {PgParam::Text(station), PgParam::Text(std::to_string(id))}, deadline);
     if (!rows) return std::unexpected(rows.error());
     std::vector<JournalEntry> jobs;
     for (int r = 0; r < rows->size(); ++r) {
         JournalEntry job = JobOf(*rows, r);
-        if (rows->Text(r, 18) != "t") job.stream = rows->Bytes(r, 19);
+        if (rows->Text(r, kListedColumns) != "t") job.stream = rows->Bytes(r, kListedColumns + 1);
         jobs.push_back(std::move(job));
     }
     return jobs;
@@ -471,7 +547,7 @@ std::expected<void, PgError> CheckPlantSchema(PgConnection& db, PgClock::time_po
         "  AND i.indnatts = cardinality(string_to_array(rtrim(split_part(k, '(', 2), ')'), ':')))),"
         " NOT EXISTS (SELECT 1 FROM pg_constraint WHERE conname = 'print_style_key_folded'"
         "  AND conrelid = to_regclass('print_style'))",
-        {PgParam::Text(kUsedColumns), PgParam::Text(kUsedKeys)}, deadline);
+        {PgParam::Text(UsedColumns()), PgParam::Text(kUsedKeys)}, deadline);
     if (!rows) return std::unexpected(rows.error());
     const int version = static_cast<int>(rows->Number(0, 0));
     const std::string fix = "; the database's owner repairs them with tarnwick-cli plant init";

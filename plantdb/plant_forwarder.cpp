@@ -278,13 +278,10 @@ void PlantForwarder::Run() {
         lock.unlock();
         lookAgain = kRetry;
         // A data.mdb restored or copied in meanwhile is the one to read and write.
-        if (local != nullptr && IdentityOf(lookup_.databaseFile()) != localIdentity) {
+        if (!FollowReplacedDatabase(local, lookup_.databaseFile(), false, localIdentity) && local != nullptr) {
+            // The file in place cannot be opened: the old one is no longer the station's.
             sqlite3_close_v2(local);
             local = nullptr;
-        }
-        if (local == nullptr) {
-            auto opened = OpenIdentifiedDatabase(lookup_.databaseFile(), false, localIdentity);
-            if (opened) local = *opened;
         }
         if (local != nullptr) {
             const auto deadline = lookup_.Deadline();

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <mutex>
+#include <utility>
 
 #include "store/journal_queries.h"
 #include "store/journal_table.h"
@@ -32,6 +33,7 @@ PrintJournal::PrintJournal(std::filesystem::path databaseFile, sqlite3* borrowed
       sendOn_(std::move(sendOn)) {}
 
 PrintJournal::~PrintJournal() {
+    FlushOutcome();
     if (owned_) sqlite3_close_v2(db_);
 }
 
@@ -46,17 +48,11 @@ Failure PrintJournal::NotKept(std::string_view cause, std::string_view remedy) c
 }
 
 std::expected<sqlite3*, Failure> PrintJournal::Connect() {
-    // A data.mdb restored or copied in meanwhile is a new file: write to it, not the old one.
-    if (owned_ && db_ != nullptr && IdentityOf(file_) != identity_) {
-        sqlite3_close_v2(db_);
-        db_ = nullptr;
-        // The file now in place may be an older one, without the newer columns.
-        columnsChecked_ = false;
-    }
-    if (db_ != nullptr) return db_;
-    auto opened = OpenIdentifiedDatabase(file_, false, identity_);
-    if (!opened) return std::unexpected(NotKept(opened.error().text, ""));
-    db_ = *opened;
+    if (!owned_) return db_;
+    auto followed = FollowReplacedDatabase(db_, file_, false, identity_);
+    if (!followed) return std::unexpected(NotKept(followed.error().text, ""));
+    // The file now in place may be an older one, without the newer columns.
+    if (*followed) columnsChecked_ = false;
     return db_;
 }
 
@@ -87,37 +83,44 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     return id;
 }
 
-std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_view outcome, std::string_view message) {
-    auto db = Connect();
-    if (!db) return std::unexpected(db.error());
-    const JournalWait wait(*db, kJournalAfterMs);
-    // Sent on before data.mdb is locked, and only when no older row waits: the plant gets
-    // the rows in order, and nobody waits on data.mdb for the network.
-    bool delivered = false;
-    if (forward_ && sendOn_ && !OthersQueued(*db, id)) {
-        if (auto row = RowWithStream(*db, id)) {
-            row->outcome = outcome;
-            row->message = message;
-            delivered = sendOn_(*row);
-        }
-    }
+bool PrintJournal::Deliver(sqlite3* db, std::int64_t id, std::string_view outcome, std::string_view message) {
+    // Only when no older row waits: the plant gets the rows in order, and nobody waits on
+    // data.mdb for the network.
+    if (!forward_ || !sendOn_ || OthersQueued(db, id)) return false;
+    auto row = RowWithStream(db, id);
+    if (!row) return false;
+    row->outcome = outcome;
+    row->message = message;
+    return sendOn_(*row);
+}
+
+std::expected<void, Failure> PrintJournal::WriteOutcome(sqlite3* db, std::int64_t id, std::string_view outcome,
+                                                        std::string_view message, bool delivered) {
     // The outcome and its place in the plant's queue go together or not at all.
     std::optional<Transaction> transaction;
-    if (forward_) transaction.emplace(*db);
-    Statement update(*db, "UPDATE PrintJournal SET Outcome = ?2, Message = ?3 WHERE ID = ?1");
+    if (forward_) transaction.emplace(db);
+    Statement update(db, "UPDATE PrintJournal SET Outcome = ?2, Message = ?3 WHERE ID = ?1");
     if (update.ok() && (!transaction || transaction->ok())) {
         sqlite3_bind_int64(update.get(), 1, id);
         BindText(update.get(), 2, outcome);
         BindText(update.get(), 3, message);
         if (sqlite3_step(update.get()) == SQLITE_DONE) {
-            if (sqlite3_changes(*db) != 1) return std::unexpected(NotKept(kReplacedMeanwhile, ""));
+            if (sqlite3_changes(db) != 1) return std::unexpected(NotKept(kReplacedMeanwhile, ""));
             const bool queued =
-                !transaction || (delivered ? Unqueue(*db, id) : CreateOutbox(*db) && QueueForPlant(*db, id));
+                !transaction || (delivered ? Unqueue(db, id) : CreateOutbox(db) && QueueForPlant(db, id));
             if (queued && (!transaction || transaction->Commit())) return {};
         }
     }
-    const DatabaseProblem problem = DiagnoseDatabase(file_, *db);
+    const DatabaseProblem problem = DiagnoseDatabase(file_, db);
     return std::unexpected(NotKept(problem.cause, problem.remedy));
+}
+
+std::expected<void, Failure> PrintJournal::Finish(std::int64_t id, std::string_view outcome, std::string_view message) {
+    auto db = Connect();
+    if (!db) return std::unexpected(db.error());
+    const JournalWait wait(*db, kJournalAfterMs);
+    const bool delivered = Deliver(*db, id, outcome, message);
+    return WriteOutcome(*db, id, outcome, message, delivered);
 }
 
 std::expected<void, Failure> PrintJournal::Together(const std::function<void()>& work) {
@@ -155,21 +158,55 @@ T PrintJournal::Told(T result) {
 std::expected<std::int64_t, Failure> PrintJournal::Begin(JournalEntry entry) {
     const bool ahead = entry.outcome.empty();
     if (ahead) entry.outcome = kSending;
-    auto id = Told(Record(std::move(entry)));
+    std::expected<std::int64_t, Failure> id = std::unexpected(Failure{});
+    std::optional<Outcome> last = std::exchange(waiting_, std::nullopt);
+    if (last && !StillInPlace(last->id)) last.reset();
+    auto db = last ? Connect() : std::expected<sqlite3*, Failure>(nullptr);
+    if (last && db) {
+        // The last label's outcome and this label's row: one commit, the outcome first.
+        const bool delivered = Deliver(*db, last->id, last->outcome, last->message);
+        std::expected<void, Failure> finished;
+        const auto committed = Together([&] {
+            finished = WriteOutcome(*db, last->id, last->outcome, last->message, delivered);
+            id = Record(std::move(entry));
+        });
+        if (!committed && id) id = std::unexpected(committed.error());
+        // The row is in, so its label goes; the last label's outcome that did not go in is told.
+        if (!finished && id) (void)Told(std::expected<void, Failure>(std::unexpected(finished.error())));
+        id = Told(std::move(id));
+    } else {
+        if (last) (void)Told(Finish(last->id, last->outcome, last->message));
+        id = Told(Record(std::move(entry)));
+    }
+    waitingHeld_.reset();
     if (id && ahead && identity_) begunIn_[*id] = *identity_;
     return id;
 }
 
-void PrintJournal::Complete(std::int64_t id, std::string outcome, std::string message) {
+bool PrintJournal::StillInPlace(std::int64_t id) {
     // A row begun in a data.mdb since replaced must not give its outcome to another job.
     const auto begun = begunIn_.find(id);
     const bool moved = begun != begunIn_.end() && IdentityOf(file_) != begun->second;
     if (begun != begunIn_.end()) begunIn_.erase(begun);
-    if (moved) {
-        (void)Told(std::expected<void, Failure>(std::unexpected(NotKept(kReplacedMeanwhile, ""))));
+    if (moved) (void)Told(std::expected<void, Failure>(std::unexpected(NotKept(kReplacedMeanwhile, ""))));
+    return !moved;
+}
+
+void PrintJournal::Complete(std::int64_t id, std::string outcome, std::string message) {
+    if (shareOutcomes_ && !StopRequested()) {
+        FlushOutcome();
+        if (!waitingHeld_) waitingHeld_.emplace();
+        waiting_ = Outcome{id, std::move(outcome), std::move(message)};
         return;
     }
-    (void)Told(Finish(id, outcome, message));
+    if (StillInPlace(id)) (void)Told(Finish(id, outcome, message));
+}
+
+void PrintJournal::FlushOutcome() {
+    if (auto last = std::exchange(waiting_, std::nullopt))
+        if (StillInPlace(last->id)) (void)Told(Finish(last->id, last->outcome, last->message));
+    // Last: a stop that waited for this label takes effect here, its row written.
+    waitingHeld_.reset();
 }
 
 }  // namespace tarnwick

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "base/failure.h"
+#include "base/held_signals.h"
 #include "store/journal_retention.h"
 #include "store/sqlite_file.h"
 
@@ -91,6 +92,13 @@ public:
     std::expected<std::int64_t, Failure> Begin(JournalEntry entry) override;
     void Complete(std::int64_t id, std::string outcome, std::string message) override;
 
+    // For a run of labels (a whole cut sheet): a label's outcome waits for the next
+    // label's row and shares its commit, one commit a label instead of two. A label whose
+    // outcome waits is still in hand, so a stop request waits for it too (FlushOutcome).
+    void ShareOutcomeCommits() { shareOutcomes_ = true; }
+    // Writes the outcome that waits, if any; the run's end, or a stop requested.
+    void FlushOutcome();
+
     // Runs `work`, this journal's own writes, in one transaction: rows and outcomes that
     // wait together share one commit. When the lock cannot be had within a row's wait,
     // `work` runs as it would alone. A commit that fails is the failure of every write
@@ -109,6 +117,17 @@ private:
     T Told(T result);
     Failure NotKept(std::string_view cause, std::string_view remedy) const;
     std::expected<sqlite3*, Failure> Connect();
+    // The plant is handed a finished row before data.mdb is locked for its outcome.
+    bool Deliver(sqlite3* db, std::int64_t id, std::string_view outcome, std::string_view message);
+    std::expected<void, Failure> WriteOutcome(sqlite3* db, std::int64_t id, std::string_view outcome,
+                                              std::string_view message, bool delivered);
+    // Whether the row was begun in the file now in place; forgets it.
+    bool StillInPlace(std::int64_t id);
+
+    struct Outcome {
+        std::int64_t id;
+        std::string outcome, message;
+    };
 
     std::filesystem::path file_;
     sqlite3* db_ = nullptr;
@@ -121,6 +140,9 @@ private:
     SendOn sendOn_;
     bool columnsChecked_ = false;
     bool down_ = false;  // what the notice last told
+    bool shareOutcomes_ = false;
+    std::optional<Outcome> waiting_;
+    std::optional<HeldSignals> waitingHeld_;
 };
 
 }  // namespace tarnwick

@@ -196,15 +196,8 @@ std::expected<void, Failure> SettingsDb::LoadPrinterSettings(PrinterSettings& se
 
 std::expected<void, Failure> SettingsDb::FollowReplacedFile() {
     const auto held = Lock();
-    const auto now = IdentityOf(file_);
-    // A data.mdb gone from its folder is reported as missing, not read from the old handle.
-    if (now && now == identity_) return {};
-    std::optional<FileIdentity> identity;
-    auto opened = OpenIdentifiedDatabase(file_, false, identity);
-    if (!opened) return std::unexpected(opened.error());
-    sqlite3_close_v2(db_);
-    db_ = *opened;
-    identity_ = identity;
+    if (auto followed = FollowReplacedDatabase(db_, file_, false, identity_); !followed)
+        return std::unexpected(followed.error());
     return {};
 }
 

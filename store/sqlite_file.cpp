@@ -74,6 +74,19 @@ std::expected<sqlite3*, Failure> OpenIdentifiedDatabase(const std::filesystem::p
     }
 }
 
+std::expected<bool, Failure> FollowReplacedDatabase(sqlite3*& db, const std::filesystem::path& file, bool readOnly,
+                                                    std::optional<FileIdentity>& identity) {
+    // A file gone from its folder is reported as missing, not read from the old handle.
+    if (const auto now = IdentityOf(file); db != nullptr && now && now == identity) return false;
+    std::optional<FileIdentity> opened;
+    auto fresh = OpenIdentifiedDatabase(file, readOnly, opened);
+    if (!fresh) return std::unexpected(fresh.error());
+    if (db != nullptr) sqlite3_close_v2(db);
+    db = *fresh;
+    identity = opened;
+    return true;
+}
+
 Transaction::Transaction(sqlite3* db, Mode mode) : db_(db), nested_(sqlite3_get_autocommit(db) == 0) {
     open_ = nested_ ? Exec(db, "SAVEPOINT nested") : Exec(db, mode == Mode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
 }

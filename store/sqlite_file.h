@@ -95,6 +95,13 @@ std::optional<FileIdentity> IdentityOf(const std::filesystem::path& file);
 std::expected<sqlite3*, Failure> OpenIdentifiedDatabase(const std::filesystem::path& file, bool readOnly,
                                                         std::optional<FileIdentity>& identity);
 
+// A data.mdb restored or copied in while a connection is open is a new file at the same
+// path; the old connection would write to a file nobody reads. Opens the file now in
+// place when it is not the one `db` has (or `db` is none), closing the old connection
+// only once the new one is open. True when `db` now names another file.
+std::expected<bool, Failure> FollowReplacedDatabase(sqlite3*& db, const std::filesystem::path& file, bool readOnly,
+                                                    std::optional<FileIdentity>& identity);
+
 // Binds a text parameter (1-based), copied, so the text may go before the statement runs.
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text);
 

@@ -452,6 +452,22 @@ struct StalledDevice {
     int fd = -1;
 };
 
+// The command, its output thrown away; its pid, or 0.
+pid_t SpawnQuietly(std::vector<std::string> args) {
+    args.insert(args.begin(), TARNWICK_CLI);
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, TARNWICK_CLI, &quiet, nullptr, argv.data(), environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&quiet);
+    return pid;
+}
+
 // Killed while the label is with the printer, the row says it may have printed; asked
 // to stop (Ctrl+C, SIGTERM), the command finishes the label and its row first.
 TEST(HistoryCli, StoppedWhileSendingLeavesARowThatTellsTheTruth) {
@@ -469,15 +485,8 @@ TEST(HistoryCli, StoppedWhileSendingLeavesARowThatTellsTheTruth) {
         CliPlant p;
         StalledDevice printer(p.plant.dir / "labels.prn");
         const std::string folder = "--folder=" + p.Folder();
-        const char* argv[] = {TARNWICK_CLI, "print", "--wip", "004512",       "--style",
-                              "1234",       "--qty", "1",     folder.c_str(), nullptr};
-        posix_spawn_file_actions_t quiet;
-        posix_spawn_file_actions_init(&quiet);
-        posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        ASSERT_EQ(posix_spawn(&pid, TARNWICK_CLI, &quiet, nullptr, const_cast<char**>(argv), environ), 0);
-        posix_spawn_file_actions_destroy(&quiet);
+        const pid_t pid = SpawnQuietly({"print", "--wip", "004512", "--style", "1234", "--qty", "1", folder});
+        ASSERT_GT(pid, 0);
         bool sending = false;
         for (int i = 0; i < 500 && !sending; ++i) {
             const auto lines = p.History();
@@ -496,6 +505,47 @@ TEST(HistoryCli, StoppedWhileSendingLeavesARowThatTellsTheTruth) {
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0][kOutcome], c.outcome);
         EXPECT_EQ(lines[0][kMessage], c.message);
+    }
+}
+
+// A whole sheet stopped anywhere, where a label's outcome shares its commit with the next
+// label's row: every label on the device has its row, no row says sent for a label that is
+// not there, and a stop asked for (SIGTERM) leaves every row final.
+TEST(HistoryCli, ASheetStoppedAnywhereLeavesEveryRowTrue) {
+    std::string sheet = "WIP,Style,Color,Waist,Length,Length Desc,Line 1,Line 2,Line 3,Barcode,Made In,Qty,Stock\r\n";
+    for (int cut = 0; cut < 1000; ++cut) sheet += std::to_string(40000 + cut) + ",1234,7,32,30,REG,,,,,USA,1,WB1\r\n";
+    const struct {
+        int signal;
+        int afterLabels;
+    } cases[] = {{SIGKILL, 1}, {SIGKILL, 40}, {SIGKILL, 150}, {SIGTERM, 1}, {SIGTERM, 40}, {SIGTERM, 150}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(strsignal(c.signal)) + " after " + std::to_string(c.afterLabels) + " labels");
+        CliPlant p;
+        p.plant.dir.Write("many.csv", sheet);
+        const pid_t pid = SpawnQuietly({"print", (p.plant.dir / "many.csv").string(), "--all", "--folder=" + p.Folder()});
+        ASSERT_GT(pid, 0);
+        for (int i = 0; i < 2000 && Labels(p.Device()) < c.afterLabels; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ::kill(pid, c.signal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << "the run ended before the signal";
+        const int labels = Labels(p.Device());
+        // Killed in a commit, the rollback waits for a writer, as the refusal says.
+        EXPECT_EQ(p.Run({"history", "--prune"}).status, 0);
+        int rows = 0, sent = 0, open = 0;
+        for (const auto& line : p.History({"--limit", "1000"})) {
+            ++rows;
+            sent += line[kOutcome] == "sent";
+            open += line[kOutcome] == "may have printed";
+        }
+        EXPECT_GE(rows, labels) << "a label went without its row";
+        EXPECT_LE(sent, labels) << "a row says sent for a label that did not go";
+        EXPECT_LE(rows, labels + 1) << "rows ahead of labels that never left";
+        if (c.signal == SIGTERM) {
+            EXPECT_EQ(open, 0);
+            EXPECT_EQ(sent, labels);
+        }
     }
 }
 
