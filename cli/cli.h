@@ -151,6 +151,7 @@ const Command& HistoryCommand();
 const Command& ReprintCommand();
 const Command& PlantCommand();
 const Command& PrintersCommand();
+const Command& TokensCommand();
 
 }  // namespace tarnwick::cli
 

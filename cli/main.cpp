@@ -11,9 +11,10 @@ using namespace tarnwick::cli;
 namespace {
 
 std::vector<const Command*> AllCommands() {
-    return {&DbCommand(),      &StylesCommand(),  &LookupCommand(),  &SettingsCommand(), &ComposeCommand(),
-            &PrintCommand(),   &CutsCommand(),    &CutCommand(),     &CellsCommand(),    &SampleCommand(),
-            &PreviewCommand(), &HistoryCommand(), &ReprintCommand(), &PlantCommand(),    &PrintersCommand()};
+    return {&DbCommand(),      &StylesCommand(), &LookupCommand(),   &SettingsCommand(),
+            &ComposeCommand(), &PrintCommand(),  &CutsCommand(),     &CutCommand(),
+            &CellsCommand(),   &SampleCommand(), &PreviewCommand(),  &HistoryCommand(),
+            &ReprintCommand(), &PlantCommand(),  &PrintersCommand(), &TokensCommand()};
 }
 
 void PrintOverview(std::ostream& os) {
