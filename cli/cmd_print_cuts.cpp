@@ -16,27 +16,16 @@ int Usage(CliContext& ctx, const std::string& problem) {
     return kUsage;
 }
 
-// The window's boxes after an import or a move to the cut, with the check boxes as
-// the options set them.
-// The cut as the window shows it once imported or moved to: its boxes filled from the row.
+// The cut as the window would print it, with its check boxes as the options set them.
 LabelRequest CutRequest(const CliArgs& args, const std::string& file, const CutRow& cut) {
-    LabelJob job;
-    ApplyCutRow(cut, job);
-    LabelRequest r;
-    r.fields = job;
-    r.madeIn = job.MadeIn;
-    r.cut = LabelRequest::Cut{file, cut.row};
-    r.quantity = args.GetOr("--qty", cut.QtyShown);
-    r.typedLengthDesc = cut.LengthDesc;
-    r.typedMadeIn = cut.MadeIn.value_or("");
-    // Checking the brand box puts its RN number in the RN box.
-    r.rn = args.Has("--brand") ? "112806" : "30417";
+    CutOptions options;
+    options.quantity = args.Get("--qty");
     // The window starts with New Format checked, so a cut prints here as it would there.
-    r.newFormat = !args.Has("--old-format");
-    r.brand = args.Has("--brand");
-    r.printHeaders = args.Has("--headers");
-    r.printer = args.GetOr("--printer", "");
-    return r;
+    options.newFormat = !args.Has("--old-format");
+    options.brand = args.Has("--brand");
+    options.printHeaders = args.Has("--headers");
+    options.printer = args.GetOr("--printer", "");
+    return RequestForCut(cut, file, std::move(options), Requester{Requester::Kind::Cli, {}});
 }
 
 struct CutPrinter {

@@ -1,5 +1,7 @@
 #include "mainwindow/frm_main_menu.h"
 
+#include "labels/fabric_lists.h"
+
 #include <QAction>
 #include <QFont>
 #include <QFrame>
@@ -83,13 +85,6 @@ FabricCombo* FabricBox(QWidget* parent, int top) {
     box->setInsertPolicy(QComboBox::NoInsert);
     return box;
 }
-
-constexpr const char* kText1Items[] = {"POLY COTTON WOVEN", "POLY WOOL WOVEN", "TEXTURIZED WOVEN", "WRINKLE RESISTANT",
-                                       "MICROFIBER"};
-constexpr const char* kText2Items[] = {"55% POLYESTER",  "65% POLYESTER", "70% POLYESTER",
-                                       "100% POLYESTER", "100% COTTON",   "75% DACRON POLYESTER"};
-constexpr const char* kText3Items[] = {"35% COTTON",     "25% WOOL",      "30% WOOL",     "45% WOOL",
-                                       "100% POLYESTER", "A VISA FABRIC", "DURABLE PRESS"};
 
 // How long "answers again" stays on the notice line.
 constexpr int kRecoveryShownMs = 10000;

@@ -1,5 +1,7 @@
 #include "printjob/label_request.h"
 
+#include "cutsheet/cut_rows.h"
+
 namespace tarnwick {
 
 std::string SourceOf(const Requester& requester) {
@@ -34,6 +36,25 @@ LabelRequest RequestFromControls(const PrintControls& c, const LabelJob& job, st
     r.cut = LabelRequest::Cut{c.SelectedFile, cutRow};
     r.typedLengthDesc = c.txtLDesc;
     r.typedMadeIn = c.txtMadeIn;
+    return r;
+}
+
+LabelRequest RequestForCut(const CutRow& cut, std::string sheet, CutOptions options, Requester requester) {
+    LabelRequest r;
+    r.fields = cut;
+    // The import reads the cut's country of origin into the Made In box.
+    r.madeIn = cut.MadeIn.value_or("");
+    r.cut = LabelRequest::Cut{std::move(sheet), cut.row};
+    r.quantity = options.quantity.value_or(cut.QtyShown);
+    r.typedLengthDesc = cut.LengthDesc;
+    r.typedMadeIn = cut.MadeIn.value_or("");
+    // Checking the brand box puts its RN number in the RN box.
+    r.rn = options.brand ? "112806" : "30417";
+    r.newFormat = options.newFormat;
+    r.brand = options.brand;
+    r.printHeaders = options.printHeaders;
+    r.printer = std::move(options.printer);
+    r.requester = std::move(requester);
     return r;
 }
 

@@ -8,6 +8,8 @@
 
 namespace tarnwick {
 
+struct CutRow;
+
 // Who asks for a label; the journal's Source column tells it.
 struct Requester {
     enum class Kind { Window, Cli, Service, DropFolder };
@@ -38,6 +40,9 @@ struct LabelRequest {
     std::string typedLengthDesc, typedMadeIn;
     // A printer of data.mdb's Printers; empty: the station's own.
     std::string printer;
+    // The label goes only once its row is written: a request that must print exactly once
+    // (a service request with an Idempotency-Key) is refused rather than printed unrecorded.
+    bool requireRow = false;
     Requester requester;
 };
 
@@ -45,6 +50,20 @@ struct LabelRequest {
 // the window holds in `job`, with the quantity and New Format's boxes as they stand.
 LabelRequest RequestFromControls(const PrintControls& controls, const LabelJob& job, std::optional<int> cutRow,
                                  Requester requester);
+
+// How a whole cut is asked for by a front end that has no boxes: tarnwick-cli print's
+// options, the drop folder's defaults. Each is as the window starts.
+struct CutOptions {
+    std::optional<std::string> quantity;  // none: the cut's own, its Qty plus ExtraQty
+    bool newFormat = true;
+    bool brand = false;
+    bool printHeaders = false;
+    std::string printer;  // empty: the station's own
+};
+
+// The cut as the window shows it once imported or moved to, its boxes filled from the row,
+// from the sheet named `sheet`.
+LabelRequest RequestForCut(const CutRow& cut, std::string sheet, CutOptions options, Requester requester);
 
 // A request as the window's boxes and record would hold it, for the print request of
 // labels/, which applies the mode rules.

@@ -29,8 +29,8 @@ std::mutex& PrinterLock(const OutputRoute& route) {
 class RecordingOutput final : public PrinterOutput {
 public:
     RecordingOutput(PrinterOutput& inner, const OutputRoute& route, JobRecorder& recorder,
-                    std::function<JournalEntry()> facts)
-        : inner_(inner), route_(route), recorder_(recorder), facts_(std::move(facts)) {}
+                    std::function<JournalEntry()> facts, bool requireRow = false)
+        : inner_(inner), route_(route), recorder_(recorder), facts_(std::move(facts)), requireRow_(requireRow) {}
 
     SendResult SendToPrinter(std::string_view stream) override {
         const HeldSignals held;
@@ -53,6 +53,12 @@ public:
         }
         entry.stream = std::string(stream);
         id_ = recorder_.Begin(std::move(entry));
+        if (!id_ && requireRow_) {
+            recorded_ = true;
+            return std::unexpected(Failure{"The label was not sent: it must not print without its row, and the row "
+                                           "could not be written. " +
+                                           id_.error().text});
+        }
         const SendResult sent = inner_.SendToPrinter(stream);
         if (id_)
             recorder_.Complete(*id_,
@@ -89,6 +95,7 @@ private:
     const OutputRoute& route_;
     JobRecorder& recorder_;
     std::function<JournalEntry()> facts_;
+    bool requireRow_ = false;
     bool recorded_ = false;
     std::expected<std::int64_t, Failure> id_ = std::unexpected(Failure{});
 };
@@ -153,7 +160,8 @@ std::expected<LabelResult, Failure> PrintAndRecord(Plant& plant, const LabelRequ
     const std::string layout = RequestLayout(controls, *code);
     RoutedOutput routed([&printer] { return printer->route; });
     RecordingOutput recording(out != nullptr ? *out : routed, printer->route, recorder,
-                              [&] { return RequestFacts(plant, request, printer->route, layout); });
+                              [&] { return RequestFacts(plant, request, printer->route, layout); },
+                              request.requireRow);
     LabelResult result;
     result.job = JobOf(request);
     auto printed = PrintLabels(controls, *code, result.job, printer->bases, recording, plant.folder);

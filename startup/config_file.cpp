@@ -88,13 +88,16 @@ constexpr std::string_view kPlantTimeoutLabel = "planttimeout";
 constexpr std::string_view kServiceListenLabel = "servicelisten";
 constexpr std::string_view kServiceCertificateLabel = "servicecertificate";
 constexpr std::string_view kServiceKeyLabel = "servicekey";
+constexpr std::string_view kDropFolderLabel = "dropfolder";
+constexpr std::string_view kSessionIdleLabel = "servicesessionidle";
+constexpr int kLongestSessionIdle = 7 * 24 * 3600;
 constexpr int kLongestTimeout = 3600;
 constexpr int kLongestPlantTimeout = 60;
 
 bool IsNamedPair(std::string_view label) {
     return label == kTimeoutLabel || label == kDeviceLabel || label == kPlantDatabaseLabel || label == kStationLabel ||
            label == kPlantTimeoutLabel || label == kServiceListenLabel || label == kServiceCertificateLabel ||
-           label == kServiceKeyLabel;
+           label == kServiceKeyLabel || label == kDropFolderLabel || label == kSessionIdleLabel;
 }
 
 // Notepad's "Unicode" and "Unicode big endian": UTF-16 after its byte-order mark.
@@ -262,10 +265,13 @@ std::expected<ConfigValues, Failure> ParseConfigText(std::string_view bytes, con
         return std::unexpected(*bad);
     if (auto bad = seconds(kPlantTimeoutLabel, "PlantTimeout", kLongestPlantTimeout, config.PlantTimeout))
         return std::unexpected(*bad);
+    if (auto bad = seconds(kSessionIdleLabel, "ServiceSessionIdle", kLongestSessionIdle, config.ServiceSessionIdle))
+        return std::unexpected(*bad);
     if (const Field* plant = valueOf(kPlantDatabaseLabel)) config.PlantDatabase = plant->text;
     if (const Field* listen = valueOf(kServiceListenLabel)) config.ServiceListen = listen->text;
     if (const Field* certificate = valueOf(kServiceCertificateLabel)) config.ServiceCertificate = certificate->text;
     if (const Field* key = valueOf(kServiceKeyLabel)) config.ServiceKey = key->text;
+    if (const Field* drop = valueOf(kDropFolderLabel)) config.DropFolder = drop->text;
     if (const Field* station = valueOf(kStationLabel)) {
         config.Station = station->text;
         if (config.Station.empty())

@@ -36,6 +36,11 @@ struct ConfigValues {
     std::string ServiceListen = "127.0.0.1:8631";
     std::string ServiceCertificate;
     std::string ServiceKey;
+    // Optional named pair: how long a browser station's session lasts without a request.
+    std::chrono::seconds ServiceSessionIdle{1800};
+    // Optional named pair: the folder the service watches for cut sheets to print whole,
+    // one folder below it per printer; relative to the plant folder. Empty: none.
+    std::string DropFolder;
 };
 
 // Parses the bytes of a config.txt: ANSI (Windows-1252), UTF-8, or UTF-8 or UTF-16 with

@@ -7,6 +7,7 @@
 
 #include "store/journal_queries.h"
 #include "store/journal_table.h"
+#include "store/request_keys.h"
 #include "store/station_name.h"
 
 namespace tarnwick {
@@ -77,6 +78,8 @@ std::expected<std::int64_t, Failure> PrintJournal::Record(JournalEntry entry) {
     }
     if (!InsertEntry(*db, entry)) return fail();
     const std::int64_t id = sqlite3_last_insert_rowid(*db);
+    if (!entry.requestKey.empty() && !KeepRequestKey(*db, entry.requestKey, entry.requestDigest, id, entry.time))
+        return fail();
     if (forward_ && !QueueForPlant(*db, id)) return fail();
     if (!transaction.Commit()) return fail();
     columnsChecked_ = true;

@@ -40,6 +40,9 @@ struct JournalEntry {
     std::optional<std::int64_t> reprintOf;
     std::string reprintOfStation;  // the station whose job reprintOf is; empty for this station's
     std::string stationId;  // the plant's history only: the station's id there
+    // A service request's Idempotency-Key and the digest of its body, kept with the row in
+    // the row's own transaction (table RequestKeys): a retry finds the job, never a second.
+    std::string requestKey, requestDigest;
 };
 
 // The outcome of a row written ahead of its bytes until the printer has answered. A row
