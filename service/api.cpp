@@ -616,14 +616,11 @@ Answer PostCutSheet(const Call& call) {
 Answer PostCutSheetLabels(const Call& call) {
     auto body = JsonBody(call.request);
     if (!body) return std::unexpected(body.error());
-    return PrintCutSheet(call.core, call.token, call.params.at(0), *body,
-                         [&](const LabelRequest& request, std::size_t at) -> HttpResponse {
-                             Call one = call;
-                             (void)at;
-                             ObservedRecorder recorder(call.core.journal(), "", "");
-                             const auto printed = PrintAndRecord(call.core.plant(), request, recorder);
-                             return LabelAnswer(call.core, printed, recorder);
-                         });
+    return PrintCutSheet(call.core, call.token, call.params.at(0), *body, [&](const LabelRequest& request) {
+        ObservedRecorder recorder(call.core.journal(), "", "");
+        const auto printed = PrintAndRecord(call.core.plant(), request, recorder);
+        return LabelAnswer(call.core, printed, recorder);
+    });
 }
 
 constexpr const char* kSessionCookie = "tarnwick_session";

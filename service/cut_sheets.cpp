@@ -138,7 +138,8 @@ std::expected<json, ApiError> ReadUploadedCut(ServiceCore& core, const std::stri
 std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const TokenInfo& token, const std::string& id,
                                                     const json& body, const PrintOne& print) {
     for (const auto& [name, value] : body.items())
-        if (name != "cuts" && name != "printer" && name != "newFormat" && name != "brand" && name != "headers")
+        if (name != "cuts" && name != "printer" && name != "newFormat" && name != "brand" && name != "headers" &&
+            name != "quantity")
             return std::unexpected(
                 Malformed("The request has a field this call does not take: \"" + name + "\".", name));
     CutOptions options;
@@ -156,6 +157,11 @@ std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const Tok
     options.newFormat = *newFormat;
     options.brand = *brand;
     options.printHeaders = *headers;
+    if (const auto quantity = body.find("quantity"); quantity != body.end() && !quantity->is_null()) {
+        if (quantity->is_number_integer()) options.quantity = std::to_string(quantity->get<std::int64_t>());
+        else if (quantity->is_string()) options.quantity = quantity->get<std::string>();
+        else return std::unexpected(Malformed("The field \"quantity\" must be a whole number or a text.", "quantity"));
+    }
     if (const auto printer = body.find("printer"); printer != body.end() && !printer->is_null()) {
         if (!printer->is_string())
             return std::unexpected(Malformed("The field \"printer\" must be a text.", "printer"));
@@ -207,8 +213,8 @@ std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const Tok
         if (!cut) {
             one = {422, "application/json", ApiError{422, "refused", cut.error().text, ""}.Json().dump(), {}};
         } else {
-            one = print(RequestForCut(*cut, file->filename().string(), options, {Requester::Kind::Service, token.name}),
-                        at);
+            one =
+                print(RequestForCut(*cut, file->filename().string(), options, {Requester::Kind::Service, token.name}));
         }
         json answer = json::parse(one.body, nullptr, false);
         answer["row"] = rows[at];

@@ -23,9 +23,9 @@ std::expected<nlohmann::json, ApiError> StoreCutSheet(ServiceCore& core, const H
 std::expected<nlohmann::json, ApiError> ReadUploadedCut(ServiceCore& core, const std::string& id, int row);
 
 // Prints the cuts a body names ({"cuts": "all" | [rows], "printer", "newFormat", "brand",
-// "headers"}), each a job through `print`, in the sheet's order, stopping at the first
+// "headers", "quantity": the Qty box changed for them}), each a job through `print`, in the sheet's order, stopping at the first
 // that is not printed, as print --all does.
-using PrintOne = std::function<HttpResponse(const LabelRequest& request, std::size_t at)>;
+using PrintOne = std::function<HttpResponse(const LabelRequest& request)>;
 std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const TokenInfo& token, const std::string& id,
                                                     const nlohmann::json& body, const PrintOne& print);
 

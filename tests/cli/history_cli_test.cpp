@@ -17,6 +17,7 @@
 
 #include "store/print_journal.h"
 #include "support/run_cli.h"
+#include "support/stalled_device.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick {
@@ -25,6 +26,7 @@ namespace {
 using testing::CliRun;
 using testing::ReadAll;
 using testing::RunProgram;
+using testing::StalledDevice;
 using testing::TempPlant;
 
 const char kCuts[] =
@@ -427,30 +429,6 @@ TEST(HistoryCli, ListingsNeverSendTheTerminalAControlCharacter) {
         EXPECT_EQ(run.out.find('\x1B'), std::string::npos) << run.out;
     }
 }
-
-// A printer that takes nothing: a pipe whose buffer is already full, held open here.
-struct StalledDevice {
-    explicit StalledDevice(const std::filesystem::path& path) {
-        std::filesystem::remove(path);
-        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-        fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-        const std::string block(4096, '.');
-        while (::write(fd, block.data(), block.size()) > 0) {}
-    }
-    ~StalledDevice() { ::close(fd); }
-    // Takes what was written until the label's end has come through.
-    bool TakeLabel() {
-        std::string taken;
-        char buffer[4096];
-        for (int i = 0; i < 500 && taken.find("\x1BZ") == std::string::npos; ++i) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n > 0) taken.append(buffer, static_cast<std::size_t>(n));
-            else std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return taken.find("\x1BZ") != std::string::npos;
-    }
-    int fd = -1;
-};
 
 // The command, its output thrown away; its pid, or 0.
 pid_t SpawnQuietly(std::vector<std::string> args) {

@@ -7,6 +7,7 @@
 #include "store/printers.h"
 #include "store/tokens.h"
 #include "support/run_cli.h"
+#include "support/stalled_device.h"
 #include "support/temp_plant.h"
 
 namespace tarnwick {
@@ -48,6 +49,16 @@ struct ServicePlant {
 std::string Bearer(const std::string& token) { return "Authorization: Bearer " + token; }
 const std::string kJson = "Content-Type: application/json";
 const std::string kLabel = R"({"wip":"004512","style":"1234","color":"5","waist":"32","lengthDesc":"R","quantity":24})";
+
+// Whether a label is in hand: its row written ahead, the printer not yet answered.
+bool RowWrittenAhead(const std::filesystem::path& folder) {
+    for (int i = 0; i < 500; ++i) {
+        const auto history = testing::RunProgram(TARNWICK_CLI, {"history", "--folder", folder.string()});
+        if (history.out.find("may have printed") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
 
 int Labels(const std::string& device) {
     int n = 0;
@@ -248,25 +259,14 @@ TEST(Service, AnIdempotencyKeyPrintsOnceAcrossRetriesAndKills) {
     EXPECT_EQ(Labels(p.Device()), 2);
 
     // Killed while the printer takes nothing: the row is "sending", and a retry is told so.
-    const auto stalled = p.plant.dir / "labels.prn";
-    std::filesystem::remove(stalled);
-    ASSERT_EQ(::mkfifo(stalled.c_str(), 0600), 0);
-    const int fifo = ::open(stalled.c_str(), O_RDWR | O_NONBLOCK);
-    const std::string block(4096, '.');
-    while (::write(fifo, block.data(), block.size()) > 0) {}
+    auto stalled = std::make_unique<testing::StalledDevice>(p.plant.dir / "labels.prn");
     const std::vector<std::string> stuck{Bearer(p.operatorToken), kJson, "Idempotency-Key: stuck"};
     std::thread hung([&] { (void)service->Call("POST", "/api/v1/labels", kLabel, stuck); });
-    bool sending = false;
-    for (int i = 0; i < 500 && !sending; ++i) {
-        const auto history = testing::RunProgram(TARNWICK_CLI, {"history", "--folder", p.plant.dir.path().string()});
-        sending = history.out.find("may have printed") != std::string::npos;
-        if (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ASSERT_TRUE(sending);
+    ASSERT_TRUE(RowWrittenAhead(p.plant.dir.path()));
     service->Kill(SIGKILL);
     hung.join();
-    ::close(fifo);
-    std::filesystem::remove(stalled);
+    stalled.reset();
+    std::filesystem::remove(p.plant.dir / "labels.prn");
     p.plant.dir.Write("labels.prn", "");
     service->Start();
     const Reply told = service->Call("POST", "/api/v1/labels", kLabel, stuck);
@@ -339,34 +339,22 @@ TEST(Service, RepeatedWrongTokensAreSlowedDown) {
 TEST(Service, StopsAfterTheLabelInHand) {
     ServicePlant p;
     RunningService service(p.plant.dir.path());
-    const auto stalled = p.plant.dir / "labels.prn";
-    std::filesystem::remove(stalled);
-    ASSERT_EQ(::mkfifo(stalled.c_str(), 0600), 0);
-    const int fifo = ::open(stalled.c_str(), O_RDWR | O_NONBLOCK);
-    const std::string block(4096, '.');
-    while (::write(fifo, block.data(), block.size()) > 0) {}
+    testing::StalledDevice printer(p.plant.dir / "labels.prn");
     Reply inHand;
     std::thread printing([&] {
         inHand = service.Call("POST", "/api/v1/labels", kLabel, {Bearer(p.operatorToken), kJson});
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(RowWrittenAhead(p.plant.dir.path()));
     service.Signal(SIGTERM);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const Reply refused = service.Call("GET", "/api/v1/printers", "", {Bearer(p.operatorToken)});
     EXPECT_TRUE(refused.status == 503 || refused.status == 0) << refused.status;
     // The printer takes the label now.
-    std::string taken;
-    char buffer[4096];
-    for (int i = 0; i < 500 && taken.find("\x1BZ") == std::string::npos; ++i) {
-        const ssize_t n = ::read(fifo, buffer, sizeof buffer);
-        if (n > 0) taken.append(buffer, static_cast<std::size_t>(n));
-        else std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    EXPECT_TRUE(printer.TakeLabel());
     printing.join();
     EXPECT_EQ(inHand.status, 201) << inHand.body;
     const int status = service.Kill(0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    ::close(fifo);
     const auto history = testing::RunProgram(TARNWICK_CLI, {"history", "--folder", p.plant.dir.path().string()});
     EXPECT_NE(history.out.find("\tsent\t"), std::string::npos) << history.out;
 }
