@@ -10,6 +10,7 @@
 #include "base/digest.h"
 
 #include "store/journal_queries.h"
+#include "store/request_keys.h"
 
 namespace tarnwick::service {
 namespace {
@@ -160,6 +161,11 @@ std::expected<std::unique_ptr<ServiceCore>, Failure> ServiceCore::Start(const st
         },
         true, core->station_);
     if (auto tokens = core->ReloadTokens(); !tokens) return std::unexpected(tokens.error());
+    // Keys answer retries for a week, at least the day a caller may retry within.
+    if (auto forgotten = ForgetRequestKeys(core->plant_.databaseFile(), std::chrono::system_clock::now(),
+                                           std::chrono::hours(24 * 7));
+        !forgotten)
+        LogLine("idempotency keys: old ones not forgotten: " + forgotten.error().text);
     core->sessionIdle_ = core->plant_.config.ServiceSessionIdle;
     core->ticker_ = std::jthread([raw](std::stop_token stop) {
         std::mutex mutex;

@@ -359,6 +359,30 @@ TEST(Service, StopsAfterTheLabelInHand) {
     EXPECT_NE(history.out.find("\tsent\t"), std::string::npos) << history.out;
 }
 
+// Where the service may listen: loopback as it is, any other address only with TLS.
+TEST(Service, RefusesToListenBeyondLoopbackWithoutTls) {
+    ServicePlant p;
+    const struct {
+        std::string listen;
+        int status;
+        std::string says;
+    } cases[] = {
+        {"0.0.0.0:0", 1, "without TLS, and tokens would cross the network in the clear"},
+        {"192.0.2.7:8631", 1, "without TLS"},
+        {"127.0.0.1", 1, "it takes ADDRESS:PORT"},
+        {"127.0.0.1:99999", 1, "it takes ADDRESS:PORT"},
+    };
+    for (const auto& c : cases) {
+        const auto run =
+            testing::RunProgram(TARNWICKD, {"--folder", p.plant.dir.path().string(), "--listen", c.listen});
+        EXPECT_EQ(run.status, c.status) << c.listen;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << c.listen << ": " << run.err;
+    }
+    p.plant.dir.Write("config.txt", testing::ConfigText() + "ServiceCertificate,cert.pem\r\n");
+    const auto half = testing::RunProgram(TARNWICKD, {"--folder", p.plant.dir.path().string()});
+    EXPECT_NE(half.err.find("ServiceCertificate without ServiceKey"), std::string::npos) << half.err;
+}
+
 // The OpenAPI document lists exactly the calls the service answers.
 TEST(Service, TheOpenApiDocumentListsEveryCall) {
     const json document = json::parse(service::OpenApiDocument());
