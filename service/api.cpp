@@ -25,6 +25,7 @@
 #include "store/journal_queries.h"
 #include "store/settings_store.h"
 #include "store/request_keys.h"
+#include "store/station_name.h"
 
 namespace tarnwick::service {
 namespace {
@@ -216,6 +217,8 @@ public:
         entry.requestKey = key_;
         entry.requestDigest = digest_;
         if (entry.time.empty()) entry.time = JournalTime(std::chrono::system_clock::now());
+        // As the journal will name it, so the answer says what the row says.
+        entry.station = StationName(entry.station);
         auto id = inner_.Begin(entry);
         entry.stream.reset();
         entry.id = id ? *id : 0;
@@ -303,15 +306,28 @@ Answer ExactlyOnce(const Call& call, const std::function<Answer(const std::optio
     return print(*key);
 }
 
+// A job counted for /metrics and logged, without its bytes.
+void Counted(ServiceCore& core, const std::optional<JournalEntry>& job, const std::string& printerName) {
+    const std::string printer = printerName.empty() ? "default" : printerName;
+    if (!job) return;
+    core.metrics().Job(job->outcome);
+    // A printer that fails is an outage the browser stations hear of, and so is its end.
+    if (job->outcome == "failed" || job->outcome == "unconfirmed")
+        core.events().Notice("printer:" + printer, Failure{"The printer " + printer + " did not take job " +
+                                                           std::to_string(job->id) + ": " + job->message});
+    else if (job->outcome == "sent")
+        core.events().Notice("printer:" + printer, Failure{"The printer " + printer + " takes labels again.",
+                                                           "Tarnwick", MessageIcon::Information, false, true});
+    LogLine("job " + std::to_string(job->id) + " " + job->source + " printer " + job->printer + " layout " +
+            job->layout + ": " + job->outcome);
+}
+
 // A label's answer: 201 with its job when the printer took it, else the refusal or the
 // printer's failure, with the job when one was written.
 HttpResponse LabelAnswer(ServiceCore& core, const std::expected<LabelResult, Failure>& printed,
-                         const ObservedRecorder& recorder) {
+                         const ObservedRecorder& recorder, const std::string& printer) {
     const auto& written = recorder.written();
-    if (written) core.metrics().Job(written->outcome);
-    if (written)
-        LogLine("job " + std::to_string(written->id) + " " + written->source + " printer " + written->printer +
-                " layout " + written->layout + ": " + written->outcome);
+    Counted(core, written, printer);
     if (printed) {
         json body = {{"job", written ? JobJson(*written) : json(nullptr)},
                      {"printer", printed->printer},
@@ -340,7 +356,7 @@ Answer PostLabels(const Call& call) {
         ObservedRecorder recorder(call.core.journal(), key ? key->key : "", key ? key->digest : "");
         request->requireRow = key.has_value();
         const auto printed = PrintAndRecord(call.core.plant(), *request, recorder);
-        return LabelAnswer(call.core, printed, recorder);
+        return LabelAnswer(call.core, printed, recorder, request->printer);
     });
 }
 
@@ -525,7 +541,7 @@ Answer PostReprint(const Call& call) {
         auto reprint = ReprintJob(call.core.plant(), recorder, *original, ofStation, quantity, gated);
         if (!reprint) return std::unexpected(ApiError{422, "refused", reprint.error().text, ""});
         const auto& written = recorder.written();
-        if (written) call.core.metrics().Job(written->outcome);
+        Counted(call.core, written, "default");
         if (!reprint->sent) {
             json body = ApiError{503, written && written->outcome == "refused" ? "refused" : "printer_failed",
                                  reprint->sent.error().text, ""}
@@ -619,7 +635,7 @@ Answer PostCutSheetLabels(const Call& call) {
     return PrintCutSheet(call.core, call.token, call.params.at(0), *body, [&](const LabelRequest& request) {
         ObservedRecorder recorder(call.core.journal(), "", "");
         const auto printed = PrintAndRecord(call.core.plant(), request, recorder);
-        return LabelAnswer(call.core, printed, recorder);
+        return LabelAnswer(call.core, printed, recorder, request.printer);
     });
 }
 

@@ -214,8 +214,11 @@ void HttpServer::Stop() {
     {
         std::unique_lock lock(mutex_);
         draining_ = true;
-        // Every suspended connection must be resumed before the daemon goes.
+        // Every suspended connection must be resumed before the daemon goes, and the
+        // answers of the labels in hand sent: a client that reads nothing is not waited for
+        // past the connection timeout.
         idle_.wait(lock, [this] { return queue_.empty() && busy_ == 0; });
+        idle_.wait_for(lock, std::chrono::seconds(options_.timeoutSeconds), [this] { return unsent_ == 0; });
         stopping_ = true;
     }
     wake_.notify_all();
@@ -279,6 +282,7 @@ int HttpServer::Access(void* self, MHD_Connection* connection, const char* url, 
                 return r;
             }());
         exchange->queued = true;
+        ++server.unsent_;
         MHD_suspend_connection(connection);
         server.queue_.push_back(exchange);
     }
@@ -286,8 +290,15 @@ int HttpServer::Access(void* self, MHD_Connection* connection, const char* url, 
     return MHD_YES;
 }
 
-void HttpServer::Completed(void*, MHD_Connection*, void** state, int) {
-    delete static_cast<Exchange*>(*state);
+void HttpServer::Completed(void* self, MHD_Connection*, void** state, int) {
+    auto* exchange = static_cast<Exchange*>(*state);
+    if (exchange != nullptr && exchange->queued) {
+        auto& server = *static_cast<HttpServer*>(self);
+        const std::lock_guard lock(server.mutex_);
+        --server.unsent_;
+        server.idle_.notify_all();
+    }
+    delete exchange;
     *state = nullptr;
 }
 

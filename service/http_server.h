@@ -118,6 +118,7 @@ private:
     std::condition_variable idle_;
     std::deque<Exchange*> queue_;
     std::size_t busy_ = 0;
+    std::size_t unsent_ = 0;  // requests taken whose answers have not gone yet
     bool draining_ = false;
     bool stopping_ = false;
     std::vector<std::thread> workers_;

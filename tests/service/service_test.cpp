@@ -5,6 +5,7 @@
 #include "service/api.h"
 #include "service/running_service.h"
 #include "store/printers.h"
+#include "store/station_name.h"
 #include "store/tokens.h"
 #include "support/run_cli.h"
 #include "support/stalled_device.h"
@@ -202,6 +203,7 @@ TEST(Service, PrintsTheLabelComposeWritesAndJournalsIt) {
     EXPECT_EQ(answer["printer"], "default");
     EXPECT_EQ(answer["job"]["outcome"], "sent");
     EXPECT_EQ(answer["job"]["source"], "service:line1");
+    EXPECT_EQ(answer["job"]["station"], HostName());
 
     // The CLI's print of the same fields, to the same device.
     const std::string served = p.Device();
@@ -357,6 +359,42 @@ TEST(Service, StopsAfterTheLabelInHand) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     const auto history = testing::RunProgram(TARNWICK_CLI, {"history", "--folder", p.plant.dir.path().string()});
     EXPECT_NE(history.out.find("\tsent\t"), std::string::npos) << history.out;
+}
+
+// A printer that fails is told on every open event stream, and so is its return.
+TEST(Service, EventStreamsTellAPrinterOutageAndItsEnd) {
+    ServicePlant p;
+    RunningService service(p.plant.dir.path());
+    const int stream = testing::Connect(service.port());
+    testing::SendAll(stream, testing::RequestBytes("GET", "/api/v1/events", "", {Bearer(p.operatorToken)}));
+    const auto readUntil = [&](const std::string& wanted) {
+        std::string seen;
+        char buffer[4096];
+        for (int i = 0; i < 200 && seen.find(wanted) == std::string::npos; ++i) {
+            pollfd ready{stream, POLLIN, 0};
+            if (::poll(&ready, 1, 50) <= 0) continue;
+            const ssize_t n = ::recv(stream, buffer, sizeof buffer, 0);
+            if (n <= 0) break;
+            seen.append(buffer, static_cast<std::size_t>(n));
+        }
+        return seen;
+    };
+    EXPECT_NE(readUntil("retry: 3000").find("text/event-stream"), std::string::npos);
+    // The device's folder is gone: the label fails.
+    PrinterChange broken;
+    broken.name = "other";
+    broken.target = (p.plant.dir / "gone" / "other.prn").string();
+    ASSERT_TRUE(SetPrinter(p.plant.dir.path(), broken));
+    const std::string toOther = R"({"wip":"1","style":"1234","quantity":1,"printer":"other"})";
+    const Reply failed = service.Call("POST", "/api/v1/labels", toOther, {Bearer(p.operatorToken), kJson});
+    EXPECT_EQ(failed.status, 503) << failed.body;
+    const std::string outage = readUntil("did not take job");
+    EXPECT_NE(outage.find(R"("clears":false)"), std::string::npos) << outage;
+    broken.target = (p.plant.dir / "other.prn").string();
+    ASSERT_TRUE(SetPrinter(p.plant.dir.path(), broken));
+    EXPECT_EQ(service.Call("POST", "/api/v1/labels", toOther, {Bearer(p.operatorToken), kJson}).status, 201);
+    EXPECT_NE(readUntil("takes labels again").find(R"("clears":true)"), std::string::npos);
+    ::close(stream);
 }
 
 // Where the service may listen: loopback as it is, any other address only with TLS.
