@@ -323,6 +323,23 @@ TEST(Service, HostileClientsDoNotStopRealRequests) {
     EXPECT_EQ(service.Call("GET", "/api/v1/printers", "", {Bearer(p.operatorToken)}).status, 200);
 }
 
+// A token added or revoked while the service runs counts once SIGHUP has it read the tokens again.
+TEST(Service, ReadsTokensAgainOnSighup) {
+    ServicePlant p;
+    RunningService service(p.plant.dir.path());
+    const std::string late = p.Token("late", TokenRole::Operator, {});
+    const auto status = [&](const std::string& token) {
+        return service.Call("GET", "/api/v1/printers", "", {Bearer(token)}).status;
+    };
+    EXPECT_EQ(status(late), 401);
+    ASSERT_TRUE(RevokeToken(p.plant.dir / "data.mdb", "line1"));
+    service.Signal(SIGHUP);
+    for (int i = 0; i < 500 && service.Log().find("tokens read again") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(status(late), 200);
+    EXPECT_EQ(status(p.operatorToken), 401);
+}
+
 // Repeated wrong tokens from one address are slowed down; the right one after the wait works.
 TEST(Service, RepeatedWrongTokensAreSlowedDown) {
     ServicePlant p;
