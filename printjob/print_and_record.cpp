@@ -55,9 +55,10 @@ public:
         id_ = recorder_.Begin(std::move(entry));
         if (!id_ && requireRow_) {
             recorded_ = true;
-            return std::unexpected(Failure{"The label was not sent: it must not print without its row, and the row "
-                                           "could not be written. " +
-                                           id_.error().text});
+            return std::unexpected(
+                Failure{"The label was not sent: it must not print without its row, and the row "
+                        "could not be written. " +
+                        id_.error().text});
         }
         const SendResult sent = inner_.SendToPrinter(stream);
         if (id_)
@@ -147,8 +148,11 @@ std::expected<LabelResult, Failure> PrintAndRecord(Plant& plant, const LabelRequ
     const PrintControls controls = ControlsOf(request);
     const auto printer = ResolvePrinter(plant, request.printer);
     if (!printer) {
-        RecordRefusal(recorder, RequestFacts(plant, request, PlantRoute(plant), RequestLayout(controls, "")),
-                      printer.error());
+        // No route was taken: the row names the printer asked for, not the station's own.
+        JournalEntry facts = RequestFacts(plant, request, PlantRoute(plant), RequestLayout(controls, ""));
+        facts.route.clear();
+        facts.printer = request.printer;
+        RecordRefusal(recorder, std::move(facts), printer.error());
         return std::unexpected(printer.error());
     }
     const auto code = LookupStyle(plant, controls.txtStyle);
@@ -159,9 +163,9 @@ std::expected<LabelResult, Failure> PrintAndRecord(Plant& plant, const LabelRequ
     }
     const std::string layout = RequestLayout(controls, *code);
     RoutedOutput routed([&printer] { return printer->route; });
-    RecordingOutput recording(out != nullptr ? *out : routed, printer->route, recorder,
-                              [&] { return RequestFacts(plant, request, printer->route, layout); },
-                              request.requireRow);
+    RecordingOutput recording(
+        out != nullptr ? *out : routed, printer->route, recorder,
+        [&] { return RequestFacts(plant, request, printer->route, layout); }, request.requireRow);
     LabelResult result;
     result.job = JobOf(request);
     auto printed = PrintLabels(controls, *code, result.job, printer->bases, recording, plant.folder);
@@ -215,7 +219,7 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
 
 std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& recorder, JournalEntry found,
                                            const std::string& ofStation, std::optional<int> quantity,
-                                           PrinterOutput& out) {
+                                           PrinterOutput& out, const std::optional<OutputRoute>& to) {
     auto original = std::optional<JournalEntry>(std::move(found));
     const std::int64_t id = original->id;
     if (!original->stream)
@@ -231,7 +235,7 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
         if (!changed) return std::unexpected(changed.error());
         bytes = std::move(*changed);
     }
-    const OutputRoute route = PlantRoute(plant);
+    const OutputRoute route = to ? *to : PlantRoute(plant);
     RecordingOutput recording(out, route, recorder, [&] {
         JournalEntry facts = RouteFacts(route);
         facts.station = plant.config.Station;

@@ -85,8 +85,9 @@ std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& reco
                                            std::optional<int> quantity, PrinterOutput& out);
 // The same for a job already read with its stream, from this station's journal or, with
 // ofStation naming the station that printed it, from the plant's.
+// `to` is the route `out` sends by, recorded in the row; none: the station's own printer.
 std::expected<Reprint, Failure> ReprintJob(const Plant& plant, JobRecorder& recorder, JournalEntry original,
                                            const std::string& ofStation, std::optional<int> quantity,
-                                           PrinterOutput& out);
+                                           PrinterOutput& out, const std::optional<OutputRoute>& to = std::nullopt);
 
 }  // namespace tarnwick

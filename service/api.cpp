@@ -219,6 +219,7 @@ public:
         if (entry.time.empty()) entry.time = JournalTime(std::chrono::system_clock::now());
         // As the journal will name it, so the answer says what the row says.
         entry.station = StationName(entry.station);
+        if (entry.stream) entry.byteCount = static_cast<std::int64_t>(entry.stream->size());
         auto id = inner_.Begin(entry);
         entry.stream.reset();
         entry.id = id ? *id : 0;
@@ -256,6 +257,41 @@ std::expected<std::optional<Idempotency>, ApiError> KeyOf(const Call& call) {
                        Sha256Hex(call.request.method + " " + call.request.path + "\n" + call.request.body)};
 }
 
+// A job's answer from its row, the same the first time and when a retry replays it: 201
+// when the printer took it, 422 refused (with the box it names), 503 when the printer
+// failed or never confirmed, 409 while it may have printed; the job, the printer's name
+// and the layout with each.
+HttpResponse JobAnswer(const JournalEntry& job, const std::string& printer) {
+    const std::string& message = job.message;
+    const json extra = {{"job", JobJson(job)}, {"printer", printer}, {"layout", job.layout}};
+    if (job.outcome == "sent") {
+        json body = extra;
+        if (!message.empty()) body["note"] = message;
+        return JsonResponse(201, body);
+    }
+    const ApiError error = job.outcome == "refused"  ? ApiError{422, "refused", message, FieldOf(message)}
+                           : job.outcome == "failed" ? ApiError{503, "printer_failed", message, "printer"}
+                           : job.outcome == "unconfirmed"
+                               ? ApiError{503, "unconfirmed", message, "printer"}
+                               : ApiError{409, "may_have_printed",
+                                          "The label of job " + std::to_string(job.id) +
+                                              " may have printed: it was being sent when it was last heard "
+                                              "of, so it is not sent again. Check the printer, then reprint "
+                                              "the job if it did not print.",
+                                          ""};
+    json body = error.Json();
+    body.update(extra);
+    return JsonResponse(error.status, body);
+}
+
+// The name a job's printer has now: the printers whose route and target it recorded.
+std::string PrinterNamed(ServiceCore& core, const JournalEntry& job) {
+    if (const auto printers = ListPrinters(core.plant()))
+        for (const PrinterEntry& printer : *printers)
+            if ((printer.queue ? "queue" : "device") == job.route && printer.target == job.printer) return printer.name;
+    return job.printer;
+}
+
 // The first answer of a key already used, or nothing when it is new.
 std::expected<std::optional<HttpResponse>, ApiError> Replay(ServiceCore& core, const Idempotency& key) {
     const auto kept = FindRequestKey(core.plant().databaseFile(), key.key);
@@ -270,17 +306,7 @@ std::expected<std::optional<HttpResponse>, ApiError> Replay(ServiceCore& core, c
     if (!job) return std::unexpected(ApiError{503, "journal", job.error().text, ""});
     JournalEntry shown = *job;
     shown.stream.reset();
-    if (shown.outcome == kSending) {
-        ApiError error{409, "may_have_printed",
-                       "The first request with this key may have printed: its label was being sent when it was "
-                       "last heard of, so it is not sent again. Check the printer, then reprint job " +
-                           std::to_string(shown.id) + " if it did not print.",
-                       ""};
-        json body = error.Json();
-        body["job"] = JobJson(shown);
-        return JsonResponse(409, body);
-    }
-    HttpResponse response = JsonResponse(shown.outcome == "refused" ? 422 : 201, {{"job", JobJson(shown)}});
+    HttpResponse response = JobAnswer(shown, PrinterNamed(core, shown));
     response.headers.emplace_back("Idempotent-Replayed", "true");
     return response;
 }
@@ -328,22 +354,19 @@ HttpResponse LabelAnswer(ServiceCore& core, const std::expected<LabelResult, Fai
                          const ObservedRecorder& recorder, const std::string& printer) {
     const auto& written = recorder.written();
     Counted(core, written, printer);
+    const std::string name = printed ? printed->printer : printer.empty() ? "default" : printer;
+    if (written && written->id != 0) return JobAnswer(*written, name);
     if (printed) {
-        json body = {{"job", written ? JobJson(*written) : json(nullptr)},
-                     {"printer", printed->printer},
-                     {"layout", printed->layout}};
-        if (!printed->note.empty()) body["note"] = printed->note;
+        // The label went, but the journal could not take its row.
+        json body = {{"job", nullptr}, {"printer", name}, {"layout", printed->layout}};
         if (!printed->recorded) body["journal"] = printed->recorded.error().text;
         return JsonResponse(201, body);
     }
-    const std::string& outcome = written ? written->outcome : std::string();
-    ApiError error = outcome == "failed"        ? ApiError{503, "printer_failed", printed.error().text, "printer"}
-                     : outcome == "unconfirmed" ? ApiError{503, "unconfirmed", printed.error().text, "printer"}
-                                                : ApiError{422, "refused", printed.error().text, ""};
-    if (error.status == 422) error.field = FieldOf(error.message);
-    json body = error.Json();
-    if (written && written->id != 0) body["job"] = JobJson(*written);
-    return JsonResponse(error.status, body);
+    const std::string& text = printed.error().text;
+    const ApiError error = text.starts_with("The label was not sent: it must not print without its row")
+                               ? ApiError{503, "journal", text, ""}
+                               : ApiError{422, "refused", text, FieldOf(text)};
+    return JsonResponse(error.status, error.Json());
 }
 
 Answer PostLabels(const Call& call) {
@@ -505,10 +528,12 @@ Answer PostReprint(const Call& call) {
     auto id = JobId(call.params.at(0));
     if (!id) return std::unexpected(id.error());
     std::optional<int> quantity;
+    std::string printer;
+    bool asked = false;  // a printer named by the caller, not the job's own
     if (!call.request.body.empty()) {
         auto body = JsonBody(call.request);
         if (!body) return std::unexpected(body.error());
-        const Fields fields(*body, {"quantity"});
+        const Fields fields(*body, {"quantity", "printer"});
         if (auto unknown = fields.Unknown()) return std::unexpected(*unknown);
         auto text = fields.TextOrNumber("quantity");
         if (!text) return std::unexpected(text.error());
@@ -517,10 +542,19 @@ Answer PostReprint(const Call& call) {
             if (!parsed) return std::unexpected(ApiError{422, "refused", parsed.error().text, "quantity"});
             quantity = *parsed;
         }
+        auto named = fields.Text("printer");
+        if (!named) return std::unexpected(named.error());
+        printer = *named;
+        asked = !printer.empty();
     }
-    if (auto refused = MayUsePrinter(call.token, "default")) return std::unexpected(*refused);
     auto original = FindJob(call, *id);
     if (!original) return std::unexpected(original.error());
+    // Unless another is asked for, the printer the job went to, when it is still a printer here.
+    if (printer.empty()) printer = PrinterNamed(call.core, *original);
+    auto resolved = ResolvePrinter(call.core.plant(), printer);
+    if (!resolved && !asked) resolved = ResolvePrinter(call.core.plant(), "default");
+    if (!resolved) return std::unexpected(ApiError{422, "refused", resolved.error().text, "printer"});
+    if (auto refused = MayUsePrinter(call.token, resolved->name)) return std::unexpected(*refused);
     const auto station = call.request.query.find("station");
     const std::string ofStation = station == call.request.query.end() || call.core.station() == nullptr ||
                                           AsciiLower(station->second) == AsciiLower(call.core.station()->station())
@@ -528,7 +562,7 @@ Answer PostReprint(const Call& call) {
                                       : station->second;
     return ExactlyOnce(call, [&](const std::optional<Idempotency>& key) -> Answer {
         ObservedRecorder recorder(call.core.journal(), key ? key->key : "", key ? key->digest : "");
-        const OutputRoute route = PlantRoute(call.core.plant());
+        const OutputRoute route = resolved->route;
         RoutedOutput routed([&route] { return route; });
         // A keyed reprint goes only once its row is in.
         FunctionOutput gated([&](std::string_view stream) -> SendResult {
@@ -538,20 +572,21 @@ Answer PostReprint(const Call& call) {
                             "row could not be written."});
             return routed.SendToPrinter(stream);
         });
-        auto reprint = ReprintJob(call.core.plant(), recorder, *original, ofStation, quantity, gated);
+        auto reprint = ReprintJob(call.core.plant(), recorder, *original, ofStation, quantity, gated, route);
         if (!reprint) return std::unexpected(ApiError{422, "refused", reprint.error().text, ""});
         const auto& written = recorder.written();
-        Counted(call.core, written, "default");
-        if (!reprint->sent) {
-            json body = ApiError{503, written && written->outcome == "refused" ? "refused" : "printer_failed",
-                                 reprint->sent.error().text, ""}
-                            .Json();
-            if (written && written->id != 0) body["job"] = JobJson(*written);
-            return JsonResponse(503, body);
+        Counted(call.core, written, resolved->name);
+        if (!written || written->id == 0) {
+            if (!reprint->sent) return std::unexpected(ApiError{503, "journal", reprint->sent.error().text, ""});
+            return JsonResponse(201,
+                                {{"job", nullptr}, {"printer", resolved->name}, {"original", reprint->original.id}});
         }
-        return JsonResponse(201, {{"job", written ? JobJson(*written) : json(nullptr)},
-                                  {"quantity", reprint->quantity},
-                                  {"original", reprint->original.id}});
+        HttpResponse answer = JobAnswer(*written, resolved->name);
+        json body = json::parse(answer.body);
+        body["quantity"] = reprint->quantity;
+        body["original"] = reprint->original.id;
+        answer.body = body.dump(-1, ' ', false, json::error_handler_t::replace);
+        return answer;
     });
 }
 
@@ -632,11 +667,39 @@ Answer PostCutSheet(const Call& call) {
 Answer PostCutSheetLabels(const Call& call) {
     auto body = JsonBody(call.request);
     if (!body) return std::unexpected(body.error());
-    return PrintCutSheet(call.core, call.token, call.params.at(0), *body, [&](const LabelRequest& request) {
-        ObservedRecorder recorder(call.core.journal(), "", "");
-        const auto printed = PrintAndRecord(call.core.plant(), request, recorder);
-        return LabelAnswer(call.core, printed, recorder, request.printer);
-    });
+    // With a key, each cut is a job of its own key: a retried sheet prints only the cuts
+    // that have not printed, and answers the others as they were.
+    auto key = KeyOf(call);
+    if (!key) return std::unexpected(key.error());
+    if (*key && !call.core.HoldKey((*key)->key))
+        return std::unexpected(ApiError{409, "in_progress",
+                                        "A request with this Idempotency-Key is being answered now; wait for its "
+                                        "answer.",
+                                        "Idempotency-Key"});
+    struct Release {
+        ServiceCore& core;
+        std::optional<Idempotency> key;
+        ~Release() {
+            if (key) core.ReleaseKey(key->key);
+        }
+    } release{call.core, *key};
+    return PrintCutSheet(
+        call.core, call.token, call.params.at(0), *body, [&](const LabelRequest& request) -> HttpResponse {
+            std::optional<Idempotency> cut;
+            if (*key)
+                cut = Idempotency{(*key)->key + "#" + std::to_string(request.cut ? request.cut->row.value_or(0) : 0),
+                                  (*key)->digest};
+            if (cut) {
+                auto replayed = Replay(call.core, *cut);
+                if (!replayed) return ErrorResponse(replayed.error());
+                if (*replayed) return std::move(**replayed);
+            }
+            LabelRequest keyed = request;
+            keyed.requireRow = cut.has_value();
+            ObservedRecorder recorder(call.core.journal(), cut ? cut->key : "", cut ? cut->digest : "");
+            const auto printed = PrintAndRecord(call.core.plant(), keyed, recorder);
+            return LabelAnswer(call.core, printed, recorder, request.printer);
+        });
 }
 
 constexpr const char* kSessionCookie = "tarnwick_session";
@@ -768,9 +831,11 @@ std::string MetricsText(ServiceCore& core, std::size_t depth) {
         "# HELP tarnwick_plant_outages_total Times the plant database stopped answering.\n# TYPE "
         "tarnwick_plant_outages_total counter\ntarnwick_plant_outages_total " +
         std::to_string(m.plantOutages) + "\n";
-    text += "# HELP tarnwick_plant_up Whether the plant database answered last (1), or is not named (absent).\n";
     if (core.station() != nullptr)
-        text += "# TYPE tarnwick_plant_up gauge\ntarnwick_plant_up " + std::string(m.plantDown ? "0" : "1") + "\n";
+        text +=
+            "# HELP tarnwick_plant_up Whether the plant database answered when last asked.\n# TYPE "
+            "tarnwick_plant_up gauge\ntarnwick_plant_up " +
+            std::string(m.plantDown ? "0" : "1") + "\n";
     return text;
 }
 

@@ -74,9 +74,14 @@ std::expected<json, ApiError> StoreCutSheet(ServiceCore& core, const HttpRequest
     if (name.empty()) name = "upload" + extension;
     else if (Lower(std::filesystem::path(name).extension().string()) != extension) name += extension;
 
+    std::error_code ec;
+    // An uploaded sheet serves the day it was sent; older ones go, so uploads never fill the disk.
+    const auto dayAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    for (const auto& old : std::filesystem::directory_iterator(core.sheets(), ec))
+        if (IsSheetId(old.path().filename().string()) && old.last_write_time(ec) < dayAgo)
+            std::filesystem::remove_all(old.path(), ec);
     const std::string id = RandomHex(8);
     const std::filesystem::path folder = core.sheets() / id;
-    std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     const std::filesystem::path file = folder / name;
     {
@@ -208,6 +213,18 @@ std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const Tok
     json labels = json::array();
     int status = 201;
     for (std::size_t at = 0; at < rows.size(); ++at) {
+        if (core.stopping) {
+            // A stop waits for the label in hand, not for the rest of a long sheet.
+            labels.push_back({{"row", rows[at]},
+                              {"status", 503},
+                              {"error", ApiError{503, "stopping",
+                                                 "The service is stopping: this cut and those after it were not "
+                                                 "printed. Send them again once it is back.",
+                                                 ""}
+                                            .Json()["error"]}});
+            status = 503;
+            break;
+        }
         const auto cut = ReadCutRow(**sheet, rows[at], core.plant().config.ExtraQty, CutColumns::All, *file);
         HttpResponse one;
         if (!cut) {

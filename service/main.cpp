@@ -96,6 +96,7 @@ int main(int argc, char** argv) {
         break;
     }
     sd_notify(0, "STOPPING=1");
+    shared.stopping = true;
     LogLine("stopping: new requests are answered 503; the labels in hand finish");
     http.Drain();
     shared.events().CloseAll();

@@ -82,6 +82,8 @@ public:
     bool HoldKey(const std::string& key);
     void ReleaseKey(const std::string& key);
 
+    // Set once a stop is asked for: long runs of labels end after the label in hand.
+    std::atomic<bool> stopping = false;
     // Whether the service answers by TLS: its cookies are then Secure.
     bool tls = false;
     // Requests waiting for a worker or with one, for /metrics; set by whoever serves.

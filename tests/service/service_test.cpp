@@ -228,6 +228,24 @@ TEST(Service, PrintsTheLabelComposeWritesAndJournalsIt) {
     EXPECT_EQ(preview.headers.at("x-label-quantity"), "24");
     const Reply listed = service.Call("GET", "/api/v1/jobs?wip=004512", "", {Bearer(p.operatorToken)});
     EXPECT_EQ(json::parse(listed.body)["jobs"].size(), 2u) << listed.body;
+
+    // A login limited to printer "other" reprints there, and may not reprint on the station's own.
+    const std::string limited = Bearer(p.limitedToken);
+    const std::string id = std::to_string(answer["job"]["id"].get<int>());
+    const Reply own = service.Call("POST", "/api/v1/jobs/" + id + "/reprint", R"({"quantity":2})", {limited, kJson});
+    EXPECT_EQ(own.status, 403) << own.body;
+    const Reply there = service.Call("POST", "/api/v1/jobs/" + id + "/reprint", R"({"quantity":2,"printer":"other"})",
+                                     {limited, kJson});
+    ASSERT_EQ(there.status, 201) << there.body;
+    EXPECT_EQ(json::parse(there.body)["printer"], "other");
+    EXPECT_EQ(json::parse(there.body)["job"]["reprintOf"], answer["job"]["id"]);
+    EXPECT_EQ(Labels(testing::ReadAll(p.plant.dir / "other.prn")), 1);
+
+    // A label refused for a printer that does not exist is recorded under the name asked for.
+    const Reply unknown = service.Call("POST", "/api/v1/labels", R"({"wip":"1","style":"1234","printer":"line9"})",
+                                       {Bearer(p.operatorToken), kJson});
+    EXPECT_EQ(unknown.status, 422);
+    EXPECT_EQ(json::parse(unknown.body)["job"]["printer"], "line9") << unknown.body;
 }
 
 // A retried request prints once: the same key gets the first answer; the same key with
@@ -242,7 +260,8 @@ TEST(Service, AnIdempotencyKeyPrintsOnceAcrossRetriesAndKills) {
     const Reply again = service->Call("POST", "/api/v1/labels", kLabel, keyed);
     EXPECT_EQ(again.status, 201);
     EXPECT_EQ(again.headers.count("idempotent-replayed"), 1u);
-    EXPECT_EQ(json::parse(again.body)["job"]["id"], json::parse(first.body)["job"]["id"]);
+    // The replay is the first answer, every field of it.
+    EXPECT_EQ(json::parse(again.body), json::parse(first.body));
     const Reply other = service->Call("POST", "/api/v1/labels", R"({"wip":"9","style":"1234"})", keyed);
     EXPECT_EQ(other.status, 422);
     EXPECT_EQ(json::parse(other.body)["error"]["code"], "key_reused");
@@ -251,6 +270,33 @@ TEST(Service, AnIdempotencyKeyPrintsOnceAcrossRetriesAndKills) {
         service->Call("POST", "/api/v1/labels", kLabel, {Bearer(p.adminToken), kJson, "Idempotency-Key: cut-40123"});
     EXPECT_EQ(admins.status, 201);
     EXPECT_EQ(Labels(p.Device()), 2);
+    // A label the printer failed is answered as failed again, never as printed.
+    PrinterChange gone;
+    gone.name = "other";
+    gone.target = (p.plant.dir / "gone" / "other.prn").string();
+    ASSERT_TRUE(SetPrinter(p.plant.dir.path(), gone));
+    const std::vector<std::string> failing{Bearer(p.operatorToken), kJson, "Idempotency-Key: to-a-gone-printer"};
+    const std::string toOther = R"({"wip":"2","style":"1234","quantity":1,"printer":"other"})";
+    const Reply failed = service->Call("POST", "/api/v1/labels", toOther, failing);
+    EXPECT_EQ(failed.status, 503) << failed.body;
+    const Reply failedAgain = service->Call("POST", "/api/v1/labels", toOther, failing);
+    EXPECT_EQ(failedAgain.status, 503) << failedAgain.body;
+    EXPECT_EQ(json::parse(failedAgain.body), json::parse(failed.body));
+
+    // A cut sheet sent again with its key prints only the cuts that have not printed.
+    const Reply sheet = service->Call("POST", "/api/v1/cut-sheets?name=cuts.csv",
+                                      "WIP,Style,Color,Waist,Length,Length Desc,Line 1,Line 2,Line 3,Barcode,Made "
+                                      "In,Qty,Stock\r\n40123,1234,7,32,30,REG,,,,,USA,1,WB1\r\n40124,1234,7,34,30,"
+                                      "REG,,,,,USA,1,WB1\r\n",
+                                      {Bearer(p.operatorToken), "Content-Type: text/csv"});
+    ASSERT_EQ(sheet.status, 201) << sheet.body;
+    const std::string sheetPath = "/api/v1/cut-sheets/" + json::parse(sheet.body)["id"].get<std::string>() + "/labels";
+    const std::vector<std::string> sheetKey{Bearer(p.operatorToken), kJson, "Idempotency-Key: sheet-1"};
+    EXPECT_EQ(service->Call("POST", sheetPath, R"({"cuts":"all"})", sheetKey).status, 201);
+    const Reply sheetAgain = service->Call("POST", sheetPath, R"({"cuts":"all"})", sheetKey);
+    EXPECT_EQ(sheetAgain.status, 201) << sheetAgain.body;
+    EXPECT_EQ(json::parse(sheetAgain.body)["labels"].size(), 2u);
+    EXPECT_EQ(Labels(p.Device()), 4);
 
     // Across a kill -9 and a restart, the kept key still answers.
     service->Kill(SIGKILL);
@@ -258,7 +304,7 @@ TEST(Service, AnIdempotencyKeyPrintsOnceAcrossRetriesAndKills) {
     const Reply afterKill = service->Call("POST", "/api/v1/labels", kLabel, keyed);
     EXPECT_EQ(afterKill.status, 201) << afterKill.body;
     EXPECT_EQ(json::parse(afterKill.body)["job"]["id"], json::parse(first.body)["job"]["id"]);
-    EXPECT_EQ(Labels(p.Device()), 2);
+    EXPECT_EQ(Labels(p.Device()), 4);
 
     // Killed while the printer takes nothing: the row is "sending", and a retry is told so.
     auto stalled = std::make_unique<testing::StalledDevice>(p.plant.dir / "labels.prn");
