@@ -12,14 +12,16 @@ build=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/tarnwick-package.XXXXXX")
 users=()
 group=""
+service=""
 cleanup() {
     local user
+    [[ -z $service ]] || kill -KILL "$service" 2>/dev/null
     for user in "${users[@]}"; do userdel "$user"; done
     [[ -z $group ]] || groupdel "$group"
     rm -rf "$work"
 }
 trap cleanup EXIT
-# The operators and their group must go even when the test is stopped.
+# The operators, their group and the service must go even when the test is stopped.
 trap 'exit 1' INT TERM HUP
 status=0
 fail() {
@@ -39,13 +41,15 @@ dpkg-deb -x "$deb" "$root" || exit 1
 dpkg-deb -e "$deb" "$work/control" || exit 1
 
 # Depends comes from the binaries, and names the libraries they load when needed.
-for library in libcups2 libzip4 libpq5 libqt6widgets6 libsqlite3 qt6-qpa-plugins; do
+for library in libcups2 libzip4 libpq5 libqt6widgets6 libsqlite3 qt6-qpa-plugins \
+    libsystemd0 libmicrohttpd12 libgnutls30; do
     grep -Eq "^Depends:.*\b$library\b" "$work/control/control" ||
         fail "Depends lacks $library, which the programs load: $(grep '^Depends' "$work/control/control")"
 done
 grep -Eq '^Recommends:.*\bbash-completion\b' "$work/control/control" ||
     fail "Recommends lacks bash-completion, which loads the completion: $(grep '^Recommends' "$work/control/control")"
-for file in usr/bin/tarnwick usr/bin/tarnwick-cli usr/libexec/tarnwick/tarnwick-preview \
+for file in usr/bin/tarnwick usr/bin/tarnwick-cli usr/libexec/tarnwick/tarnwick-preview usr/sbin/tarnwickd \
+    usr/lib/systemd/system/tarnwickd.service usr/share/man/man8/tarnwickd.8.gz \
     usr/share/applications/tarnwick.desktop usr/share/icons/hicolor/scalable/apps/tarnwick.svg \
     usr/share/man/man1/tarnwick.1.gz usr/share/man/man1/tarnwick-cli.1.gz \
     usr/share/bash-completion/completions/tarnwick-cli usr/share/doc/tarnwick/copyright \
@@ -73,6 +77,9 @@ LC_ALL=C.UTF-8 MANWIDTH=200 man --warnings -l "$root/usr/share/man/man1/tarnwick
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/tarnwick.1.gz" >/dev/null 2>"$work/man.err" ||
     fail "man cannot show tarnwick.1"
 [[ ! -s $work/man.err ]] || fail "man warns about tarnwick.1: $(cat "$work/man.err")"
+LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$root/usr/share/man/man8/tarnwickd.8.gz" >/dev/null \
+    2>"$work/man.err" || fail "man cannot show tarnwickd.8"
+[[ ! -s $work/man.err ]] || fail "man warns about tarnwickd.8: $(cat "$work/man.err")"
 squeeze() { tr -s ' \t' ' ' | sed 's/^ //; s/ $//'; }
 squeeze <"$work/page" >"$work/page.squeezed"
 for command in $commands; do
@@ -118,6 +125,65 @@ shown=$(cd / && TARNWICK_PLANT=$plant TARNWICK_SHOWN_EXIT=1 QT_QPA_PLATFORM=offs
     fail "tarnwick --version without a display"
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/tarnwick" --help 2>&1 | grep -q "man tarnwick" ||
     fail "tarnwick --help without a display"
+
+# The print service's unit: valid, hardened, and leaving /dev to a raw printer device.
+unit=$root/usr/lib/systemd/system/tarnwickd.service
+if command -v systemd-analyze >/dev/null; then
+    # Against this machine's systemd, with the program where the package was unpacked.
+    mkdir -p "$work/unit"
+    sed "s|/usr/sbin/tarnwickd|$root/usr/sbin/tarnwickd|" "$unit" >"$work/unit/tarnwickd.service"
+    # An unknown or misspelt key is only warned about, and ignored.
+    systemd-analyze verify --man=no "$work/unit/tarnwickd.service" >"$work/verify.log" 2>&1 &&
+        [[ ! -s $work/verify.log ]] || fail "systemd-analyze verify tarnwickd.service: $(cat "$work/verify.log")"
+fi
+for line in Type=notify User=tarnwick Group=tarnwick SupplementaryGroups=lp \
+    'ExecStart=/usr/sbin/tarnwickd --folder /var/lib/tarnwick' 'ExecReload=/bin/kill -HUP $MAINPID' \
+    Restart=on-failure ProtectSystem=strict ReadWritePaths=/var/lib/tarnwick NoNewPrivileges=yes PrivateTmp=yes \
+    'RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6' UMask=0002 WantedBy=multi-user.target; do
+    grep -qxF -- "$line" "$unit" || fail "tarnwickd.service lacks the line $line"
+done
+if grep -E '^(PrivateDevices|DeviceAllow|DevicePolicy|ProtectClock)=' "$unit"; then
+    fail "tarnwickd.service would hide a raw printer device"
+fi
+
+# The service from the package, on a plant folder of its own: it answers, prints as a
+# token allows, draws with the preview program from libexec, and stops cleanly.
+service_from_package() {
+    local served=$work/served port="" token code
+    mkdir -p "$served"
+    sed 's|^ParallelPort,.*|ParallelPort,port|' "$root/usr/share/tarnwick/config.txt" >"$served/config.txt"
+    : >"$served/port"
+    "$cli" db init "$served/data.mdb" >/dev/null && "$cli" styles set 12345 calh020 --folder "$served" >/dev/null &&
+        "$cli" settings set --route device --folder "$served" >/dev/null ||
+        { fail "the service's plant folder"; return; }
+    token=$("$cli" tokens add erp --role operator --folder "$served" 2>/dev/null) || { fail "tokens add"; return; }
+    "$root/usr/sbin/tarnwickd" --folder "$served" --listen 127.0.0.1:0 2>"$work/tarnwickd.log" &
+    service=$!
+    for _ in $(seq 100); do
+        port=$(sed -n 's/.* port \([0-9]*\).*/\1/p' "$work/tarnwickd.log")
+        [[ -n $port ]] || ! kill -0 "$service" 2>/dev/null && break
+        sleep 0.1
+    done
+    if [[ -z $port ]]; then
+        fail "tarnwickd from the package did not start: $(cat "$work/tarnwickd.log")"
+        return
+    fi
+    local url=http://127.0.0.1:$port
+    [[ $(curl -s "$url/healthz") == '{"journal":"kept","plant":"none","status":"ok"}' ]] ||
+        fail "tarnwickd /healthz: $(curl -s "$url/healthz")"
+    [[ $(curl -s -H "Authorization: Bearer $token" "$url/api/v1/printers") == *'"name":"default","ready":true'* ]] ||
+        fail "tarnwickd /api/v1/printers: $(curl -s -H "Authorization: Bearer $token" "$url/api/v1/printers")"
+    code=$(curl -s -o "$work/served.png" -w '%{http_code}' -H "Authorization: Bearer $token" \
+        -H 'Content-Type: application/json' -d '{"wip":"40123","style":"12345","quantity":1}' "$url/api/v1/previews")
+    [[ $code == 200 && $(head -c 4 "$work/served.png" | tail -c 3) == PNG ]] ||
+        fail "tarnwickd's preview, by $root/usr/libexec/tarnwick/tarnwick-preview: $code $(cat "$work/served.png")"
+    kill -TERM "$service"
+    wait "$service"
+    code=$?
+    service=""
+    [[ $code -eq 0 ]] || fail "tarnwickd exited $code on SIGTERM: $(cat "$work/tarnwickd.log")"
+}
+service_from_package
 
 # Preview runs the drawing program from libexec.
 "$cli" compose --layout C1 --wip 40123 --style 12345 --qty 1 --folder "$plant" -o "$work/label.bin" ||
@@ -255,8 +321,8 @@ purge_keeps_plant() {
     [[ -s $work/after ]] && cmp -s "$work/before" "$work/after" ||
         fail "purge did not keep /var/lib/tarnwick as it was: before: $(cat "$work/before"); after: $(cat "$work/after")"
     [[ ! -e $work/removed ]] || fail "purge removed a group or user: $(cat "$work/removed")"
-    grep -qF 'sudo rm -r /var/lib/tarnwick' "$work/purge.out" && grep -qF 'sudo delgroup tarnwick' "$work/purge.out" ||
-        fail "purge did not say the folder was kept and how to remove it: $(cat "$work/purge.out")"
+    grep -qF 'sudo rm -r /var/lib/tarnwick; sudo deluser tarnwick; sudo delgroup tarnwick' "$work/purge.out" ||
+        fail "purge did not say the folder, user and group were kept and how to remove them: $(cat "$work/purge.out")"
 }
 if [[ $EUID -eq 0 ]]; then
     operators
