@@ -973,8 +973,20 @@ std::vector<std::string> ApiCalls() {
     return calls;
 }
 
-HttpResponse HandleRequest(ServiceCore& core, const HttpRequest& request) {
+// Behind a reverse proxy on this machine every request comes from loopback: the address
+// the proxy says it had is the one wrong tokens are counted against.
+std::string ClientOf(const HttpRequest& request) {
+    const std::string& forwarded = request.Header("x-forwarded-for");
+    if (forwarded.empty() || (request.peer != "127.0.0.1" && request.peer != "::1")) return request.peer;
+    std::string last = forwarded.substr(forwarded.rfind(',') == std::string::npos ? 0 : forwarded.rfind(',') + 1);
+    while (!last.empty() && last.front() == ' ') last.erase(last.begin());
+    return last.empty() ? request.peer : last;
+}
+
+HttpResponse HandleRequest(ServiceCore& core, const HttpRequest& incoming) {
     const auto started = std::chrono::steady_clock::now();
+    HttpRequest request = incoming;
+    request.peer = ClientOf(incoming);
     HttpResponse response = Route(core, request, core.queueDepth ? core.queueDepth() : 0);
     core.metrics().Request(response.status);
     const auto took = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
