@@ -702,6 +702,22 @@ Answer PostCutSheetLabels(const Call& call) {
         });
 }
 
+Answer PostCutPreview(const Call& call) {
+    auto body = JsonBody(call.request);
+    if (!body) return std::unexpected(body.error());
+    return PreviewCut(call.core, call.token, call.params.at(0), *body, [&](const LabelRequest& request) -> Answer {
+        std::string stream;
+        FunctionOutput keep([&stream](std::string_view bytes) -> SendResult {
+            stream = bytes;
+            return SendReceipt{};
+        });
+        const auto composed = PreviewRequest(call.core.plant(), request, keep);
+        if (!composed)
+            return std::unexpected(ApiError{422, "refused", composed.error().text, FieldOf(composed.error().text)});
+        return PictureAnswer(stream, std::string(composed->layout));
+    });
+}
+
 constexpr const char* kSessionCookie = "tarnwick_session";
 
 std::string CookieValue(const HttpRequest& request, std::string_view name) {
@@ -718,9 +734,11 @@ std::string CookieValue(const HttpRequest& request, std::string_view name) {
     return "";
 }
 
-std::string SessionCookie(const ServiceCore& core, const std::string& id, std::chrono::seconds age) {
-    return std::string(kSessionCookie) + "=" + id +
-           "; Path=/; HttpOnly; SameSite=Strict; Max-Age=" + std::to_string(age.count()) + (core.tls ? "; Secure" : "");
+// The server ends an idle session; the cookie lasts as long as the browser, so that a
+// session kept in use is never dropped by the browser under it. An id of "" clears it.
+std::string SessionCookie(const ServiceCore& core, const std::string& id) {
+    return std::string(kSessionCookie) + "=" + id + "; Path=/; HttpOnly; SameSite=Strict" +
+           (id.empty() ? "; Max-Age=0" : "") + (core.tls ? "; Secure" : "");
 }
 
 json TokenJson(const ServiceCore& core, const TokenInfo& token) {
@@ -741,7 +759,7 @@ Answer GetSession(const Call& call) {
 Answer DeleteSession(const Call& call) {
     call.core.CloseSession(call.session);
     HttpResponse response{204, "application/json", "", {}};
-    response.headers.emplace_back("Set-Cookie", SessionCookie(call.core, "", std::chrono::seconds(0)));
+    response.headers.emplace_back("Set-Cookie", SessionCookie(call.core, ""));
     return response;
 }
 
@@ -796,6 +814,7 @@ constexpr Route kRoutes[] = {
     {"GET", "events", GetEvents},
     {"GET", "fabrics", GetFabrics},
     {"GET", "cut-sheets/{id}/cuts/{row}", GetCut},
+    {"POST", "cut-sheets/{id}/previews", PostCutPreview},
 };
 
 std::optional<std::vector<std::string>> Match(const char* pattern, const std::vector<std::string>& path) {
@@ -885,7 +904,7 @@ HttpResponse PostSession(ServiceCore& core, const HttpRequest& request) {
         return ErrorResponse({401, "unauthorized", "The token is not known (revoked, or mistyped).", "token"});
     }
     HttpResponse response = JsonResponse(201, TokenJson(core, *token));
-    response.headers.emplace_back("Set-Cookie", SessionCookie(core, core.OpenSession(*token), core.sessionIdle()));
+    response.headers.emplace_back("Set-Cookie", SessionCookie(core, core.OpenSession(*token)));
     return response;
 }
 
@@ -929,7 +948,7 @@ HttpResponse Route(ServiceCore& core, const HttpRequest& request, std::size_t de
             HttpResponse response =
                 ErrorResponse({401, "session_expired",
                                "Your sign-in has ended (signed out, or unused for too long); sign in again.", ""});
-            response.headers.emplace_back("Set-Cookie", SessionCookie(core, "", std::chrono::seconds(0)));
+            response.headers.emplace_back("Set-Cookie", SessionCookie(core, ""));
             return response;
         }
         if (request.method != "GET" && request.method != "HEAD" && !SameOrigin(core, request))
@@ -939,7 +958,8 @@ HttpResponse Route(ServiceCore& core, const HttpRequest& request, std::size_t de
                                   ""});
     }
     if (!token) {
-        core.LoginFailed(request.peer);
+        // A request that shows no token at all (a page before its sign-in) guesses nothing.
+        if (!authorization.empty()) core.LoginFailed(request.peer);
         return ErrorResponse({401, "unauthorized",
                               authorization.empty()
                                   ? "A token is needed: send Authorization: Bearer TOKEN (tarnwick-cli "

@@ -140,8 +140,24 @@ std::expected<json, ApiError> ReadUploadedCut(ServiceCore& core, const std::stri
                 {"entry", cut->Entry}};
 }
 
-std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const TokenInfo& token, const std::string& id,
-                                                    const json& body, const PrintOne& print) {
+namespace {
+
+// The cuts a body names, on the sheet, with the options they print with.
+struct NamedCuts {
+    CutOptions options;
+    std::filesystem::path file;
+    std::unique_ptr<CutSheet> sheet;
+    std::vector<int> rows;
+
+    std::expected<LabelRequest, ApiError> Request(ServiceCore& core, const TokenInfo& token, int row) const {
+        const auto cut = ReadCutRow(*sheet, row, core.plant().config.ExtraQty, CutColumns::All, file);
+        if (!cut) return std::unexpected(ApiError{422, "refused", cut.error().text, ""});
+        return RequestForCut(*cut, file.filename().string(), options, {Requester::Kind::Service, token.name});
+    }
+};
+
+std::expected<NamedCuts, ApiError> NameCuts(ServiceCore& core, const TokenInfo& token, const std::string& id,
+                                            const json& body) {
     for (const auto& [name, value] : body.items())
         if (name != "cuts" && name != "printer" && name != "newFormat" && name != "brand" && name != "headers" &&
             name != "quantity")
@@ -187,7 +203,8 @@ std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const Tok
     const auto listing = ListCuts(**sheet, *firstRow, *file);
     if (!listing) return std::unexpected(ApiError{422, "refused", listing.error().text, ""});
 
-    std::vector<int> rows;
+    NamedCuts named{options, *file, std::move(*sheet), {}};
+    std::vector<int>& rows = named.rows;
     const auto cuts = body.find("cuts");
     if (cuts == body.end() || (cuts->is_string() && cuts->get<std::string>() == "all")) {
         for (const CutEntry& cut : listing->cuts) rows.push_back(cut.row);
@@ -209,7 +226,27 @@ std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const Tok
                                                 " of the sheet holds no cut; the cut list "
                                                 "gives the rows that do.",
                                             "cuts"});
+    return named;
+}
 
+}  // namespace
+
+std::expected<HttpResponse, ApiError> PreviewCut(ServiceCore& core, const TokenInfo& token, const std::string& id,
+                                                 const json& body, const PreviewOne& preview) {
+    auto named = NameCuts(core, token, id, body);
+    if (!named) return std::unexpected(named.error());
+    if (named->rows.size() != 1)
+        return std::unexpected(Malformed("A preview draws one cut: give \"cuts\" one row.", "cuts"));
+    auto request = named->Request(core, token, named->rows.front());
+    if (!request) return std::unexpected(request.error());
+    return preview(*request);
+}
+
+std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const TokenInfo& token, const std::string& id,
+                                                    const json& body, const PrintOne& print) {
+    auto named = NameCuts(core, token, id, body);
+    if (!named) return std::unexpected(named.error());
+    const std::vector<int>& rows = named->rows;
     json labels = json::array();
     int status = 201;
     for (std::size_t at = 0; at < rows.size(); ++at) {
@@ -225,14 +262,9 @@ std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const Tok
             status = 503;
             break;
         }
-        const auto cut = ReadCutRow(**sheet, rows[at], core.plant().config.ExtraQty, CutColumns::All, *file);
-        HttpResponse one;
-        if (!cut) {
-            one = {422, "application/json", ApiError{422, "refused", cut.error().text, ""}.Json().dump(), {}};
-        } else {
-            one =
-                print(RequestForCut(*cut, file->filename().string(), options, {Requester::Kind::Service, token.name}));
-        }
+        const auto request = named->Request(core, token, rows[at]);
+        const HttpResponse one =
+            request ? print(*request) : HttpResponse{422, "application/json", request.error().Json().dump(), {}};
         json answer = json::parse(one.body, nullptr, false);
         answer["row"] = rows[at];
         answer["status"] = one.status;

@@ -26,6 +26,11 @@ std::expected<nlohmann::json, ApiError> ReadUploadedCut(ServiceCore& core, const
 // "headers", "quantity": the Qty box changed for them}), each a job through `print`, in the sheet's order, stopping at the first
 // that is not printed, as print --all does.
 using PrintOne = std::function<HttpResponse(const LabelRequest& request)>;
+// One cut a body names ({"cuts": [row]} with the options above) drawn by `preview`.
+using PreviewOne = std::function<std::expected<HttpResponse, ApiError>(const LabelRequest& request)>;
+std::expected<HttpResponse, ApiError> PreviewCut(ServiceCore& core, const TokenInfo& token, const std::string& id,
+                                                 const nlohmann::json& body, const PreviewOne& preview);
+
 std::expected<HttpResponse, ApiError> PrintCutSheet(ServiceCore& core, const TokenInfo& token, const std::string& id,
                                                     const nlohmann::json& body, const PrintOne& print);
 

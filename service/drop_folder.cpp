@@ -441,6 +441,11 @@ std::expected<void, Failure> DropFolder::Run(std::stop_token stop) {
         if (auto watching = watch(printer); !watching) return watching;
     // Watched before it is read, so a file saved meanwhile is seen by one or both.
     for (const std::string& printer : printers_) Scan(printer);
+    log_("watching " + dir_.string() + " for cut sheets, a folder a printer: " + [this] {
+        std::string names;
+        for (const std::string& printer : printers_) names += (names.empty() ? "" : ", ") + printer + "/";
+        return names;
+    }());
 
     alignas(inotify_event) std::array<char, 16 * 1024> buffer;
     while (!stop.stop_requested()) {

@@ -75,16 +75,24 @@ public:
           thread_([this](std::stop_token stop) {
               const auto ran = folder_.Run(stop);
               EXPECT_TRUE(ran) << (ran ? "" : ran.error().text);
-          }) {}
+          }) {
+        // What the test drops from here on arrives at a folder being watched.
+        WaitFor("watching ");
+    }
     // The first line of the log that begins with `start` and holds `part`, once there is one.
     std::string WaitFor(const std::string& start, const std::string& part = "") {
         std::unique_lock lock(mutex_);
         std::string found;
-        said_.wait(lock, [&] {
+        const bool seen = said_.wait_for(lock, std::chrono::seconds(30), [&] {
             for (const auto& line : lines_)
                 if (line.starts_with(start) && line.find(part) != std::string::npos) return !(found = line).empty();
             return false;
         });
+        if (!seen) {
+            std::string all;
+            for (const auto& line : lines_) all += line + "\n";
+            ADD_FAILURE() << "no line \"" << start << "\" holding \"" << part << "\" in 30 s; the log:\n" << all;
+        }
         return found;
     }
     std::string Log() {

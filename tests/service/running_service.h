@@ -135,7 +135,7 @@ public:
         EXPECT_EQ(posix_spawn(&pid_, TARNWICKD, &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
         // The first line says where it listens.
-        static const std::regex kListening(R"( port (\d+))");
+        static const std::regex kListening(R"(tarnwickd .* serving .* port (\d+))");
         for (int i = 0; i < 1000 && port_ == 0; ++i) {
             std::smatch match;
             const std::string said = Log();
